@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds Tavolix and runs every test: the unit tests and the end-to-end tests under Xvfb, then
+# the unit tests again with AddressSanitizer and UndefinedBehaviorSanitizer (leaks included).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+jobs="${JOBS:-2}"
+"$root/scripts/deps.sh"
+
+echo "== build"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j "$jobs"
+
+echo "== unit and end-to-end tests"
+(cd "$root/build" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure)
+
+echo "== sanitizer build"
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DTAVOLIX_SANITIZE=ON -DTAVOLIX_BENCH=OFF >/dev/null
+cmake --build "$root/build-asan" -j "$jobs" --target unit_tests
+echo "== sanitizer unit tests"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+(cd "$root/build-asan" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure)

@@ -1,0 +1,41 @@
+// Everything that depends on the machine the program runs on. The rest of the program calls
+// only these operations, so another implementation of the same set can be linked instead.
+#pragma once
+
+#include <allegro5/allegro.h>
+
+#include <cstddef>
+
+constexpr size_t PLATFORM_PATH_MAX = 1024;
+
+int platform_init();
+int platform_display_flags();
+void platform_apply_display_options();
+float platform_display_density();
+int platform_display_close_quits();
+int platform_gui_panels_resizable();
+int platform_uses_touch();
+int platform_register_event_sources(ALLEGRO_EVENT_QUEUE* queue);
+int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event);
+void platform_on_halt();
+void platform_on_resume(ALLEGRO_EVENT_QUEUE* queue);
+
+int platform_save_dir(char* out, size_t size);
+int platform_asset_path(const char* resource, char* out, size_t size);
+int platform_save_path(const char* filename, char* out, size_t size);
+int platform_list_documents(char* out, size_t size);
+int platform_saves_ready();
+void platform_save_sync();
+
+void platform_show_keyboard();
+void platform_hide_keyboard();
+int platform_choose_file(int save, const char* initial, const char* patterns, char* out,
+                         size_t size);
+int platform_web_request_load();
+void platform_offer_download(const char* path);
+int platform_reveal_export(const char* path);
+int platform_publish_last_error(char* out, size_t size);
+int platform_publish_document(const char* path, const char* name, const char* mime);
+int platform_import_document(const char* path);
+int platform_request_open();
+int platform_poll_import(char* out, size_t size);

@@ -1,0 +1,292 @@
+// Linux desktop implementation of the platform operations.
+// Touch mouse emulation is part of the library's unstable API.
+#define ALLEGRO_UNSTABLE
+#include "platform/platform.h"
+
+#include "q/q_common.h"
+
+#include <allegro5/allegro_native_dialog.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+bool addon_ready = false;
+bool touch_installed = false;
+
+// Copies printf output into `out` only when it fits completely.
+int format_fitting(char* out, size_t size, const char* format, const char* a, const char* b) {
+    int n = snprintf(out, size, format, a, b);
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        if (size > 0) out[0] = 0;
+        return -(n < 0 ? 1 : n + 1);
+    }
+    return n;
+}
+
+const char* env_nonempty(const char* name) {
+    const char* value = getenv(name);
+    return (value && value[0]) ? value : nullptr;
+}
+
+// Which rule chose the save folder, so init knows whether parents may be created.
+enum class SaveRoot { AppData, Xdg, Local };
+
+// APPDATA wins when set (tests and scripts point it at a scratch folder); otherwise the XDG
+// data folder, because a program started from a desktop menu has an arbitrary working
+// directory and "./save" would scatter the user's files.
+int compute_save_dir(char* out, size_t size, SaveRoot* root) {
+    int n;
+    if (const char* appdata = env_nonempty("APPDATA")) {
+        n = format_fitting(out, size, "%s/%s", appdata, "Tavolix");
+        if (root) *root = SaveRoot::AppData;
+    } else if (const char* xdg = env_nonempty("XDG_DATA_HOME")) {
+        n = format_fitting(out, size, "%s/%s", xdg, "Tavolix");
+        if (root) *root = SaveRoot::Xdg;
+    } else if (const char* home = env_nonempty("HOME")) {
+        n = format_fitting(out, size, "%s/%s", home, ".local/share/Tavolix");
+        if (root) *root = SaveRoot::Xdg;
+    } else {
+        n = format_fitting(out, size, "%s%s", "./save", "");
+        if (root) *root = SaveRoot::Local;
+    }
+    if (n < 0) {
+        q_log(3, "save dir path truncated (need %d bytes)", -n);
+        return 0;
+    }
+    return 1;
+}
+
+// mkdir -p with mode 0700 for every missing component.
+bool make_parents(const char* path) {
+    std::string partial;
+    std::string whole(path);
+    for (size_t i = 1; i <= whole.size(); i++) {
+        if (i == whole.size() || whole[i] == '/') {
+            partial = whole.substr(0, i);
+            if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        }
+    }
+    return true;
+}
+
+bool file_readable(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
+    fclose(f);
+    return true;
+}
+
+} // namespace
+
+int platform_save_dir(char* out, size_t size) {
+    q_assert(out, return 0);
+    return compute_save_dir(out, size, nullptr);
+}
+
+int platform_init() {
+    char dir[PLATFORM_PATH_MAX];
+    SaveRoot root;
+    if (!compute_save_dir(dir, sizeof dir, &root)) return 0;
+    bool made;
+    if (root == SaveRoot::Xdg) {
+        made = make_parents(dir);
+    } else {
+        made = mkdir(dir, 0700) == 0 || errno == EEXIST;
+    }
+    struct stat info;
+    if (!made || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        q_log(3, "could not create save dir %s", dir);
+        return 0;
+    }
+    if (al_is_system_installed() && al_install_touch_input()) {
+        touch_installed = true;
+        al_set_mouse_emulation_mode(ALLEGRO_MOUSE_EMULATION_TRANSPARENT);
+    }
+    q_log(6, "desktop platform ready, save dir: %s", dir);
+    return 1;
+}
+
+int platform_display_flags() { return ALLEGRO_WINDOWED | ALLEGRO_OPENGL | ALLEGRO_RESIZABLE; }
+
+void platform_apply_display_options() {}
+
+float platform_display_density() {
+    if (const char* density = env_nonempty("TAVOLIX_TEST_DENSITY"))
+        return static_cast<float>(atof(density));
+    return 1.0f;
+}
+
+int platform_display_close_quits() { return 1; }
+int platform_gui_panels_resizable() { return 1; }
+int platform_uses_touch() { return 0; }
+
+int platform_register_event_sources(ALLEGRO_EVENT_QUEUE* queue) {
+    q_assert(queue, return 0);
+    if (touch_installed && al_is_touch_input_installed()) {
+        al_register_event_source(queue, al_get_touch_input_event_source());
+        al_register_event_source(queue, al_get_touch_input_mouse_emulation_event_source());
+    }
+    return 1;
+}
+
+int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event) {
+    q_assert(queue, return 0);
+    q_assert(event, return 0);
+    al_wait_for_event(queue, event);
+    return 1;
+}
+
+void platform_on_halt() {}
+void platform_on_resume(ALLEGRO_EVENT_QUEUE*) {}
+
+int platform_asset_path(const char* resource, char* out, size_t size) {
+    q_assert(resource, return 0);
+    q_assert(out, return 0);
+    if (al_is_system_installed()) {
+        std::unique_ptr<ALLEGRO_PATH, void (*)(ALLEGRO_PATH*)> exe(
+            al_get_standard_path(ALLEGRO_RESOURCES_PATH), al_destroy_path);
+        if (exe) {
+            std::string base = al_path_cstr(exe.get(), '/');
+            if (base.empty() || base.back() != '/') base += '/';
+            for (const char* pattern : {"%sassets/%s", "%s../share/tavolix/assets/%s"}) {
+                int n = format_fitting(out, size, pattern, base.c_str(), resource);
+                if (n > 0 && file_readable(out)) return 1;
+            }
+        }
+    }
+    return format_fitting(out, size, "%s%s", "./assets/", resource) > 0 ? 1 : 0;
+}
+
+int platform_save_path(const char* filename, char* out, size_t size) {
+    q_assert(filename, return 0);
+    q_assert(out, return 0);
+    char dir[PLATFORM_PATH_MAX];
+    if (!compute_save_dir(dir, sizeof dir, nullptr)) return 0;
+    return format_fitting(out, size, "%s/%s", dir, filename) > 0 ? 1 : 0;
+}
+
+int platform_list_documents(char* out, size_t size) {
+    q_assert(out, return -1);
+    if (size > 0) out[0] = 0;
+    char dir[PLATFORM_PATH_MAX];
+    if (!compute_save_dir(dir, sizeof dir, nullptr)) return -1;
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir), closedir);
+    if (!folder) return 0;
+    int count = 0;
+    size_t used = 0;
+    while (struct dirent* entry = readdir(folder.get())) {
+        const char* name = entry->d_name;
+        const size_t length = strlen(name);
+        if (length < 5 || strcmp(name + length - 4, ".tvl") != 0) continue;
+        // A line feed would split one name into two entries of the newline-separated list.
+        if (strchr(name, '\n')) continue;
+        struct stat info;
+        if (fstatat(dirfd(folder.get()), name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+        const size_t remaining = size > used ? size - used : 0;
+        const size_t need = length + (count == 0 ? 1 : 2);
+        if (!(need < remaining)) break; // room for the separator and the terminator
+        if (count > 0) out[used++] = '\n';
+        memcpy(out + used, name, length);
+        used += length;
+        out[used] = 0;
+        count++;
+    }
+    return count;
+}
+
+int platform_saves_ready() { return 1; }
+
+// Completed writes become durable: flush everything of the save folder's file system, then the
+// folder itself so that renames into it survive a power cut.
+void platform_save_sync() {
+    char dir[PLATFORM_PATH_MAX];
+    if (!compute_save_dir(dir, sizeof dir, nullptr)) return;
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (syncfs(fd) != 0) q_log(4, "could not sync the file system of %s", dir);
+    fsync(fd);
+    close(fd);
+}
+
+void platform_show_keyboard() {}
+void platform_hide_keyboard() {}
+
+int platform_choose_file(int save, const char* initial, const char* patterns, char* out,
+                         size_t size) {
+    q_assert(out, return -1);
+    if (getenv("TAVOLIX_NO_NATIVE_CHOOSER")) return -1;
+    if (const char* choice = env_nonempty("TAVOLIX_FILE_CHOICE"))
+        return format_fitting(out, size, "%s%s", choice, "") >= 0 ? 1 : -1;
+    if (!addon_ready) {
+        if (!al_init_native_dialog_addon()) {
+            q_log(3, "could not init the native dialog addon");
+            return -1;
+        }
+        addon_ready = true;
+    }
+    ALLEGRO_FILECHOOSER* chooser = al_create_native_file_dialog(
+        initial, save ? "Save Tavolix document" : "Open Tavolix document", patterns,
+        save ? ALLEGRO_FILECHOOSER_SAVE : ALLEGRO_FILECHOOSER_FILE_MUST_EXIST);
+    if (!chooser) {
+        q_log(3, "could not create the file chooser");
+        return -1;
+    }
+    int result = 0;
+    if (al_show_native_file_dialog(al_get_current_display(), chooser) &&
+        al_get_native_file_dialog_count(chooser) > 0) {
+        const char* chosen = al_get_native_file_dialog_path(chooser, 0);
+        if (chosen && chosen[0] && format_fitting(out, size, "%s%s", chosen, "") > 0) result = 1;
+    }
+    al_destroy_native_file_dialog(chooser);
+    return result;
+}
+
+int platform_web_request_load() { return 0; }
+void platform_offer_download(const char*) {}
+
+// The viewer is started directly with an argument vector: the path is never part of a shell
+// command line, so quotes, "$(...)" or spaces in a file name are just characters.
+int platform_reveal_export(const char* path) {
+    q_assert(path, return 0);
+    char arg0[] = "xdg-open";
+    std::string arg1(path);
+    char* argv[] = {arg0, arg1.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, arg0, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (rc == 0) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        q_log(3, "could not open %s with the system viewer", path);
+        return 0;
+    }
+    return 1;
+}
+
+int platform_publish_last_error(char* out, size_t size) {
+    if (out && size > 0) out[0] = 0;
+    return 0;
+}
+
+int platform_publish_document(const char*, const char*, const char*) { return -1; }
+int platform_import_document(const char*) { return -1; }
+int platform_request_open() { return 0; }
+int platform_poll_import(char*, size_t) { return 0; }
