@@ -1,0 +1,116 @@
+#include "canvas/compositor.h"
+
+#include <allegro5/allegro_primitives.h>
+
+#include <algorithm>
+
+#include "canvas/allegro_state.h"
+#include "q/q_common.h"
+#include "q/q_log.h"
+
+namespace {
+
+struct BLEND_FACTORS {
+    int source;
+    int destination;
+};
+
+// Factors for premultiplied sources, indexed by LAYER_BLEND; the operation is always ADD.
+//   Normal   s + d(1 - s.a)
+//   Multiply s*d + d(1 - s.a)
+//   Screen   s + d(1 - s)
+//   Add      s + d
+constexpr BLEND_FACTORS BLEND_TABLE[] = {
+    {ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA},
+    {ALLEGRO_DEST_COLOR, ALLEGRO_INVERSE_ALPHA},
+    {ALLEGRO_ONE, ALLEGRO_INVERSE_SRC_COLOR},
+    {ALLEGRO_ONE, ALLEGRO_ONE},
+};
+constexpr int BLEND_COUNT = static_cast<int>(sizeof BLEND_TABLE / sizeof BLEND_TABLE[0]);
+
+void _set_default_blender() {
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+}
+
+// Draws one layer at (dx, dy) with its blend mode and opacity, the opacity applied as a tint
+// that scales all four premultiplied channels. Opacity above 1 would brighten: cap it.
+void _draw_layer(const LAYER* layer, float dx, float dy) {
+    const int mode = (layer->blend >= 0 && layer->blend < BLEND_COUNT) ? layer->blend : 0;
+    const float o = std::min(layer->opacity, 1.0f);
+    al_set_blender(ALLEGRO_ADD, BLEND_TABLE[mode].source, BLEND_TABLE[mode].destination);
+    al_draw_tinted_bitmap(layer->bitmap, al_map_rgba_f(o, o, o, o), dx, dy, 0);
+}
+
+// Fresh working bitmaps hold whatever the driver left in them.
+void _clear_pending(LAYER* layer) {
+    TargetBitmapScope target(layer->bitmap);
+    al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+    layer->needs_clear = false;
+}
+
+} // namespace
+
+void compositor_draw(DOCUMENT* doc, const VIEW* view) {
+    q_assert(doc, return);
+    q_assert(view, return);
+    q_assert(doc->layers, return);
+    q_assert(al_get_target_bitmap(), return);
+
+    view_apply(view);
+    const float w = static_cast<float>(doc->width);
+    const float h = static_cast<float>(doc->height);
+    al_draw_filled_rectangle(0.0f, 0.0f, w, h, doc->background);
+    // One screen pixel wide at any zoom.
+    const float thickness = view->zoom > 0.0f ? 1.0f / view->zoom : 1.0f;
+    al_draw_rectangle(0.0f, 0.0f, w, h, al_map_rgb(90, 90, 90), thickness);
+
+    for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
+        auto* layer = static_cast<LAYER*>(node->ptr);
+        if (!layer || !layer->bitmap) continue; // lost with the display, rebuilt later
+        if (layer->needs_clear) _clear_pending(layer);
+        if (!layer->visible || !(layer->opacity > 0.0f)) continue;
+        _draw_layer(layer, 0.0f, 0.0f);
+    }
+
+    _set_default_blender();
+    ALLEGRO_TRANSFORM identity;
+    al_identity_transform(&identity);
+    al_use_transform(&identity);
+}
+
+ALLEGRO_BITMAP* compositor_flatten_region(const DOCUMENT* doc, int x, int y, int width, int height,
+                                          [[maybe_unused]] bool include_template) {
+    q_assert(doc, return NULL);
+    q_assert(doc->layers, return NULL);
+    if (width < 1 || height < 1) {
+        q_log(3, "bad flatten region %dx%d", width, height);
+        return NULL;
+    }
+
+    ALLEGRO_BITMAP* flat = NULL;
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_VIDEO_BITMAP);
+        flat = al_create_bitmap(width, height);
+    }
+    q_assert(flat, return NULL);
+
+    {
+        TargetBitmapScope target(flat);
+        // Opaque result: whatever no layer covers, including area past the document, is paper.
+        al_clear_to_color(doc->background);
+        const float dx = -static_cast<float>(x);
+        const float dy = -static_cast<float>(y);
+        for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
+            const auto* layer = static_cast<const LAYER*>(node->ptr);
+            if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
+            _draw_layer(layer, dx, dy);
+        }
+        _set_default_blender();
+    }
+    return flat;
+}
+
+ALLEGRO_BITMAP* compositor_flatten(const DOCUMENT* doc) {
+    q_assert(doc, return NULL);
+    return compositor_flatten_region(doc, 0, 0, doc->width, doc->height, true);
+}

@@ -1,0 +1,54 @@
+// A fixed-size canvas holding an ordered stack of layers, one of which is active.
+//
+// Layer indices count from the bottom of the stack: index 0 is the list's start. A layer lives
+// in exactly one place at a time (this stack, an undo record, or a caller's hand between
+// detach and insert) and whoever holds it frees it.
+#pragma once
+
+#include <allegro5/allegro.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "canvas/layer.h"
+#include "q/q_list.h"
+
+// A layer can be inserted at most this many positions below the top of the stack.
+constexpr size_t DOCUMENT_MAX_INSERT_DEPTH = 64;
+
+struct DOCUMENT {
+    int32_t width;            // at least 1; every layer has this size
+    int32_t height;           // at least 1
+    LIST* layers;             // owned; items are LAYER* destroyed with layer_free_ptr
+    LAYER* active_layer;      // member of `layers`, NULL only when the stack is empty
+    ALLEGRO_COLOR background; // paper colour under all layers
+    uint32_t layer_counter;   // layers ever made by document_add_layer; never decreases
+    int32_t template_index;   // background template drawn under the layers, 0 = none
+};
+
+// An empty document with white paper, or NULL when a size is below 1.
+DOCUMENT* document_new(int width, int height);
+// Frees every layer and the record, and sets *doc to NULL.
+void document_free(DOCUMENT** doc);
+// Creates a layer of the document's size on top of the stack and makes it active. A NULL
+// name gives "Layer N", N counting every layer ever added, so names are never reused.
+LAYER* document_add_layer(DOCUMENT* doc, const char* name);
+size_t document_layer_count(const DOCUMENT* doc);
+// The layer at `index`, or NULL when the index is past the top.
+LAYER* document_layer_at(const DOCUMENT* doc, size_t index);
+// 1 and the index (when `index` is not NULL) for a layer in the stack, else 0.
+int document_layer_index(const DOCUMENT* doc, const LAYER* layer, size_t* index);
+// Unlinks the layer at `index` and hands it to the caller, or NULL. When it was the active
+// layer, the layer now at min(index, count - 1) becomes active (NULL for an empty stack).
+LAYER* document_detach_layer(DOCUMENT* doc, size_t index);
+// Inserts a detached layer so that it ends at `index` (clamped to the count). Refuses when it
+// would lie more than DOCUMENT_MAX_INSERT_DEPTH layers below the top, or when the layer is
+// already in the stack. Never changes the active layer. Returns 1 or 0.
+int document_insert_layer(DOCUMENT* doc, LAYER* layer, size_t index);
+// Moves the layer at `from` so that it ends at `to`; the active layer stays the same object.
+// A move that cannot complete is refused up front and changes nothing. Returns 1 or 0.
+int document_move_layer(DOCUMENT* doc, size_t from, size_t to);
+// layer_backup on the active layer.
+int document_backup_active(DOCUMENT* doc);
+// layer_restore on every layer, bottom to top; 1 only when every layer was restored.
+int document_restore_all(DOCUMENT* doc);

@@ -1,0 +1,168 @@
+#include "canvas/layer.h"
+
+#include <array>
+#include <cstring>
+
+#include "canvas/allegro_state.h"
+#include "q/q_common.h"
+#include "q/q_log.h"
+
+namespace {
+
+const char* _layer_label(const LAYER* layer) {
+    return (layer->name && layer->name->data) ? layer->name->data : "NULL";
+}
+
+void _layer_release(LAYER* layer) {
+    if (layer->bitmap) al_destroy_bitmap(layer->bitmap);
+    if (layer->backup) al_destroy_bitmap(layer->backup);
+    if (layer->name) free_qstr(&layer->name);
+    q_free(layer);
+}
+
+// Zeroes every pixel of a memory bitmap, row by row through the lock's pitch (which may be
+// negative or wider than the row).
+int _layer_zero_backup(ALLEGRO_BITMAP* backup) {
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    q_assert(region, return 0);
+    const int width = al_get_bitmap_width(backup);
+    const int height = al_get_bitmap_height(backup);
+    auto* row = static_cast<unsigned char*>(region->data);
+    for (int y = 0; y < height; y++, row += region->pitch)
+        memset(row, 0, static_cast<size_t>(width) * 4);
+    al_unlock_bitmap(backup);
+    return 1;
+}
+
+constexpr std::array<const char*, 4> BLEND_NAMES = {"Normal", "Multiply", "Screen", "Add"};
+
+} // namespace
+
+LAYER* layer_new(const char* name, int width, int height) {
+    q_assert(name, return NULL);
+    if (width < 1 || height < 1) {
+        q_log(3, "bad layer size %dx%d", width, height);
+        return NULL;
+    }
+
+    LAYER* layer = NULL;
+    q_calloc(layer, LAYER, 1);
+    if (!layer) return NULL;
+    layer->name = char_to_qstr(name);
+    if (!layer->name) {
+        _layer_release(layer);
+        return NULL;
+    }
+    layer->opacity = 1.0f;
+    layer->visible = true;
+    layer->locked = false;
+    layer->blend = LAYER_BLEND_NORMAL;
+
+    {
+        NewBitmapFlagsScope flags(LAYER_BITMAP_FLAGS);
+        layer->bitmap = al_create_bitmap(width, height);
+    }
+    {
+        NewBitmapFlagsScope flags(LAYER_BACKUP_FLAGS);
+        layer->backup = al_create_bitmap(width, height);
+    }
+    if (!layer->bitmap || !layer->backup) {
+        q_log(3, "could not create %dx%d layer bitmaps", width, height);
+        _layer_release(layer);
+        return NULL;
+    }
+    if (!_layer_zero_backup(layer->backup)) {
+        q_log(3, "could not clear new layer backup");
+        _layer_release(layer);
+        return NULL;
+    }
+
+    layer->needs_clear = true;
+    return layer;
+}
+
+void layer_free(LAYER** layer) {
+    q_assert(layer, return);
+    q_assert((*layer), return);
+    _layer_release(*layer);
+    *layer = NULL;
+}
+
+void layer_free_ptr(void* layer) {
+    q_assert(layer, return);
+    _layer_release(static_cast<LAYER*>(layer));
+}
+
+int layer_set_name(LAYER* layer, const char* text) {
+    q_assert(layer, return 0);
+    if (!text) return 0;
+
+    size_t start = 0;
+    size_t end = strlen(text);
+    while (start < end && text[start] == ' ')
+        start++;
+    while (end > start && text[end - 1] == ' ')
+        end--;
+    if (start == end) return 0;
+
+    Q_STR* renamed = NULL;
+    if (!char_to_qstr_ex(text + start, end - start, &renamed) || !renamed) return 0;
+    if (layer->name) free_qstr(&layer->name);
+    layer->name = renamed;
+    return 1;
+}
+
+const char* layer_blend_mode_name(int mode) {
+    if (mode < 0 || static_cast<size_t>(mode) >= BLEND_NAMES.size()) return BLEND_NAMES[0];
+    return BLEND_NAMES[static_cast<size_t>(mode)];
+}
+
+int layer_backup(LAYER* layer) {
+    q_assert(layer, return 0);
+    q_assert(layer->bitmap, return 0);
+
+    ALLEGRO_BITMAP* copy = NULL;
+    {
+        NewBitmapFlagsScope flags(LAYER_BACKUP_FLAGS);
+        copy = al_clone_bitmap(layer->bitmap);
+    }
+    if (!copy) {
+        q_log(3, "could not back up layer %s", _layer_label(layer));
+        return 0;
+    }
+    if (layer->backup) al_destroy_bitmap(layer->backup);
+    layer->backup = copy;
+    return 1;
+}
+
+int layer_restore(LAYER* layer) {
+    q_assert(layer, return 0);
+
+    int width = 0;
+    int height = 0;
+    if (layer->bitmap) {
+        width = al_get_bitmap_width(layer->bitmap);
+        height = al_get_bitmap_height(layer->bitmap);
+        al_destroy_bitmap(layer->bitmap);
+        layer->bitmap = NULL;
+    } else if (layer->backup) {
+        width = al_get_bitmap_width(layer->backup);
+        height = al_get_bitmap_height(layer->backup);
+    } else {
+        q_log(3, "layer %s has neither bitmap nor backup", _layer_label(layer));
+        return 0;
+    }
+
+    {
+        NewBitmapFlagsScope flags(LAYER_BITMAP_FLAGS);
+        layer->bitmap =
+            layer->backup ? al_clone_bitmap(layer->backup) : al_create_bitmap(width, height);
+    }
+    layer->needs_clear = (layer->backup == NULL);
+    if (!layer->bitmap) {
+        q_log(3, "could not restore layer %s", _layer_label(layer));
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,56 @@
+// One raster layer of a document: a working bitmap that tools paint into and the compositor
+// draws, plus a system-memory copy of the committed pixels.
+//
+// Outside an open undo operation `backup` holds exactly the pixels of `bitmap`; during one it
+// still holds the state from before, so the history can read "before" from the backup and
+// "after" from the working bitmap. After a display loss the working bitmap is rebuilt from the
+// backup. Pixels are premultiplied RGBA.
+#pragma once
+
+#include <allegro5/allegro.h>
+
+#include <cstdint>
+
+#include "q/q_str.h"
+
+enum LAYER_BLEND {
+    LAYER_BLEND_NORMAL = 0,
+    LAYER_BLEND_MULTIPLY = 1,
+    LAYER_BLEND_SCREEN = 2,
+    LAYER_BLEND_ADD = 3,
+};
+
+// Working bitmaps are video bitmaps with linear minification so zoomed-out views stay smooth.
+constexpr int LAYER_BITMAP_FLAGS = ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR; // 1088
+constexpr int LAYER_BACKUP_FLAGS = ALLEGRO_MEMORY_BITMAP;                     // 1
+
+struct LAYER {
+    Q_STR* name;            // display name, owned
+    ALLEGRO_BITMAP* bitmap; // working pixels, owned
+    ALLEGRO_BITMAP* backup; // committed pixels in system memory, owned
+    float opacity;          // 0.0 to 1.0
+    bool visible;
+    bool locked;      // tools refuse to change a locked layer
+    int32_t blend;    // a LAYER_BLEND; unknown values behave as Normal
+    bool needs_clear; // working bitmap content is undefined until the compositor clears it
+};
+
+// A new layer of the given size: opacity 1, visible, unlocked, Normal, transparent backup.
+// The working bitmap is left for the compositor to clear (needs_clear is set), because a video
+// bitmap can only be cleared with the display's context current. NULL on failure.
+LAYER* layer_new(const char* name, int width, int height);
+// Destroys both bitmaps and the name, frees the record and sets *layer to NULL.
+void layer_free(LAYER** layer);
+// Destructor for lists of layers.
+void layer_free_ptr(void* layer);
+// Replaces the name with `text` trimmed of leading and trailing spaces. Empty or all-space
+// text (and NULL) keeps the old name. Returns 1 when the name was replaced, else 0.
+int layer_set_name(LAYER* layer, const char* text);
+// "Normal", "Multiply", "Screen" or "Add"; any unknown mode is "Normal".
+const char* layer_blend_mode_name(int mode);
+// Replaces the backup with a fresh memory copy of the working bitmap. On failure the old
+// backup stays. Returns 1 or 0.
+int layer_backup(LAYER* layer);
+// Rebuilds the working bitmap as a video bitmap from the backup; with no backup a blank bitmap
+// of the same size is made and marked needs_clear. Returns 1 or 0.
+int layer_restore(LAYER* layer);

@@ -1,0 +1,158 @@
+#include <allegro5/allegro_primitives.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "canvas/compositor.h"
+#include "canvas_test_util.h"
+
+namespace {
+
+constexpr int SIDE = 8;
+const Rgba PAPER{255, 255, 255, 255};
+
+using BitmapPtr = std::unique_ptr<ALLEGRO_BITMAP, decltype(&al_destroy_bitmap)>;
+
+ALLEGRO_COLOR rgba(int r, int g, int b, int a) {
+    return al_map_rgba(r, g, b, a);
+}
+
+bool default_blender() {
+    int op, src, dst, aop, asrc, adst;
+    al_get_separate_blender(&op, &src, &dst, &aop, &asrc, &adst);
+    return op == ALLEGRO_ADD && src == ALLEGRO_ONE && dst == ALLEGRO_INVERSE_ALPHA &&
+           aop == ALLEGRO_ADD && asrc == ALLEGRO_ONE && adst == ALLEGRO_INVERSE_ALPHA;
+}
+
+struct CompositorTest : ::testing::Test {
+    DOCUMENT* doc = nullptr;
+    void SetUp() override { ASSERT_NE(doc = document_new(SIDE, SIDE), nullptr); }
+    void TearDown() override { document_free(&doc); }
+    // A layer holding one colour, given premultiplied as stored; `half` paints only x < 4.
+    LAYER* solid(ALLEGRO_COLOR colour, int blend = LAYER_BLEND_NORMAL, bool half = false) {
+        LAYER* layer = document_add_layer(doc, nullptr);
+        fill_bitmap(layer->bitmap, half ? rgba(0, 0, 0, 0) : colour);
+        if (half) {
+            ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+            al_set_target_bitmap(layer->bitmap);
+            al_draw_filled_rectangle(0, 0, SIDE / 2, SIDE, colour);
+            al_set_target_bitmap(previous);
+        }
+        layer->needs_clear = false;
+        layer->blend = blend;
+        return layer;
+    }
+    BitmapPtr flatten(int x = 0, int y = 0, int w = SIDE, int h = SIDE) {
+        return BitmapPtr(compositor_flatten_region(doc, x, y, w, h, true), al_destroy_bitmap);
+    }
+};
+
+} // namespace
+
+TEST_F(CompositorTest, EachBlendModeCombinesWithWhatLiesBelow) {
+    struct Case {
+        int blend;
+        ALLEGRO_COLOR layer;
+        Rgba want; // over opaque (200, 100, 50)
+    };
+    const Case cases[] = {
+        {LAYER_BLEND_NORMAL, rgba(64, 32, 0, 128), {164, 82, 25, 255}},       // s + d(1 - s.a)
+        {LAYER_BLEND_MULTIPLY, rgba(128, 128, 128, 255), {100, 50, 25, 255}}, // s*d + d(1 - s.a)
+        {LAYER_BLEND_MULTIPLY, rgba(64, 64, 64, 128), {150, 75, 37, 255}},
+        {LAYER_BLEND_SCREEN, rgba(128, 128, 128, 255), {228, 178, 153, 255}}, // s + d(1 - s)
+        {LAYER_BLEND_ADD, rgba(100, 100, 100, 255), {255, 200, 150, 255}},    // s + d, saturated
+        {9, rgba(64, 32, 0, 128), {164, 82, 25, 255}},                        // unknown: Normal
+    };
+    for (const Case& c : cases) {
+        document_free(&doc);
+        ASSERT_NE(doc = document_new(SIDE, SIDE), nullptr);
+        solid(rgba(200, 100, 50, 255));
+        solid(c.layer, c.blend);
+        EXPECT_TRUE(rgba_near(pixel_at(flatten().get(), 3, 5), c.want)) << "blend " << c.blend;
+    }
+}
+
+TEST_F(CompositorTest, OpacityScalesTheLayerAndHiddenLayersAreAbsent) {
+    LAYER* layer = solid(rgba(200, 100, 50, 255));
+    const struct {
+        float opacity;
+        bool visible;
+        Rgba want;
+    } cases[] = {{0.5f, true, {228, 178, 153, 255}},
+                 {1.5f, true, {200, 100, 50, 255}}, // as if 1
+                 {0.0f, true, PAPER},
+                 {1.0f, false, PAPER}};
+    for (const auto& c : cases) {
+        layer->opacity = c.opacity;
+        layer->visible = c.visible;
+        EXPECT_TRUE(rgba_near(pixel_at(flatten().get(), 0, 0), c.want)) << c.opacity;
+    }
+}
+
+TEST_F(CompositorTest, RegionComesFromItsOffsetAndLeavesTheCallersState) {
+    LogCapture log(3);
+    LAYER* layer = solid(rgba(255, 0, 0, 255), LAYER_BLEND_MULTIPLY, true); // red on white
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(layer->bitmap);
+    al_put_pixel(1, 1, rgba(0, 0, 255, 255));
+    BitmapPtr target(al_create_bitmap(4, 4), al_destroy_bitmap);
+    al_set_target_bitmap(target.get());
+    const int saved_flags = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP | ALLEGRO_NO_PRESERVE_TEXTURE);
+
+    BitmapPtr corner = flatten(1, 1, 2, 2);
+    BitmapPtr past = flatten(2, -2, SIDE, SIDE); // x 2..9, y -2..5
+    EXPECT_EQ(al_get_target_bitmap(), target.get());
+    EXPECT_EQ(al_get_new_bitmap_flags(), ALLEGRO_MEMORY_BITMAP | ALLEGRO_NO_PRESERVE_TEXTURE);
+    EXPECT_TRUE(default_blender());
+    al_set_new_bitmap_flags(saved_flags);
+    al_set_target_bitmap(previous);
+
+    ASSERT_TRUE(corner && past);
+    EXPECT_FALSE(al_get_bitmap_flags(past.get()) & ALLEGRO_MEMORY_BITMAP);
+    EXPECT_TRUE(rgba_near(pixel_at(corner.get(), 0, 0), {0, 0, 255, 255}, 0));
+    EXPECT_TRUE(rgba_near(pixel_at(corner.get(), 1, 1), {255, 0, 0, 255}, 0));
+    EXPECT_TRUE(rgba_near(pixel_at(past.get(), 1, 7), {255, 0, 0, 255}, 0));
+    EXPECT_TRUE(rgba_near(pixel_at(past.get(), 1, 1), PAPER, 0)); // above the document
+    EXPECT_TRUE(rgba_near(pixel_at(past.get(), 7, 4), PAPER, 0)); // right of it
+
+    EXPECT_EQ(flatten(0, 0, 0, 5), nullptr);
+    EXPECT_TRUE(log.contains("bad flatten region 0x5"));
+}
+
+TEST_F(CompositorTest, DrawGoesThroughTheViewClearsPendingLayersAndResetsState) {
+    // Leftovers never cleared, on a hidden layer and on one at opacity 0.
+    LAYER* hidden = solid(rgba(9, 9, 9, 9));
+    LAYER* faded = solid(rgba(9, 9, 9, 9));
+    hidden->needs_clear = faded->needs_clear = true;
+    hidden->visible = false;
+    faded->opacity = 0.0f;
+    solid(rgba(255, 0, 0, 255), LAYER_BLEND_NORMAL, true);
+
+    BitmapPtr screen(al_create_bitmap(32, 32), al_destroy_bitmap);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(screen.get());
+    al_clear_to_color(rgba(0, 0, 0, 255));
+    ALLEGRO_TRANSFORM skewed, identity;
+    al_build_transform(&skewed, 3, 4, 2, 2, 0.5f);
+    al_use_transform(&skewed);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ZERO); // paints opaque paper the same
+    VIEW view;
+    view_init(&view);
+    view_pan(&view, 4, 4);
+    view_zoom_at(&view, 2.0f, 4, 4); // screen = 4 + 2 * canvas
+    compositor_draw(doc, &view);
+    EXPECT_TRUE(default_blender());
+    al_identity_transform(&identity);
+    EXPECT_EQ(memcmp(al_get_current_transform(), &identity, sizeof identity), 0);
+    al_set_target_bitmap(previous);
+
+    for (LAYER* cleared : {hidden, faded}) {
+        EXPECT_FALSE(cleared->needs_clear);
+        EXPECT_TRUE(rgba_near(pixel_at(cleared->bitmap, 2, 2), {0, 0, 0, 0}, 0));
+    }
+    EXPECT_TRUE(rgba_near(pixel_at(screen.get(), 1, 1), {0, 0, 0, 255}, 0));   // off the canvas
+    EXPECT_TRUE(rgba_near(pixel_at(screen.get(), 7, 7), {255, 0, 0, 255}, 0)); // canvas 1.5
+    EXPECT_TRUE(rgba_near(pixel_at(screen.get(), 17, 9), PAPER, 0));           // canvas 6.5
+}
