@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app_state.h"
+#include "i18n.h"
+#include "tavolix_app.h"
+#include "test_support.h"
+#include "ui_scale.h"
+
+namespace {
+
+// An application record borrowing the test display, with a small document.
+struct AppFixture : testing::Test {
+    TAVOLIX_APP app{};
+    void SetUp() override {
+        app.display = al_get_current_display();
+        app.display_w = al_get_display_width(app.display);
+        app.display_h = al_get_display_height(app.display);
+        app.doc = document_new(100, 80);
+        ASSERT_NE(app.doc, nullptr);
+        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
+        view_init(&app.view);
+    }
+    void TearDown() override {
+        app.display = nullptr; // owned by the test main
+        document_free(&app.doc);
+    }
+};
+
+} // namespace
+
+TEST_F(AppFixture, StateSwitchingLogsAndRunsEnterAndLeave) {
+    LogCapture log(6);
+    ASSERT_EQ(app_state_switch(&app, APP_STATE_SPLASH), 1);
+    EXPECT_EQ(app.state, app_state_get(APP_STATE_SPLASH));
+    app.splash_time = 1.0;
+    app.state->update(&app, 0.5);
+    EXPECT_EQ(app.state_id, APP_STATE_SPLASH);
+    app.state->update(&app, 0.5); // 2 s of ticks: the canvas takes over
+    EXPECT_EQ(app.state_id, APP_STATE_CANVAS);
+    EXPECT_TRUE(app.redraw);
+    // Entering the canvas centres the document at zoom 1.
+    EXPECT_FLOAT_EQ(app.view.zoom, 1.0f);
+    EXPECT_FLOAT_EQ(app.view.x, (app.display_w - 100) * 0.5f);
+
+    EXPECT_EQ(app_state_switch(&app, 2), 0);
+    EXPECT_EQ(app.state_id, APP_STATE_CANVAS);
+    EXPECT_EQ(app_state_get(-1), nullptr);
+    const std::string text = log.text();
+    const size_t a = text.find("state switch: (none) -> splash");
+    const size_t b = text.find("state switch: splash -> canvas");
+    const size_t c = text.find("canvas ready, 100x80 document on ");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_NE(text.find("bad state id 2"), std::string::npos);
+}
+
+TEST_F(AppFixture, SplashLeavesOnKeyOrButtonOnly) {
+    app_state_switch(&app, APP_STATE_SPLASH);
+    ALLEGRO_EVENT event{};
+    event.type = ALLEGRO_EVENT_MOUSE_AXES;
+    app.state->handle_event(&app, &event);
+    EXPECT_EQ(app.state_id, APP_STATE_SPLASH);
+    event.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    app.state->handle_event(&app, &event);
+    EXPECT_EQ(app.state_id, APP_STATE_CANVAS);
+}
+
+TEST_F(AppFixture, NewDocumentClampsAndReplaces) {
+    LogCapture log(6);
+    DOCUMENT* old = app.doc;
+    ASSERT_EQ(tavolix_app_new_document(&app, 10), 1);
+    EXPECT_NE(app.doc, old);
+    EXPECT_EQ(app.doc->width, 64);
+    EXPECT_EQ(document_layer_count(app.doc), 1u);
+    EXPECT_TRUE(log.contains("new 64x64 document"));
+    EXPECT_FLOAT_EQ(app.view.x, (app.display_w - 64) * 0.5f);
+
+    // Without a display the bitmap limit is unknown: nothing is clamped or refused for it.
+    app.display = nullptr;
+    ASSERT_EQ(tavolix_app_new_document(&app, 300), 1);
+    EXPECT_EQ(app.doc->width, 300);
+    EXPECT_FALSE(log.contains("clamped to the GPU bitmap limit"));
+}
+
+TEST(UiScale, DensityAndSizeChoice) {
+    EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(3.0f, 1, 1), 2.0f);
+    EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(6.0f, 1, 1), 2.5f);
+    EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(1.0f, 1, 1), 1.0f);
+    EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(3.0f, 1, 0), 1.0f);
+    EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(1.0f, 9, 0), 1.3f);
+    EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(1.0f, -4, 0), 0.85f);
+}
+
+TEST(I18n, EnglishKeysAndSuffixes) {
+    tavolix_lang_set(LANG_ENGLISH);
+    EXPECT_STREQ(tavolix_tr("Fill|shape"), "Fill");
+    EXPECT_STREQ(tavolix_tr("New|palette"), "New");
+    EXPECT_STREQ(tavolix_tr("Quit"), "Quit");
+    EXPECT_STREQ(tavolix_tr(nullptr), "");
+    tavolix_lang_set(7);
+    EXPECT_EQ(tavolix_lang_get(), LANG_ENGLISH);
+    EXPECT_STREQ(tavolix_lang_name(LANG_GERMAN), "Deutsch");
+    EXPECT_STREQ(tavolix_lang_name(42), "English");
+    tavolix_lang_set(LANG_NONE);
+}
