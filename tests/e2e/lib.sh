@@ -1,0 +1,347 @@
+# Shared helpers for the end-to-end tests. A test script sources this file with the path of
+# the tavolix binary as its first argument:
+#
+#   source "$(dirname "$0")/lib.sh" "$1"
+#   x_start 1400x900          # a private X server
+#   app_start -v              # the program, logging to $LOG
+#   wait_log "state switch: (none) -> splash"
+#   ...
+#   pass
+#
+# Every test owns its X server and its save folder, so tests never see each other or the
+# desktop the suite happens to be launched from. Artifacts (program logs, screenshots) live in
+# one work folder under e2e-artifacts/ next to the binary (or under $E2E_ARTIFACTS); it is
+# removed when the test passes and kept, with its path printed and its shots as PNG files, when
+# the test fails.
+
+set -u
+
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+E2E_NAME=$(basename "$0" .sh)
+E2E_POLL=0.05
+
+BIN=${1:-}
+if [ -z "$BIN" ] || [ ! -x "$BIN" ]; then
+    echo "usage: $0 path/to/tavolix" >&2
+    exit 2
+fi
+BIN=$(cd "$(dirname "$BIN")" && pwd)/$(basename "$BIN")
+
+# Artifacts go into the build tree next to the binary, never into the source tree.
+E2E_ROOT=${E2E_ARTIFACTS:-$(dirname "$BIN")/e2e-artifacts}
+mkdir -p "$E2E_ROOT"
+W=$(mktemp -d "$E2E_ROOT/$E2E_NAME.XXXXXX")
+
+# Nothing from the caller's session may leak in: no outer display, no test overrides.
+unset DISPLAY TAVOLIX_TEST_DENSITY TAVOLIX_FILE_CHOICE TAVOLIX_NO_NATIVE_CHOOSER
+
+XVFB_PID=
+APP_PID=
+APP_STATUS=
+APP_RUNS=0
+LOG=
+WID=
+E2E_PASSED=0
+
+# ------------------------------------------------------------------------------------------
+# Reporting
+# ------------------------------------------------------------------------------------------
+
+now_us() { echo "${EPOCHREALTIME/./}"; }
+
+note() { echo "[$E2E_NAME] $*"; }
+
+fail() {
+    echo "[$E2E_NAME] FAIL: $*" >&2
+    if [ -n "$LOG" ] && [ -f "$LOG" ]; then
+        echo "----- last lines of $LOG -----" >&2
+        tail -n 25 "$LOG" >&2
+        echo "-----" >&2
+    fi
+    exit 1
+}
+
+pass() {
+    E2E_PASSED=1
+    note "PASS"
+    exit 0
+}
+
+_stop_pid() { # pid: TERM, a short grace period, then KILL
+    local pid=$1 i
+    kill -0 "$pid" 2>/dev/null || return 0
+    kill "$pid" 2>/dev/null
+    for i in $(seq 40); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep "$E2E_POLL"
+    done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+
+_cleanup() {
+    [ -n "$APP_PID" ] && _stop_pid "$APP_PID"
+    [ -n "$XVFB_PID" ] && _stop_pid "$XVFB_PID"
+    if [ "$E2E_PASSED" = 1 ]; then
+        rm -rf "$W"
+    else
+        local raw
+        for raw in "$W"/*.rgb; do
+            [ -f "$raw" ] || continue
+            convert -size "$(tr ' ' x <"${raw%.rgb}.size")" -depth 8 "rgb:$raw" "${raw%.rgb}.png" &&
+                rm -f "$raw" "${raw%.rgb}.size"
+        done
+        echo "[$E2E_NAME] artifacts kept in $W" >&2
+    fi
+}
+trap _cleanup EXIT
+trap 'fail "interrupted"' INT TERM
+
+# ------------------------------------------------------------------------------------------
+# X server and program
+# ------------------------------------------------------------------------------------------
+
+# x_start WxH: a private X server on the first free display number, which the server picks
+# itself and reports on a file descriptor once it accepts connections.
+x_start() {
+    local size=${1:-1400x900} i
+    Xvfb -displayfd 5 -screen 0 "${size}x24" -nolisten tcp -noreset \
+        5>"$W/xvfb.display" >"$W/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    for i in $(seq 200); do
+        if [ -s "$W/xvfb.display" ] && grep -q '^[0-9]' "$W/xvfb.display"; then
+            export DISPLAY=":$(head -n 1 "$W/xvfb.display" | tr -d '[:space:]')"
+            return 0
+        fi
+        kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb died: $(cat "$W/xvfb.log")"
+        sleep "$E2E_POLL"
+    done
+    fail "Xvfb did not report a display within 10 s"
+}
+
+# app_start [args...]: runs the program in the background from the work folder, with a fresh
+# save root in APPDATA unless APPDATA_OVERRIDE is set (to anything, even empty). Sets LOG.
+app_start() {
+    APP_RUNS=$((APP_RUNS + 1))
+    LOG="$W/run$APP_RUNS.log"
+    if [ "${APPDATA_OVERRIDE+set}" = set ]; then
+        APPDATA=$APPDATA_OVERRIDE
+    else
+        APPDATA=$(mktemp -d "$W/appdata$APP_RUNS.XXXXXX")
+    fi
+    export APPDATA
+    WID=
+    APP_STATUS=
+    : >"$LOG" # exists before the background start, so polling never races its creation
+    (cd "$W" && exec "$BIN" "$@") >"$LOG" 2>&1 &
+    APP_PID=$!
+}
+
+# wait_log TEXT [SECONDS]: waits until a log line contains TEXT (fixed string). Sets SEEN_US
+# to the moment it was seen.
+wait_log() {
+    local text=$1 limit=${2:-10} start
+    start=$(now_us)
+    while ! grep -qF -- "$text" "$LOG"; do
+        if [ $(($(now_us) - start)) -gt $((limit * 1000000)) ]; then
+            fail "no log line with '$text' within $limit s"
+        fi
+        if ! kill -0 "$APP_PID" 2>/dev/null; then
+            grep -qF -- "$text" "$LOG" && break
+            fail "program exited before logging '$text'"
+        fi
+        sleep "$E2E_POLL"
+    done
+    SEEN_US=$(now_us)
+}
+
+# wait_exit [SECONDS]: waits for the program to end and stores its status in APP_STATUS.
+wait_exit() {
+    local limit=${1:-10} start
+    start=$(now_us)
+    while kill -0 "$APP_PID" 2>/dev/null; do
+        if [ $(($(now_us) - start)) -gt $((limit * 1000000)) ]; then
+            fail "program still running after $limit s"
+        fi
+        sleep "$E2E_POLL"
+    done
+    wait "$APP_PID"
+    APP_STATUS=$?
+    APP_PID=
+}
+
+# find_windows: ids of mapped windows named like the program, one a line (maybe none).
+find_windows() { xdotool search --onlyvisible --name '^[Tt]avolix$' 2>/dev/null; }
+
+# app_window: waits for the program's window, focuses it and sets WID.
+app_window() {
+    local i
+    for i in $(seq 200); do
+        WID=$(find_windows | head -n 1)
+        if [ -n "$WID" ]; then
+            timeout 5 xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
+            return 0
+        fi
+        kill -0 "$APP_PID" 2>/dev/null || fail "program exited before its window appeared"
+        sleep "$E2E_POLL"
+    done
+    fail "no window named tavolix within 10 s"
+}
+
+# Input goes through the server's test extension to the focused window, as a real key would.
+key() { xdotool key "$@" || fail "xdotool key $*"; }
+click_at() { # x y (window coordinates) [button]
+    xdotool mousemove --window "$WID" "$1" "$2" click "${3:-1}" || fail "xdotool click $*"
+}
+resize_window() { xdotool windowsize --sync "$WID" "$1" "$2" || fail "could not resize to $1x$2"; }
+
+# close_window: asks the window to close the way a window manager's close button does, with a
+# WM_DELETE_WINDOW client message (destroying the window would be a different event).
+close_window() { python3 "$E2E_DIR/wm_delete.py" "$WID" || fail "could not send WM_DELETE_WINDOW"; }
+
+# ------------------------------------------------------------------------------------------
+# Screenshots
+# ------------------------------------------------------------------------------------------
+
+# shot NAME: grabs the program's window as raw RGB into $W/NAME.rgb, its size into
+# $W/NAME.size. Grabbing the window rather than the root is some twenty times faster on a big
+# screen, which keeps a splash shot well inside the splash's two seconds; without a window
+# manager the window sits at the screen origin, so window and screen coordinates agree.
+shot() {
+    local size
+    size=$(xdotool getwindowgeometry --shell "$WID" | awk -F= '
+        $1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w, h }')
+    echo "$size" >"$W/$1.size"
+    import -window "$WID" -depth 8 "rgb:$W/$1.rgb" || fail "screenshot $1 failed"
+    [ "$(stat -c %s "$W/$1.rgb")" = $((${size% *} * ${size#* } * 3)) ] ||
+        fail "screenshot $1 does not match the window size $size (window resized meanwhile?)"
+}
+
+_shot_w() { cut -d' ' -f1 "$W/$1.size"; }
+_shot_h() { cut -d' ' -f2 "$W/$1.size"; }
+
+# pixel NAME X Y: prints "R G B" of one window pixel of the shot named NAME.
+pixel() {
+    od -An -tu1 -v -j $((($3 * $(_shot_w "$1") + $2) * 3)) -N 3 "$W/$1.rgb" | xargs
+}
+
+# wait_pixel X Y R G B [SECONDS]: polls the window until the pixel has that colour (+-2), for
+# changes that log nothing, such as the redraw after a resize.
+wait_pixel() {
+    local limit=${6:-10} start got r g b
+    start=$(now_us)
+    while :; do
+        got=$(import -window "$WID" -crop "1x1+$1+$2" -depth 8 rgb:- 2>/dev/null | od -An -tu1 | xargs)
+        read -r r g b <<<"$got"
+        _near "${r:-999}" "$3" 2 && _near "${g:-999}" "$4" 2 && _near "${b:-999}" "$5" 2 && return 0
+        if [ $(($(now_us) - start)) -gt $((limit * 1000000)) ]; then
+            fail "pixel ($1,$2) still ($got) after $limit s, expected ($3 $4 $5)"
+        fi
+        sleep "$E2E_POLL"
+    done
+}
+
+_near() { # a b tolerance
+    local d=$(($1 - $2))
+    [ "${d#-}" -le "$3" ]
+}
+
+# assert_pixel NAME X Y R G B [TOLERANCE]: each channel within TOLERANCE (default 2).
+assert_pixel() {
+    local got tol=${7:-2} r g b
+    got=$(pixel "$1" "$2" "$3")
+    read -r r g b <<<"$got"
+    if ! { _near "$r" "$4" "$tol" && _near "$g" "$5" "$tol" && _near "$b" "$6" "$tol"; }; then
+        fail "pixel ($2,$3) of $1.png is ($got), expected ($4 $5 $6) +-$tol"
+    fi
+}
+
+# bright_pixels NAME X Y W H LEVEL: how many pixels of the region have grey level >= LEVEL.
+bright_pixels() {
+    convert -precision 16 -size "$(_shot_w "$1")x$(_shot_h "$1")" -depth 8 "rgb:$W/$1.rgb" \
+        -crop "${4}x${5}+${2}+${3}" +repage -colorspace gray \
+        -threshold "$(awk "BEGIN { print $6 / 255 * 100 }")%" \
+        -format '%[fx:round(mean*w*h)]' info:
+}
+
+# ------------------------------------------------------------------------------------------
+# Assertions on the log and on results
+# ------------------------------------------------------------------------------------------
+
+assert_eq() { # actual expected what
+    [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"
+}
+
+assert_log() { grep -qF -- "$1" "$LOG" || fail "log has no line with '$1'"; }
+assert_no_log() {
+    local line
+    line=$(grep -m 1 -F -- "$1" "$LOG") && fail "log should not contain '$1' but has: $line"
+    return 0
+}
+
+# assert_log_order TEXT...: each TEXT appears on a line after the line that matched the one
+# before it.
+assert_log_order() {
+    local -a lines
+    local n=0 text
+    mapfile -t lines <"$LOG"
+    for text in "$@"; do
+        while [ "$n" -lt "${#lines[@]}" ] && [[ "${lines[$n]}" != *"$text"* ]]; do
+            n=$((n + 1))
+        done
+        [ "$n" -lt "${#lines[@]}" ] || fail "'$text' missing from the log or out of order"
+        n=$((n + 1))
+    done
+}
+
+# assert_elapsed_ms FROM_US TO_US MIN_MS MAX_MS what
+assert_elapsed_ms() {
+    local ms=$((($2 - $1) / 1000))
+    [ "$ms" -ge "$3" ] && [ "$ms" -le "$4" ] || fail "$5 took $ms ms, expected $3..$4 ms"
+    note "$5: $ms ms"
+}
+
+# assert_no_failures: nothing at levels 0 to 3 (EMERG, ALERT, CRITICAL, ERR) in the log.
+assert_no_failures() {
+    local line
+    line=$(grep -m 1 -E '^(EMERG|ALERT|CRITICAL|ERR):' "$LOG") && fail "unexpected failure: $line"
+    return 0
+}
+
+# profile NAME LINE...: the colours along whole window rows or columns of a shot (each LINE is
+# row:N or col:N), one output line per LINE, run-length coded with one letter per colour:
+# B background (40,42,46), F frame (90,90,90), P paper (255,255,255), ? anything else;
+# e.g. "row:2150 B101 F1 P4096 F1 B101".
+profile() {
+    python3 - "$W/$1.rgb" $(cat "$W/$1.size") "${@:2}" <<'PY'
+import sys
+path, width, height, lines = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4:]
+classes = {"B": (40, 42, 46), "F": (90, 90, 90), "P": (255, 255, 255)}
+data = open(path, "rb").read()
+for line in lines:
+    axis, index = line.split(":")
+    index = int(index)
+    runs = []
+    for i in range(width if axis == "row" else height):
+        at = ((index * width + i) if axis == "row" else (i * width + index)) * 3
+        px = data[at:at + 3]
+        name = next((k for k, c in classes.items()
+                     if all(abs(a - b) <= 2 for a, b in zip(px, c))), "?")
+        if runs and runs[-1][0] == name:
+            runs[-1][1] += 1
+        else:
+            runs.append([name, 1])
+    print(line, " ".join(f"{n}{c}" for n, c in runs))
+PY
+}
+
+# assert_profile NAME REGEX LINE...: every listed row or column matches REGEX.
+assert_profile() {
+    local name=$1 regex=$2 out line got
+    shift 2
+    out=$(profile "$name" "$@") || fail "could not profile $name"
+    [ "$(wc -l <<<"$out")" = $# ] || fail "could not profile $name: $out"
+    while read -r line got; do
+        [[ "$got" =~ ^$regex$ ]] || fail "$line of $name is '$got', expected /$regex/"
+    done <<<"$out"
+}
