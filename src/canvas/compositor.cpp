@@ -7,6 +7,7 @@
 #include "canvas/allegro_state.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
+#include "template.h"
 
 namespace {
 
@@ -27,6 +28,8 @@ constexpr BLEND_FACTORS BLEND_TABLE[] = {
     {ALLEGRO_ONE, ALLEGRO_ONE},
 };
 constexpr int BLEND_COUNT = static_cast<int>(sizeof BLEND_TABLE / sizeof BLEND_TABLE[0]);
+
+ALLEGRO_COLOR template_colour() { return al_premul_rgba(70, 110, 160, 110); }
 
 void _set_default_blender() {
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
@@ -60,9 +63,17 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view) {
     const float w = static_cast<float>(doc->width);
     const float h = static_cast<float>(doc->height);
     al_draw_filled_rectangle(0.0f, 0.0f, w, h, doc->background);
-    // One screen pixel wide at any zoom.
+    // One screen pixel wide at any zoom, laid just outside the paper so that it frames every
+    // edge alike instead of covering the paper's first row and last column.
     const float thickness = view->zoom > 0.0f ? 1.0f / view->zoom : 1.0f;
-    al_draw_rectangle(0.0f, 0.0f, w, h, al_map_rgb(90, 90, 90), thickness);
+    const float half = thickness * 0.5f;
+    al_draw_rectangle(-half, -half, w + half, h + half, al_map_rgb(90, 90, 90), thickness);
+
+    if (doc->template_index != 0) {
+        _set_default_blender();
+        const ALLEGRO_COLOR colour = template_colour();
+        template_draw(doc->template_index, doc->width, doc->height, &colour, thickness);
+    }
 
     for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
         auto* layer = static_cast<LAYER*>(node->ptr);
@@ -79,7 +90,7 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view) {
 }
 
 ALLEGRO_BITMAP* compositor_flatten_region(const DOCUMENT* doc, int x, int y, int width, int height,
-                                          [[maybe_unused]] bool include_template) {
+                                          bool include_template) {
     q_assert(doc, return NULL);
     q_assert(doc->layers, return NULL);
     if (width < 1 || height < 1) {
@@ -98,6 +109,22 @@ ALLEGRO_BITMAP* compositor_flatten_region(const DOCUMENT* doc, int x, int y, int
         TargetBitmapScope target(flat);
         // Opaque result: whatever no layer covers, including area past the document, is paper.
         al_clear_to_color(doc->background);
+        if (include_template && doc->template_index != 0) {
+            // Exports keep the guide legible at print size: about 1.5 px per 2048 px of the
+            // short side, never thinner than one pixel.
+            ALLEGRO_TRANSFORM shift;
+            al_build_transform(&shift, -static_cast<float>(x), -static_cast<float>(y), 1.0f, 1.0f,
+                               0.0f);
+            al_use_transform(&shift);
+            _set_default_blender();
+            const float thickness = std::max(
+                1.0f, static_cast<float>(std::min(doc->width, doc->height)) * (1.0f / 2048.0f) * 1.5f);
+            const ALLEGRO_COLOR colour = template_colour();
+            template_draw(doc->template_index, doc->width, doc->height, &colour, thickness);
+            ALLEGRO_TRANSFORM identity;
+            al_identity_transform(&identity);
+            al_use_transform(&identity);
+        }
         const float dx = -static_cast<float>(x);
         const float dy = -static_cast<float>(y);
         for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
