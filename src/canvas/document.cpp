@@ -1,12 +1,32 @@
+// ============================================================================================
+// Documents
+//   [SECTION] Layer stack
+//   [SECTION] File format: shared helpers
+//   [SECTION] File format: writing
+//   [SECTION] File format: reading
+//   [SECTION] Export
+// ============================================================================================
 #include "canvas/document.h"
+
+#include <allegro5/allegro_memfile.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
+#include "canvas/allegro_state.h"
+#include "canvas/compositor.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
+#include "template.h"
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Layer stack
+// --------------------------------------------------------------------------------------------
 
 namespace {
 
@@ -48,8 +68,11 @@ DOCUMENT* document_new(int width, int height) {
     doc->layer_counter = 0;
     doc->template_index = 0;
     doc->layers = new_generic_list(SIZE_MAX);
-    if (!doc->layers) {
+    doc->undo = undo_new(width, height);
+    if (!doc->layers || !doc->undo) {
         q_log(3, "could not create layer list or undo system");
+        if (doc->layers) list_destroy(&doc->layers);
+        if (doc->undo) undo_free(&doc->undo);
         q_free(doc);
         return NULL;
     }
@@ -59,6 +82,8 @@ DOCUMENT* document_new(int width, int height) {
 void document_free(DOCUMENT** doc) {
     q_assert(doc, return);
     q_assert((*doc), return);
+    // Before the stack: the history only holds layers the stack no longer does.
+    if ((*doc)->undo) undo_free(&(*doc)->undo);
     if ((*doc)->layers) list_destroy(&(*doc)->layers);
     q_free(*doc);
 }
@@ -66,6 +91,12 @@ void document_free(DOCUMENT** doc) {
 LAYER* document_add_layer(DOCUMENT* doc, const char* name) {
     q_assert(doc, return NULL);
     q_assert(doc->layers, return NULL);
+    // More layers than a document file can hold would make the drawing unsaveable.
+    if (doc->layers->count >= DOCUMENT_MAX_LAYERS) {
+        q_log(3, "could not add a layer: a document holds at most %zu layers",
+              DOCUMENT_MAX_LAYERS);
+        return NULL;
+    }
 
     doc->layer_counter++;
     char default_name[64];
@@ -210,4 +241,497 @@ int document_restore_all(DOCUMENT* doc) {
         if (!layer_restore(static_cast<LAYER*>(node->ptr))) result = 0;
     }
     return result;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] File format: shared helpers
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t TVL_MAX_SIDE = 16384;
+constexpr uint32_t TVL_MAX_LAYERS = DOCUMENT_MAX_LAYERS;
+constexpr uint32_t TVL_MAX_NAME = DOCUMENT_MAX_NAME;
+
+using MemFile = std::unique_ptr<ALLEGRO_FILE, decltype(&al_fclose)>;
+using Bitmap = std::unique_ptr<ALLEGRO_BITMAP, decltype(&al_destroy_bitmap)>;
+
+bool put_u32(Q_STR** out, uint32_t value) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value),
+                                    static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 24)};
+    return qstrcat_ex(out, reinterpret_cast<const char*>(bytes), 4, 1) != NULL;
+}
+
+uint32_t get_u32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Reads little-endian fields from the file image, refusing to step past its end.
+struct Reader {
+    const unsigned char* data;
+    size_t size;
+    size_t offset;
+
+    size_t remaining() const { return size - offset; }
+    bool u32(uint32_t* value) {
+        if (remaining() < 4) return false;
+        *value = get_u32(data + offset);
+        offset += 4;
+        return true;
+    }
+    bool skip(size_t count) {
+        if (remaining() < count) return false;
+        offset += count;
+        return true;
+    }
+};
+
+// Checks an embedded TGA image before anything is decoded: its size must be the document's,
+// and the bytes present must be able to describe that many pixels, so a tiny file can never
+// make the decoder allocate a huge image.
+bool tga_header_fits(const unsigned char* image, size_t size, uint32_t width, uint32_t height,
+                     bool* size_mismatch, uint32_t* found_w, uint32_t* found_h) {
+    *size_mismatch = false;
+    if (size < 18) return false;
+    const unsigned id_length = image[0];
+    const unsigned colour_map_type = image[1];
+    const unsigned type = image[2];
+    const uint32_t w = static_cast<uint32_t>(image[12]) | static_cast<uint32_t>(image[13]) << 8;
+    const uint32_t h = static_cast<uint32_t>(image[14]) | static_cast<uint32_t>(image[15]) << 8;
+    const unsigned depth = image[16];
+    if (w != width || h != height) {
+        *size_mismatch = true;
+        *found_w = w;
+        *found_h = h;
+        return false;
+    }
+    if (colour_map_type != 0 || (depth != 24 && depth != 32)) return false;
+    const uint64_t pixels = static_cast<uint64_t>(w) * h;
+    const uint64_t bytes_per_pixel = depth / 8;
+    const uint64_t header = 18 + id_length;
+    if (type == 2) return size >= header + pixels * bytes_per_pixel;
+    if (type == 10) {
+        // Run-length packets hold at most 128 pixels each: one count byte plus one pixel.
+        const uint64_t packets = (pixels + 127) / 128;
+        return size >= header + packets * (1 + bytes_per_pixel);
+    }
+    return false;
+}
+
+} // namespace
+
+unsigned char* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* extension, size_t* size) {
+    q_assert(bitmap, return NULL);
+    q_assert(extension, return NULL);
+    q_assert(size, return NULL);
+    *size = 0;
+    const size_t capacity = static_cast<size_t>(al_get_bitmap_width(bitmap)) *
+                                static_cast<size_t>(al_get_bitmap_height(bitmap)) * 4 +
+                            65536;
+    unsigned char* buffer = NULL;
+    q_calloc(buffer, unsigned char, capacity);
+    if (!buffer) return NULL;
+    ALLEGRO_FILE* file = al_open_memfile(buffer, static_cast<int64_t>(capacity), "w");
+    if (!file) {
+        q_log(3, "could not open memfile for %s encode", extension);
+        free(buffer);
+        return NULL;
+    }
+    const bool saved = al_save_bitmap_f(file, extension, bitmap);
+    const int64_t position = al_ftell(file);
+    const bool file_error = al_ferror(file) != 0;
+    al_fclose(file);
+    // A write that ran out of room leaves a truncated image: that is a failure, not a result.
+    if (!saved || file_error || position <= 0 || static_cast<size_t>(position) >= capacity) {
+        if (!saved) q_log(3, "%s encode failed", extension);
+        free(buffer);
+        return NULL;
+    }
+    *size = static_cast<size_t>(position);
+    return buffer;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] File format: writing
+// --------------------------------------------------------------------------------------------
+
+int document_save(DOCUMENT* doc, const char* path) {
+    q_assert(doc, return 0);
+    q_assert(path, return 0);
+
+    // Refuse what the reader would refuse: a file we cannot open again is worse than none.
+    const size_t count = document_layer_count(doc);
+    if (count > TVL_MAX_LAYERS) {
+        q_log(3, "could not save document to %s: %zu layers, at most %u can be read back", path,
+              count, TVL_MAX_LAYERS);
+        return 0;
+    }
+    for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
+        const LAYER* layer = static_cast<const LAYER*>(node->ptr);
+        if (layer->name && layer->name->used > TVL_MAX_NAME) {
+            q_log(3, "could not save document to %s: a layer name of %zu bytes, at most %u can "
+                     "be read back",
+                  path, layer->name->used, TVL_MAX_NAME);
+            return 0;
+        }
+    }
+
+    Q_STR* out = new_qstr(1024);
+    q_assert(out, return 0);
+    bool ok = qstrcat_ex(&out, "TVL3", 4, 1) && put_u32(&out, static_cast<uint32_t>(doc->width)) &&
+              put_u32(&out, static_cast<uint32_t>(doc->height)) &&
+              put_u32(&out, static_cast<uint32_t>(doc->template_index)) &&
+              put_u32(&out, static_cast<uint32_t>(count));
+    for (LIST_NODE* node = doc->layers->start; ok && node; node = node->next) {
+        const LAYER* layer = static_cast<const LAYER*>(node->ptr);
+        if (!layer->backup) {
+            ok = false;
+            break;
+        }
+        const char* name = (layer->name && layer->name->data) ? layer->name->data : "layer";
+        const size_t name_length = (layer->name && layer->name->data) ? layer->name->used : 5;
+        size_t image_size = 0;
+        unsigned char* image = _bitmap_encode(layer->backup, ".tga", &image_size);
+        ok = image && put_u32(&out, static_cast<uint32_t>(name_length)) &&
+             qstrcat_ex(&out, name, name_length, 1) &&
+             put_u32(&out, static_cast<uint32_t>(std::clamp(layer->opacity, 0.0f, 1.0f) * 1000.0 + 0.5)) &&
+             put_u32(&out, static_cast<uint32_t>(layer->blend)) &&
+             put_u32(&out, layer->visible ? 1 : 0) && put_u32(&out, layer->locked ? 1 : 0) &&
+             put_u32(&out, static_cast<uint32_t>(image_size)) &&
+             qstrcat_ex(&out, reinterpret_cast<const char*>(image), image_size, 1);
+        free(image);
+    }
+    // Nothing reaches the path unless the whole document was encoded; the file itself is
+    // replaced atomically, so a failed write keeps the previous version.
+    ok = ok && out && qstr_to_file(out, path);
+    if (out) free_qstr(&out);
+    if (!ok) {
+        q_log(3, "could not save document to %s", path);
+        return 0;
+    }
+    q_log(6, "saved document to %s", path);
+    return 1;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] File format: reading
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+struct LoadFailure {
+    const char* path;
+    size_t size;
+    DOCUMENT** doc;
+
+    DOCUMENT* at(size_t offset) {
+        q_log(3, "malformed TVL document %s (offset %zu of %zu)", path, offset, size);
+        document_free(doc);
+        return NULL;
+    }
+};
+
+// Decodes one layer image straight into system memory with its stored (premultiplied) values.
+ALLEGRO_BITMAP* decode_tga(const unsigned char* image, size_t size) {
+    MemFile file(al_open_memfile(const_cast<unsigned char*>(image), static_cast<int64_t>(size), "r"),
+                 &al_fclose);
+    if (!file) return NULL;
+    NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+    return al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA);
+}
+
+} // namespace
+
+DOCUMENT* document_load(const char* path) {
+    q_assert(path, return NULL);
+    Q_STR* file = file_to_qstr(path);
+    if (!file) {
+        q_log(3, "could not read %s", path);
+        return NULL;
+    }
+    std::unique_ptr<Q_STR, void (*)(Q_STR*)> file_guard(file, [](Q_STR* s) { free_qstr(&s); });
+    Reader in{reinterpret_cast<const unsigned char*>(file->data ? file->data : ""), file->used, 0};
+
+    int version = 0;
+    if (in.size >= 4) {
+        if (memcmp(in.data, "TVL1", 4) == 0) version = 1;
+        else if (memcmp(in.data, "TVL2", 4) == 0) version = 2;
+        else if (memcmp(in.data, "TVL3", 4) == 0) version = 3;
+    }
+    if (version == 0 || in.size < 16) {
+        q_log(3, "%s is not a TVL document", path);
+        return NULL;
+    }
+    DOCUMENT* doc = NULL;
+    LoadFailure fail{path, in.size, &doc};
+    const size_t header_end = version == 3 ? 20 : 16;
+    if (in.size < header_end) return fail.at(16);
+    in.offset = 4;
+    uint32_t width = 0, height = 0, template_index = 0, count = 0;
+    in.u32(&width);
+    in.u32(&height);
+    if (version == 3) in.u32(&template_index);
+    in.u32(&count);
+    if (width < 1 || width > TVL_MAX_SIDE || height < 1 || height > TVL_MAX_SIDE ||
+        count > TVL_MAX_LAYERS)
+        return fail.at(header_end);
+
+    // Every record needs at least its fixed fields and one image byte: a count that the
+    // remaining bytes cannot hold is refused before anything is allocated.
+    const size_t fixed = version == 1 ? 20 : 24;
+    if (static_cast<uint64_t>(count) * (fixed + 1) > in.remaining()) return fail.at(header_end);
+
+    doc = document_new(static_cast<int>(width), static_cast<int>(height));
+    if (!doc) return fail.at(header_end);
+    doc->template_index = template_index < static_cast<uint32_t>(template_count())
+                              ? static_cast<int32_t>(template_index)
+                              : 0;
+
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t name_length = 0;
+        if (!in.u32(&name_length) || name_length > TVL_MAX_NAME || in.remaining() < name_length)
+            return fail.at(in.offset);
+        char name[TVL_MAX_NAME + 1];
+        memcpy(name, in.data + in.offset, name_length);
+        name[name_length] = 0;
+        in.skip(name_length);
+        uint32_t opacity = 0, blend = 0, visible = 0, locked = 0, image_size = 0;
+        if (!in.u32(&opacity) || !in.u32(&blend) || !in.u32(&visible))
+            return fail.at(in.offset);
+        if (version >= 2 && !in.u32(&locked)) return fail.at(in.offset);
+        if (!in.u32(&image_size) || image_size == 0 || in.remaining() < image_size)
+            return fail.at(in.offset);
+        const unsigned char* image = in.data + in.offset;
+        bool size_mismatch = false;
+        uint32_t found_w = 0, found_h = 0;
+        if (!tga_header_fits(image, image_size, width, height, &size_mismatch, &found_w,
+                             &found_h)) {
+            if (size_mismatch)
+                q_log(3, "layer %s has size %ux%u, expected %ux%u", name, found_w, found_h, width,
+                      height);
+            else
+                q_log(3, "layer %s image is not a complete %ux%u TGA image", name, width, height);
+            return fail.at(in.offset);
+        }
+
+        LAYER* layer = document_add_layer(doc, name);
+        if (!layer) return fail.at(in.offset);
+        layer->opacity = std::min(static_cast<float>(opacity / 1000.0), 1.0f);
+        layer->blend = static_cast<int32_t>(blend);
+        layer->visible = visible != 0;
+        layer->locked = locked != 0;
+
+        ALLEGRO_BITMAP* decoded = decode_tga(image, image_size);
+        if (!decoded) return fail.at(in.offset);
+        const int dw = al_get_bitmap_width(decoded), dh = al_get_bitmap_height(decoded);
+        if (dw != static_cast<int>(width) || dh != static_cast<int>(height)) {
+            q_log(3, "layer %s has size %dx%d, expected %ux%u", name, dw, dh, width, height);
+            al_destroy_bitmap(decoded);
+            return fail.at(in.offset);
+        }
+        if (layer->backup) al_destroy_bitmap(layer->backup);
+        layer->backup = decoded;
+        if (!layer_restore(layer)) return fail.at(in.offset);
+        in.skip(image_size);
+    }
+
+    doc->active_layer = doc->layers->end ? static_cast<LAYER*>(doc->layers->end->ptr) : NULL;
+    q_log(6, "loaded document %s (%ux%u, %u layers)", path, width, height, count);
+    return doc;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Export
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+void put_be32(unsigned char* p, uint32_t value) {
+    p[0] = static_cast<unsigned char>(value >> 24);
+    p[1] = static_cast<unsigned char>(value >> 16);
+    p[2] = static_cast<unsigned char>(value >> 8);
+    p[3] = static_cast<unsigned char>(value);
+}
+
+uint32_t chunk_crc(const unsigned char* start, size_t length) {
+    return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), start, static_cast<uInt>(length)));
+}
+
+} // namespace
+
+unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size) {
+    q_assert(bitmap, return NULL);
+    q_assert(out_size, return NULL);
+    *out_size = 0;
+    const int width = al_get_bitmap_width(bitmap);
+    const int height = al_get_bitmap_height(bitmap);
+    if (width < 1 || height < 1) return NULL;
+
+    const size_t row_bytes = static_cast<size_t>(width) * 4 + 1;
+    const size_t raw_size = static_cast<size_t>(height) * row_bytes;
+    unsigned char* raw_block = NULL;
+    q_calloc(raw_block, unsigned char, raw_size);
+    if (!raw_block) return NULL;
+    std::unique_ptr<unsigned char, decltype(&free)> raw(raw_block, &free);
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!region) {
+        q_log(3, "could not lock the bitmap for the png encode");
+        return NULL;
+    }
+    for (int y = 0; y < height; y++) {
+        const unsigned char* src = static_cast<const unsigned char*>(region->data) +
+                                   static_cast<ptrdiff_t>(y) * region->pitch;
+        unsigned char* dst = raw.get() + static_cast<size_t>(y) * row_bytes;
+        *dst++ = 0; // filter: none
+        for (int x = 0; x < width; x++, src += 4, dst += 4) {
+            const unsigned a = src[3];
+            // PNG holds straight alpha; our pixels are premultiplied.
+            if (a == 0 || a == 255) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+            } else {
+                for (int c = 0; c < 3; c++)
+                    dst[c] = static_cast<unsigned char>(
+                        std::min(255u, (src[c] * 255u + a / 2) / a));
+            }
+            dst[3] = static_cast<unsigned char>(a);
+        }
+    }
+    al_unlock_bitmap(bitmap);
+
+    uLongf compressed_size = compressBound(static_cast<uLong>(raw_size));
+    unsigned char* comp_block = NULL;
+    q_calloc(comp_block, unsigned char, compressed_size);
+    if (!comp_block) return NULL;
+    std::unique_ptr<unsigned char, decltype(&free)> comp(comp_block, &free);
+    const int z = compress2(comp.get(), &compressed_size, raw.get(), static_cast<uLong>(raw_size),
+                            Z_DEFAULT_COMPRESSION);
+    if (z != Z_OK) {
+        q_log(3, "png deflate failed (%d)", z);
+        return NULL;
+    }
+    raw.reset();
+
+    const size_t total = compressed_size + 57;
+    unsigned char* out = NULL;
+    q_calloc(out, unsigned char, total);
+    if (!out) return NULL;
+    static constexpr unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    memcpy(out, signature, 8);
+    put_be32(out + 8, 13);
+    memcpy(out + 12, "IHDR", 4);
+    put_be32(out + 16, static_cast<uint32_t>(width));
+    put_be32(out + 20, static_cast<uint32_t>(height));
+    out[24] = 8; // bit depth
+    out[25] = 6; // RGBA
+    out[26] = out[27] = out[28] = 0;
+    put_be32(out + 29, chunk_crc(out + 12, 17));
+    put_be32(out + 33, static_cast<uint32_t>(compressed_size));
+    memcpy(out + 37, "IDAT", 4);
+    memcpy(out + 41, comp.get(), compressed_size);
+    put_be32(out + 41 + compressed_size, chunk_crc(out + 37, compressed_size + 4));
+    put_be32(out + 45 + compressed_size, 0);
+    memcpy(out + 49 + compressed_size, "IEND", 4);
+    put_be32(out + 53 + compressed_size, chunk_crc(out + 49 + compressed_size, 4));
+    *out_size = total;
+    return out;
+}
+
+int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, int width,
+                               int height, bool include_template, char* written_path,
+                               size_t written_size) {
+    q_assert(doc, return 0);
+    q_assert(path, return 0);
+    const bool report = written_path && written_size > 0;
+    if (report) written_path[0] = 0;
+
+    ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, x, y, width, height, include_template);
+    q_assert(flat, return 0);
+
+    char tga_path[1024];
+    const char* target = path;
+    size_t size = 0;
+    unsigned char* image = _bitmap_encode(flat, ".png", &size);
+    if (!image) image = document_png_encode(flat, &size);
+    if (!image) {
+        // Last resort: an image any viewer opens, under a name that says what it is.
+        const int n = snprintf(tga_path, sizeof tga_path, "%s.tga", path);
+        if (n > 0 && static_cast<size_t>(n) < sizeof tga_path) {
+            image = _bitmap_encode(flat, ".tga", &size);
+            target = tga_path;
+        } else {
+            q_log(3, "could not export %s: no room for the .tga fallback name", path);
+        }
+    }
+    al_destroy_bitmap(flat);
+    q_assert(image, return 0);
+
+    // The caller shows and opens the path it gets back, so it must be the whole path.
+    if (report && strlen(target) >= written_size) {
+        q_log(3, "could not export %s: the written path does not fit", target);
+        free(image);
+        return 0;
+    }
+    Q_STR* bytes = NULL;
+    const bool ok = qstrcat_ex(&bytes, reinterpret_cast<const char*>(image), size, 1) &&
+                    qstr_to_file(bytes, target);
+    free(image);
+    if (bytes) free_qstr(&bytes);
+    if (!ok) {
+        q_log(3, "could not export %s", target);
+        return 0;
+    }
+    if (report) snprintf(written_path, written_size, "%s", target);
+    q_log(6, "exported composite to %s", target);
+    return 1;
+}
+
+int document_export_png(DOCUMENT* doc, const char* path) {
+    q_assert(doc, return 0);
+    return document_export_png_region(doc, path, 0, 0, doc->width, doc->height, true, NULL, 0);
+}
+
+int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1) {
+    q_assert(doc, return 0);
+    q_assert(x0, return 0);
+    q_assert(y0, return 0);
+    q_assert(x1, return 0);
+    q_assert(y1, return 0);
+    if (document_layer_count(doc) == 0) return 0;
+    int min_x = doc->width, min_y = doc->height, max_x = -1, max_y = -1;
+    for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
+        LAYER* layer = static_cast<LAYER*>(node->ptr);
+        if (!layer->visible || !layer->backup || layer->opacity <= 0.0f) continue;
+        ALLEGRO_LOCKED_REGION* region =
+            al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+        if (!region) {
+            q_log(3, "could not lock layer %s for the content scan",
+                  layer->name && layer->name->data ? layer->name->data : "NULL");
+            continue;
+        }
+        const int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
+        for (int y = 0; y < h; y++) {
+            const unsigned char* row = static_cast<const unsigned char*>(region->data) +
+                                       static_cast<ptrdiff_t>(y) * region->pitch;
+            for (int x = 0; x < w; x++) {
+                if (row[x * 4 + 3] == 0) continue;
+                min_x = std::min(min_x, x);
+                max_x = std::max(max_x, x);
+                min_y = std::min(min_y, y);
+                max_y = std::max(max_y, y);
+            }
+        }
+        al_unlock_bitmap(layer->backup);
+    }
+    if (max_x < 0) return 0;
+    *x0 = min_x;
+    *y0 = min_y;
+    *x1 = max_x;
+    *y1 = max_y;
+    return 1;
 }

@@ -11,7 +11,12 @@
 #include <cstdint>
 
 #include "canvas/layer.h"
+#include "canvas/undo.h"
 #include "q/q_list.h"
+
+// What a document file can hold; the program never builds a document it could not read back.
+constexpr size_t DOCUMENT_MAX_LAYERS = 1024;
+constexpr size_t DOCUMENT_MAX_NAME = 4096;
 
 // A layer can be inserted at most this many positions below the top of the stack.
 constexpr size_t DOCUMENT_MAX_INSERT_DEPTH = 64;
@@ -22,6 +27,7 @@ struct DOCUMENT {
     LIST* layers;             // owned; items are LAYER* destroyed with layer_free_ptr
     LAYER* active_layer;      // member of `layers`, NULL only when the stack is empty
     ALLEGRO_COLOR background; // paper colour under all layers
+    UNDO_SYSTEM* undo;        // owned; the document's history
     uint32_t layer_counter;   // layers ever made by document_add_layer; never decreases
     int32_t template_index;   // background template drawn under the layers, 0 = none
 };
@@ -48,6 +54,27 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, size_t index);
 // Moves the layer at `from` so that it ends at `to`; the active layer stays the same object.
 // A move that cannot complete is refused up front and changes nothing. Returns 1 or 0.
 int document_move_layer(DOCUMENT* doc, size_t from, size_t to);
+// Writes the document as a version 3 ".tvl" file, replacing the path atomically. Refuses
+// documents the reader would reject. Returns 1 or 0.
+int document_save(DOCUMENT* doc, const char* path);
+// A new document read from a ".tvl" file of version 1, 2 or 3, or NULL. Everything is
+// validated before it is allocated.
+DOCUMENT* document_load(const char* path);
+// Flattens the region and writes it as PNG (or, when no PNG encoder works, as TGA at
+// path + ".tga"). When written_path is given it receives the path actually written, which
+// must fit whole. Returns 1 or 0.
+int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, int width,
+                               int height, bool include_template, char* written_path,
+                               size_t written_size);
+// The whole document with its template.
+int document_export_png(DOCUMENT* doc, const char* path);
+// Our own PNG writer: straight-alpha RGBA, no filtering. A malloc'd buffer the caller frees.
+unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size);
+// Inclusive bounds of every pixel with non-zero alpha over the visible layers; 0 when none.
+int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1);
+// Encodes a bitmap with Allegro's writer for ".tga" or ".png" into a malloc'd buffer.
+unsigned char* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* extension, size_t* size);
+
 // layer_backup on the active layer.
 int document_backup_active(DOCUMENT* doc);
 // layer_restore on every layer, bottom to top; 1 only when every layer was restored.

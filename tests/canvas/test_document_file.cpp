@@ -1,0 +1,385 @@
+#include <gtest/gtest.h>
+
+#include <allegro5/allegro_image.h>
+#include <allegro5/allegro_memfile.h>
+
+#include <cmath>
+#include <filesystem>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "canvas/document.h"
+#include "canvas_test_util.h"
+#include "q/q_str.h"
+#include "test_support.h"
+
+namespace {
+
+// Writes one stored (premultiplied) pixel into a layer's backup and working bitmap.
+void put_pixel(LAYER* layer, int x, int y, Rgba p) {
+    for (ALLEGRO_BITMAP* bitmap : {layer->backup, layer->bitmap}) {
+        ALLEGRO_LOCKED_REGION* region =
+            al_lock_bitmap_region(bitmap, x, y, 1, 1, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
+                                  ALLEGRO_LOCK_READWRITE);
+        ASSERT_NE(region, nullptr);
+        auto* px = static_cast<unsigned char*>(region->data);
+        px[0] = static_cast<unsigned char>(p.r);
+        px[1] = static_cast<unsigned char>(p.g);
+        px[2] = static_cast<unsigned char>(p.b);
+        px[3] = static_cast<unsigned char>(p.a);
+        al_unlock_bitmap(bitmap);
+    }
+    layer->needs_clear = false;
+}
+
+Rgba stored_pixel(ALLEGRO_BITMAP* bitmap, int x, int y) {
+    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap_region(
+        bitmap, x, y, 1, 1, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!region) return Rgba{-1, -1, -1, -1};
+    auto* px = static_cast<const unsigned char*>(region->data);
+    Rgba p{px[0], px[1], px[2], px[3]};
+    al_unlock_bitmap(bitmap);
+    return p;
+}
+
+void u32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; i++) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
+uint32_t read_u32(const std::string& s, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(s[at + i]);
+    return v;
+}
+
+// A TGA image of a transparent w x h memory bitmap, with one red premultiplied pixel.
+std::string tga_image(int w, int h) {
+    int old = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP* bitmap = al_create_bitmap(w, h);
+    al_set_new_bitmap_flags(old);
+    fill_bitmap(bitmap, al_map_rgba(0, 0, 0, 0));
+    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
+                                                   ALLEGRO_LOCK_READWRITE);
+    auto* px = static_cast<unsigned char*>(region->data);
+    px[0] = 64;
+    px[3] = 128;
+    al_unlock_bitmap(bitmap);
+    size_t size = 0;
+    unsigned char* bytes = _bitmap_encode(bitmap, ".tga", &size);
+    al_destroy_bitmap(bitmap);
+    std::string out(reinterpret_cast<char*>(bytes), size);
+    free(bytes);
+    return out;
+}
+
+// One hand-built layer record of the given file version.
+std::string record(int version, const std::string& name, uint32_t opacity, uint32_t blend,
+                   uint32_t visible, uint32_t locked, const std::string& image) {
+    std::string r;
+    u32(r, static_cast<uint32_t>(name.size()));
+    r += name;
+    u32(r, opacity);
+    u32(r, blend);
+    u32(r, visible);
+    if (version >= 2) u32(r, locked);
+    u32(r, static_cast<uint32_t>(image.size()));
+    return r + image;
+}
+
+std::string header(int version, uint32_t w, uint32_t h, uint32_t tpl, uint32_t count) {
+    std::string s = "TVL" + std::to_string(version);
+    u32(s, w);
+    u32(s, h);
+    if (version == 3) u32(s, tpl);
+    u32(s, count);
+    return s;
+}
+
+struct DocumentFile : testing::Test {
+    ScratchDir dir;
+    std::string path = dir.file("doc.tvl");
+
+    DOCUMENT* load_bytes(const std::string& bytes) {
+        EXPECT_TRUE(write_file(path, bytes));
+        return document_load(path.c_str());
+    }
+};
+
+} // namespace
+
+TEST_F(DocumentFile, SaveLoadKeepsEverything) {
+    DOCUMENT* doc = document_new(300, 200);
+    ASSERT_NE(doc, nullptr);
+    doc->template_index = 9;
+    const Rgba pixels[] = {{64, 0, 0, 128}, {10, 20, 30, 40}, {255, 255, 255, 255}, {0, 0, 0, 0},
+                           {1, 2, 3, 3}};
+    for (int i = 0; i < 5; i++) {
+        LAYER* layer = document_add_layer(doc, ("Layer \xc3\xa9 " + std::to_string(i)).c_str());
+        ASSERT_NE(layer, nullptr);
+        layer->blend = i; // every mode, and an unknown one that must survive as it is
+        layer->opacity = 0.4567f + 0.1f * static_cast<float>(i);
+        layer->visible = i % 2 == 0;
+        layer->locked = i % 3 == 0;
+        put_pixel(layer, 299, 199, pixels[i]);
+        put_pixel(layer, i, 0, pixels[(i + 1) % 5]);
+    }
+    ASSERT_EQ(document_save(doc, path.c_str()), 1);
+    EXPECT_FALSE(std::ifstream(path + ".tmp").good());
+
+    DOCUMENT* back = document_load(path.c_str());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->width, 300);
+    EXPECT_EQ(back->height, 200);
+    EXPECT_EQ(back->template_index, 9);
+    ASSERT_EQ(document_layer_count(back), 5u);
+    EXPECT_EQ(back->active_layer, document_layer_at(back, 4));
+    for (int i = 0; i < 5; i++) {
+        LAYER* a = document_layer_at(doc, i);
+        LAYER* b = document_layer_at(back, i);
+        EXPECT_STREQ(b->name->data, a->name->data);
+        EXPECT_EQ(b->blend, i);
+        EXPECT_FLOAT_EQ(b->opacity, std::min(1.0f, std::round(a->opacity * 1000) / 1000));
+        EXPECT_EQ(b->visible, a->visible);
+        EXPECT_EQ(b->locked, a->locked);
+        for (auto [x, y] : {std::pair{299, 199}, std::pair{i, 0}, std::pair{150, 100}}) {
+            const Rgba want = stored_pixel(a->backup, x, y);
+            const Rgba got = stored_pixel(b->backup, x, y);
+            EXPECT_TRUE(rgba_near(got, want, 0)) << "layer " << i << " at " << x << "," << y;
+            EXPECT_TRUE(rgba_near(stored_pixel(b->bitmap, x, y), want, 0));
+        }
+    }
+    document_free(&back);
+    document_free(&doc);
+}
+
+TEST_F(DocumentFile, HeaderAndRecordLayout) {
+    DOCUMENT* doc = document_new(64, 64);
+    document_add_layer(doc, "Layer 1");
+    ASSERT_EQ(document_save(doc, path.c_str()), 1);
+    document_free(&doc);
+    const std::string bytes = read_file(path);
+    ASSERT_GT(bytes.size(), 51u);
+    EXPECT_EQ(bytes.substr(0, 4), "TVL3");
+    const uint32_t fields[] = {64, 64, 0, 1, 7};
+    for (int i = 0; i < 5; i++) EXPECT_EQ(read_u32(bytes, 4 + 4 * i), fields[i]);
+    EXPECT_EQ(bytes.substr(24, 7), "Layer 1");
+    EXPECT_EQ(read_u32(bytes, 31), 1000u);
+    EXPECT_EQ(read_u32(bytes, 35), 0u);
+    EXPECT_EQ(read_u32(bytes, 39), 1u);
+    EXPECT_EQ(read_u32(bytes, 43), 0u);
+    EXPECT_EQ(read_u32(bytes, 47), bytes.size() - 51);
+}
+
+TEST_F(DocumentFile, OlderVersionsLoadWithTheirRules) {
+    const std::string image = tga_image(40, 30);
+    DOCUMENT* v1 = load_bytes(header(1, 40, 30, 0, 2) + record(1, "a", 500, 2, 1, 0, image) +
+                              record(1, "b", 2500, 1, 0, 0, image));
+    ASSERT_NE(v1, nullptr);
+    ASSERT_EQ(document_layer_count(v1), 2u);
+    EXPECT_FALSE(document_layer_at(v1, 0)->locked);
+    EXPECT_FLOAT_EQ(document_layer_at(v1, 0)->opacity, 0.5f);
+    EXPECT_FLOAT_EQ(document_layer_at(v1, 1)->opacity, 1.0f); // 2500 is capped
+    EXPECT_FALSE(document_layer_at(v1, 1)->visible);
+    EXPECT_TRUE(rgba_near(stored_pixel(document_layer_at(v1, 0)->backup, 0, 0), {64, 0, 0, 128}, 0));
+    document_free(&v1);
+
+    DOCUMENT* v2 = load_bytes(header(2, 40, 30, 0, 1) + record(2, "c", 1000, 0, 1, 1, image) +
+                              "trailing bytes are ignored");
+    ASSERT_NE(v2, nullptr);
+    EXPECT_TRUE(document_layer_at(v2, 0)->locked);
+    EXPECT_EQ(v2->template_index, 0);
+    document_free(&v2);
+
+    // An unknown template index reads as none; a file without layers has no active layer.
+    DOCUMENT* empty = load_bytes(header(3, 40, 30, 99, 0));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->template_index, 0);
+    EXPECT_EQ(document_layer_count(empty), 0u);
+    EXPECT_EQ(empty->active_layer, nullptr);
+    document_free(&empty);
+}
+
+TEST_F(DocumentFile, MalformedFilesFailWithTheirMessages) {
+    const std::string image = tga_image(40, 30);
+    const std::string good = record(3, "x", 1000, 0, 1, 0, image);
+    struct Case {
+        std::string bytes;
+        std::string message;
+    };
+    const std::string whole = header(3, 40, 30, 0, 1) + good;
+    const std::vector<Case> cases = {
+        {"TVL", "is not a TVL document"},
+        {"PNG\x0d" + std::string(40, '\0'), "is not a TVL document"},
+        {"TVL2" + std::string(10, '\0'), "is not a TVL document"},
+        {"TVL3" + std::string(14, '\0'), "(offset 16 of 18)"},
+        {header(3, 16385, 30, 0, 0), "(offset 20 of 20)"},
+        {header(3, 40, 0, 0, 0), "(offset 20 of 20)"},
+        {header(3, 40, 30, 0, 1025), "(offset 20 of 20)"},
+        {header(1, 40, 30, 0, 1000) + good, "(offset 16 of"},
+        {header(1, 40, 30, 0, 3) + good, "malformed TVL document"},
+        {header(3, 40, 30, 0, 1) + record(3, std::string(4097, 'n'), 1000, 0, 1, 0, image),
+         "(offset 24 of"},
+        {header(3, 40, 30, 0, 1) + record(3, "x", 1000, 0, 1, 0, tga_image(30, 40)),
+         "layer x has size 30x40, expected 40x30"},
+        {whole.substr(0, whole.size() - 1), "malformed TVL document"},
+        {whole.substr(0, 20 + 4 + 1 + 12), "malformed TVL document"},
+        {header(3, 40, 30, 0, 1) + record(3, "x", 1000, 0, 1, 0, image.substr(0, 17)),
+         "malformed TVL document"},
+    };
+    for (const Case& c : cases) {
+        LogCapture log(3);
+        EXPECT_EQ(load_bytes(c.bytes), nullptr) << c.message;
+        EXPECT_TRUE(log.contains(c.message)) << c.message << "\n" << log.text();
+    }
+    LogCapture log(3);
+    EXPECT_EQ(document_load(dir.file("missing.tvl").c_str()), nullptr);
+    EXPECT_TRUE(log.contains("could not read "));
+}
+
+// A tiny file must never make the reader allocate huge layers: claims are checked against
+// the bytes actually present before anything is created.
+TEST_F(DocumentFile, SmallFilesCannotClaimHugeImages) {
+    std::string tga(18, '\0');
+    tga[2] = 10; // run-length encoded
+    tga[12] = tga[14] = 0;
+    tga[13] = tga[15] = 0x40; // 16384 x 16384
+    tga[16] = 32;
+    tga += std::string(12, '\x7f');
+    LogCapture log(3);
+    EXPECT_EQ(load_bytes(header(3, 16384, 16384, 0, 1) + record(3, "", 1000, 0, 1, 0, tga)),
+              nullptr);
+    EXPECT_TRUE(log.contains("is not a complete 16384x16384 TGA image")) << log.text();
+    EXPECT_EQ(load_bytes(header(3, 16384, 16384, 0, 1000) + std::string(30, 'x')), nullptr);
+    EXPECT_FALSE(log.contains("added layer"));
+}
+
+TEST_F(DocumentFile, WriterRefusesUnreadableDocumentsAndKeepsTheOldFile) {
+    ASSERT_TRUE(write_file(path, "previous version"));
+    DOCUMENT* doc = document_new(32, 32);
+    LAYER* layer = document_add_layer(doc, "ok");
+    {
+        LogCapture log(3);
+        ASSERT_EQ(layer_set_name(layer, std::string(4097, 'n').c_str()), 1);
+        EXPECT_EQ(document_save(doc, path.c_str()), 0);
+        EXPECT_TRUE(log.contains("could not save document to"));
+    }
+    layer_set_name(layer, "ok");
+    // A layer that lost its committed pixels cannot be written: the old file stays.
+    ALLEGRO_BITMAP* backup = layer->backup;
+    layer->backup = nullptr;
+    EXPECT_EQ(document_save(doc, path.c_str()), 0);
+    layer->backup = backup;
+    EXPECT_EQ(read_file(path), "previous version");
+    EXPECT_EQ(document_save(doc, dir.file("no/such/folder/doc.tvl").c_str()), 0);
+    EXPECT_EQ(document_save(doc, path.c_str()), 1);
+    EXPECT_EQ(read_file(path).substr(0, 4), "TVL3");
+    document_free(&doc);
+}
+
+TEST(DocumentLimits, AddLayerStopsAtWhatAFileCanHold) {
+    DOCUMENT* doc = document_new(1, 1);
+    for (size_t i = 0; i < DOCUMENT_MAX_LAYERS; i++) ASSERT_NE(document_add_layer(doc, nullptr), nullptr);
+    LogCapture log(3);
+    EXPECT_EQ(document_add_layer(doc, nullptr), nullptr);
+    EXPECT_EQ(document_layer_count(doc), DOCUMENT_MAX_LAYERS);
+    EXPECT_TRUE(log.contains("a document holds at most 1024 layers"));
+    document_free(&doc);
+}
+
+TEST(DocumentExport, OwnPngEncoderWritesStraightAlpha) {
+    int old = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP* bitmap = al_create_bitmap(3, 2);
+    al_set_new_bitmap_flags(old);
+    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
+                                                   ALLEGRO_LOCK_WRITEONLY);
+    const unsigned char rows[2][12] = {{64, 0, 0, 128, 10, 20, 30, 255, 5, 5, 5, 0},
+                                       {1, 1, 1, 1, 200, 100, 50, 254, 0, 0, 0, 0}};
+    for (int y = 0; y < 2; y++)
+        memcpy(static_cast<unsigned char*>(region->data) + y * region->pitch, rows[y], 12);
+    al_unlock_bitmap(bitmap);
+
+    size_t size = 0;
+    unsigned char* png = document_png_encode(bitmap, &size);
+    ASSERT_NE(png, nullptr);
+    ALLEGRO_FILE* file = al_open_memfile(png, static_cast<int64_t>(size), "r");
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP* decoded = al_load_bitmap_flags_f(file, ".png", ALLEGRO_NO_PREMULTIPLIED_ALPHA);
+    al_set_new_bitmap_flags(old);
+    al_fclose(file);
+    free(png);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_TRUE(rgba_near(stored_pixel(decoded, 0, 0), {128, 0, 0, 128}, 0));
+    EXPECT_TRUE(rgba_near(stored_pixel(decoded, 1, 0), {10, 20, 30, 255}, 0));
+    EXPECT_TRUE(rgba_near(stored_pixel(decoded, 2, 0), {5, 5, 5, 0}, 0));
+    EXPECT_TRUE(rgba_near(stored_pixel(decoded, 0, 1), {255, 255, 255, 1}, 0));
+    EXPECT_TRUE(rgba_near(stored_pixel(decoded, 1, 1), {201, 100, 50, 254}, 0));
+    al_destroy_bitmap(decoded);
+    al_destroy_bitmap(bitmap);
+}
+
+TEST(DocumentExport, ReportsThePathItWroteAndNeverATruncatedOne) {
+    ScratchDir dir;
+    DOCUMENT* doc = document_new(20, 10);
+    document_add_layer(doc, "a");
+    const std::string path = dir.file("out.png");
+    char written[512];
+    ASSERT_EQ(document_export_png_region(doc, path.c_str(), 0, 0, 20, 10, true, written,
+                                         sizeof written),
+              1);
+    EXPECT_EQ(written, path);
+    ALLEGRO_BITMAP* image = al_load_bitmap(path.c_str());
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(al_get_bitmap_width(image), 20);
+    EXPECT_TRUE(rgba_near(pixel_at(image, 5, 5), {255, 255, 255, 255}));
+    al_destroy_bitmap(image);
+
+    char tiny[8];
+    const std::string other = dir.file("other.png");
+    EXPECT_EQ(document_export_png_region(doc, other.c_str(), 0, 0, 20, 10, true, tiny,
+                                         sizeof tiny),
+              0);
+    EXPECT_STREQ(tiny, "");
+    EXPECT_FALSE(std::ifstream(other).good());
+    document_free(&doc);
+}
+
+TEST(DocumentExport, ContentBoundingBox) {
+    DOCUMENT* doc = document_new(50, 40);
+    LAYER* bottom = document_add_layer(doc, "a");
+    LAYER* hidden = document_add_layer(doc, "b");
+    int x0, y0, x1, y1;
+    EXPECT_EQ(document_content_bbox(doc, &x0, &y0, &x1, &y1), 0);
+    put_pixel(bottom, 5, 7, {255, 0, 0, 255});
+    put_pixel(hidden, 40, 30, {255, 0, 0, 255});
+    hidden->visible = false;
+    ASSERT_EQ(document_content_bbox(doc, &x0, &y0, &x1, &y1), 1);
+    EXPECT_EQ(std::vector<int>({x0, y0, x1, y1}), std::vector<int>({5, 7, 5, 7}));
+    hidden->visible = true;
+    ASSERT_EQ(document_content_bbox(doc, &x0, &y0, &x1, &y1), 1);
+    EXPECT_EQ(std::vector<int>({x0, y0, x1, y1}), std::vector<int>({5, 7, 40, 30}));
+    document_free(&doc);
+}
+
+// Every file in the sample folder: the good ones open, the broken ones are refused with a
+// logged reason and no crash.
+TEST(DocumentSamples, GoodOpenBrokenRefused) {
+    int seen = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TAVOLIX_TEST_DATA "/document")) {
+        const std::string name = entry.path().filename().string();
+        LogCapture log(3);
+        DOCUMENT* doc = document_load(entry.path().c_str());
+        if (name.rfind("good_", 0) == 0) {
+            EXPECT_NE(doc, nullptr) << name << "\n" << log.text();
+        } else {
+            EXPECT_EQ(doc, nullptr) << name;
+            EXPECT_TRUE(log.contains("ERR:")) << name;
+        }
+        if (doc) document_free(&doc);
+        seen++;
+    }
+    EXPECT_GE(seen, 10);
+}
