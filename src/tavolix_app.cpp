@@ -245,6 +245,17 @@ int tavolix_app_new_document(TAVOLIX_APP* app, int size) {
     return 1;
 }
 
+int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
+    q_assert(app, return 0);
+    q_assert(path, return 0);
+    DOCUMENT* doc = document_load(path);
+    if (!doc) return 0; // the reader has logged why; the current drawing stays
+    replace_document(app, doc);
+    app->redraw = true;
+    q_log(6, "loaded document %s", path);
+    return 1;
+}
+
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool) {
     q_assert(app, return);
     app->tool = tool;

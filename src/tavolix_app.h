@@ -79,6 +79,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv);
 int tavolix_app_run(TAVOLIX_APP* app);
 void tavolix_app_shutdown(TAVOLIX_APP* app);
 int tavolix_app_new_document(TAVOLIX_APP* app, int size);
+int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool);
 void tavolix_app_update_ui_scale(TAVOLIX_APP* app);
 int tavolix_app_reload_font(TAVOLIX_APP* app);

@@ -86,6 +86,28 @@ TEST_F(AppFixture, NewDocumentClampsAndReplaces) {
     EXPECT_FALSE(log.contains("clamped to the GPU bitmap limit"));
 }
 
+TEST_F(AppFixture, LoadDocumentReplacesOnlyOnSuccess) {
+    ScratchDir dir;
+    const std::string path = dir.file("a.tvl");
+    DOCUMENT* other = document_new(120, 90);
+    document_add_layer(other, "saved");
+    ASSERT_EQ(document_save(other, path.c_str()), 1);
+    document_free(&other);
+
+    DOCUMENT* before = app.doc;
+    ASSERT_TRUE(write_file(dir.file("bad.tvl"), "TVL3 but nothing else"));
+    EXPECT_EQ(tavolix_app_load_document(&app, dir.file("bad.tvl").c_str()), 0);
+    EXPECT_EQ(app.doc, before);
+
+    LogCapture log(6);
+    ASSERT_EQ(tavolix_app_load_document(&app, path.c_str()), 1);
+    EXPECT_EQ(app.doc->width, 120);
+    EXPECT_STREQ(app.doc->active_layer->name->data, "saved");
+    EXPECT_TRUE(app.redraw);
+    EXPECT_FLOAT_EQ(app.view.x, (app.display_w - 120) * 0.5f);
+    EXPECT_TRUE(log.contains("loaded document " + path));
+}
+
 TEST(UiScale, DensityAndSizeChoice) {
     EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(3.0f, 1, 1), 2.0f);
     EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(6.0f, 1, 1), 2.5f);
