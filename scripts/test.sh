@@ -22,3 +22,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 (cd "$root/build-asan" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure)
+
+echo "== fuzzing the file readers"
+"$root/scripts/fuzz.sh"
