@@ -1,0 +1,423 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "canvas/document.h"
+#include "canvas/undo.h"
+#include "canvas_test_util.h"
+
+namespace {
+
+const Rgba CLEAR{0, 0, 0, 0};
+const Rgba BLUE{0, 0, 200, 255};
+const Rgba RED{200, 0, 0, 255};
+
+// Writes exact bytes into a rectangle, as a tool's pixel work would.
+void fill_rect(ALLEGRO_BITMAP* bitmap, int x, int y, int w, int h, Rgba c) {
+    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap_region(
+        bitmap, x, y, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    ASSERT_NE(region, nullptr);
+    for (int row = 0; row < h; row++) {
+        auto* p = static_cast<unsigned char*>(region->data) + row * region->pitch;
+        for (int col = 0; col < w; col++, p += 4) {
+            p[0] = static_cast<unsigned char>(c.r);
+            p[1] = static_cast<unsigned char>(c.g);
+            p[2] = static_cast<unsigned char>(c.b);
+            p[3] = static_cast<unsigned char>(c.a);
+        }
+    }
+    al_unlock_bitmap(bitmap);
+}
+
+// The same pixel in the working bitmap and the backup.
+::testing::AssertionResult both_are(const LAYER* layer, int x, int y, Rgba want) {
+    auto working = rgba_near(pixel_at(layer->bitmap, x, y), want, 0);
+    if (!working) return working << " in the working bitmap at " << x << "," << y;
+    auto backup = rgba_near(pixel_at(layer->backup, x, y), want, 0);
+    if (!backup) return backup << " in the backup at " << x << "," << y;
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<int> dirty_tiles(const UNDO_SYSTEM* undo) {
+    std::vector<int> out;
+    for (int i = 0; i < undo->tiles_x * undo->tiles_y; i++)
+        if (undo->dirty[i]) out.push_back(i);
+    return out;
+}
+
+UNDO_RECORD* newest(LIST* stack) {
+    return stack->end ? static_cast<UNDO_RECORD*>(stack->end->ptr) : nullptr;
+}
+
+struct UndoTest : ::testing::Test {
+    DOCUMENT* doc = nullptr;
+    void SetUp() override { ASSERT_NE(doc = document_new(600, 300), nullptr); }
+    void TearDown() override { document_free(&doc); }
+
+    // A layer on top of the stack whose working bitmap is cleared as the compositor would.
+    LAYER* add(const char* name, bool record = false) {
+        LAYER* layer = document_add_layer(doc, name);
+        EXPECT_NE(layer, nullptr);
+        fill_bitmap(layer->bitmap, al_map_rgba(0, 0, 0, 0));
+        layer->needs_clear = false;
+        if (record) {
+            EXPECT_EQ(undo_record_layer_add(doc, layer, document_layer_count(doc) - 1), 1);
+        }
+        return layer;
+    }
+    // One step on the active layer: the rectangle painted in one colour.
+    int stroke(int x, int y, int w, int h, Rgba c) {
+        if (!undo_begin(doc)) return 0;
+        undo_mark_dirty_rect(doc, x, y, x + w - 1, y + h - 1);
+        fill_rect(doc->active_layer->bitmap, x, y, w, h, c);
+        return undo_commit(doc);
+    }
+    std::string stack() const {
+        std::string out;
+        for (size_t i = 0; i < document_layer_count(doc); i++)
+            out += document_layer_at(doc, i)->name->data;
+        return out;
+    }
+    std::string active() const { return doc->active_layer ? doc->active_layer->name->data : "-"; }
+};
+
+} // namespace
+
+TEST(UndoSystem, TilesCoverTheDocumentWithNarrowEdgeTiles) {
+    LogCapture log(3);
+    EXPECT_EQ(undo_new(0, 5), nullptr);
+    EXPECT_TRUE(log.contains("bad undo size 0x5"));
+
+    DOCUMENT* doc = document_new(1000, 600);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->undo->tiles_x, 4);
+    EXPECT_EQ(doc->undo->tiles_y, 3);
+    LAYER* layer = document_add_layer(doc, "L");
+    fill_bitmap(layer->bitmap, al_map_rgba(0, 0, 0, 0));
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty_rect(doc, 0, 0, 999, 599);
+    fill_rect(layer->bitmap, 990, 590, 10, 10, RED);
+    ASSERT_EQ(undo_commit(doc), 1);
+
+    UNDO_RECORD* record = newest(doc->undo->undo_stack);
+    ASSERT_NE(record, nullptr);
+    ASSERT_EQ(record->tiles->count, 12u);
+    auto* last = static_cast<UNDO_TILE*>(record->tiles->end->ptr);
+    EXPECT_EQ(last->x, 768);
+    EXPECT_EQ(last->y, 512);
+    EXPECT_EQ(last->w, 232);
+    EXPECT_EQ(last->h, 88);
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 999, 599), RED, 0)); // the backup caught up
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 999, 599, CLEAR));
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 999, 599, RED));
+    document_free(&doc);
+}
+
+TEST_F(UndoTest, DirtyMarkingClampsToTheCanvas) {
+    add("A");
+    UNDO_SYSTEM* undo = doc->undo; // 3 x 2 tiles
+    undo_mark_dirty(doc, 10, 10, 5); // idle: ignored
+    ASSERT_EQ(undo_begin(doc), 1);
+    EXPECT_TRUE(dirty_tiles(undo).empty());
+
+    undo_mark_dirty(doc, 255.5f, 10, 1);
+    EXPECT_EQ(dirty_tiles(undo), (std::vector<int>{0, 1}));
+    undo_abort(doc);
+    EXPECT_FALSE(undo->active);
+
+    struct Case {
+        float x0, y0, x1, y1;
+        std::vector<int> want;
+    };
+    const Case cases[] = {
+        {-50, -50, -1, -1, {}},
+        {-50, -50, 10, 10, {0}},
+        {599, 299, 5000, 5000, {5}},
+        {-1e30f, -1e30f, 1e30f, 1e30f, {0, 1, 2, 3, 4, 5}},
+        {NAN, 0, 10, 10, {}},
+        {300, 0, 200, 10, {}}, // corners given the wrong way round
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(undo_begin(doc), 1);
+        undo_mark_dirty_rect(doc, c.x0, c.y0, c.x1, c.y1);
+        EXPECT_EQ(dirty_tiles(undo), c.want) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
+        undo_abort(doc);
+    }
+}
+
+TEST_F(UndoTest, CommittingNothingAddsNoStep) {
+    add("A");
+    EXPECT_EQ(undo_commit(doc), 0); // nothing open
+    ASSERT_EQ(undo_begin(doc), 1);
+    EXPECT_EQ(undo_commit(doc), 1);
+    EXPECT_FALSE(undo_available(doc));
+    EXPECT_FALSE(doc->undo->active);
+    EXPECT_EQ(doc->undo->layer, nullptr);
+}
+
+TEST_F(UndoTest, PixelStepsUndoAndRedoThroughBothBitmaps) {
+    LAYER* layer = add("A");
+    ASSERT_EQ(stroke(0, 0, 600, 300, BLUE), 1);
+    ASSERT_EQ(stroke(250, 20, 10, 10, RED), 1); // straddles tiles 0 and 1
+    EXPECT_TRUE(both_are(layer, 255, 25, RED));
+
+    UNDO_RECORD* record = newest(doc->undo->undo_stack);
+    ASSERT_EQ(record->tiles->count, 2u);
+    auto* tile = static_cast<UNDO_TILE*>(record->tiles->start->ptr);
+    EXPECT_EQ(tile->after, nullptr); // only read back once undone
+
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 255, 25, BLUE));
+    EXPECT_TRUE(both_are(layer, 250, 20, BLUE));
+    EXPECT_NE(tile->after, nullptr);
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 255, 25, CLEAR));
+    EXPECT_TRUE(both_are(layer, 599, 299, CLEAR));
+    EXPECT_FALSE(undo_available(doc));
+    EXPECT_EQ(undo_perform(doc), 0);
+
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 599, 299, BLUE));
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 256, 29, RED));
+    EXPECT_TRUE(both_are(layer, 260, 25, BLUE));
+    EXPECT_FALSE(redo_available(doc));
+    EXPECT_EQ(redo_perform(doc), 0);
+
+    // A second round trip uses the after copies kept from the first.
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 255, 25, BLUE));
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_TRUE(both_are(layer, 255, 25, RED));
+}
+
+TEST_F(UndoTest, CommitPixelsReadsTheCallersBufferOnlyWhenItHasTheLayersSize) {
+    LAYER* layer = add("A");
+    // Every pixel distinct by position, so a wrong stride or offset shows.
+    std::vector<unsigned char> pixels(600 * 300 * 4);
+    for (int y = 0; y < 300; y++)
+        for (int x = 0; x < 600; x++) {
+            unsigned char* p = &pixels[(static_cast<size_t>(y) * 600 + x) * 4];
+            p[0] = static_cast<unsigned char>(x);
+            p[1] = static_cast<unsigned char>(y);
+            p[2] = static_cast<unsigned char>(x >> 8);
+            p[3] = 255;
+        }
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty_rect(doc, 300, 260, 301, 261); // tile 4 only: x 256..511, y 256..299
+    fill_rect(layer->bitmap, 256, 256, 256, 44, RED);
+    ASSERT_EQ(undo_commit_pixels(doc, pixels.data(), 600, 300), 1);
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 300, 270), {300 & 255, 270 & 255, 1, 255}, 0));
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 511, 299), {511 & 255, 299 & 255, 1, 255}, 0));
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 255, 270), CLEAR, 0)); // untouched tile
+
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty_rect(doc, 0, 0, 1, 1);
+    fill_rect(layer->bitmap, 0, 0, 4, 4, BLUE);
+    ASSERT_EQ(undo_commit_pixels(doc, pixels.data(), 599, 300), 1); // falls back to the bitmap
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 3, 3), BLUE, 0));
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty_rect(doc, 0, 0, 1, 1);
+    fill_rect(layer->bitmap, 0, 0, 4, 4, RED);
+    ASSERT_EQ(undo_commit_pixels(doc, nullptr, 600, 300), 1);
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 3, 3), RED, 0));
+    EXPECT_EQ(doc->undo->undo_stack->count, 3u);
+}
+
+TEST_F(UndoTest, RevertRestoresTheTouchedTilesAndRecordsNothing) {
+    LAYER* layer = add("A");
+    ASSERT_EQ(stroke(0, 0, 600, 300, BLUE), 1);
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty(doc, 300, 100, 50);
+    fill_rect(layer->bitmap, 250, 50, 100, 100, RED);
+    undo_revert(doc);
+    EXPECT_TRUE(both_are(layer, 300, 100, BLUE));
+    EXPECT_TRUE(both_are(layer, 250, 50, BLUE));
+    EXPECT_FALSE(doc->undo->active);
+    EXPECT_EQ(doc->undo->undo_stack->count, 1u);
+    undo_revert(doc); // idle: harmless
+}
+
+TEST_F(UndoTest, HistoryKeepsTheNewestThirtySteps) {
+    LAYER* layer = add("A");
+    for (int i = 1; i <= 31; i++)
+        ASSERT_EQ(stroke(5, 5, 1, 1, {i, 0, 0, 255}), 1);
+    EXPECT_EQ(doc->undo->undo_stack->count, 30u);
+    int undone = 0;
+    while (undo_perform(doc))
+        undone++;
+    EXPECT_EQ(undone, 30);
+    EXPECT_TRUE(both_are(layer, 5, 5, {1, 0, 0, 255})); // the first step can no longer go
+}
+
+TEST_F(UndoTest, LayerStepsRestoreTheStackAndTheActiveLayer) {
+    add("A");
+    LAYER* b = add("B");
+    add("C");
+
+    // Removing the middle layer, the way the layer panel does.
+    doc->active_layer = b;
+    LAYER* removed = document_detach_layer(doc, 1);
+    ASSERT_EQ(undo_record_layer_remove(doc, removed, 1), 1);
+    EXPECT_EQ(stack() + active(), "ACC");
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ABCB");
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ACC"); // the layer now at its index
+    ASSERT_EQ(undo_perform(doc), 1);
+
+    // Removing the top: on redo its index is past the top, so the new top becomes active.
+    LAYER* top = document_detach_layer(doc, 2);
+    ASSERT_EQ(undo_record_layer_remove(doc, top, 2), 1);
+    EXPECT_FALSE(redo_available(doc));
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ABCC");
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ABB");
+    ASSERT_EQ(undo_perform(doc), 1);
+
+    // A move keeps the active layer object and goes back to its source on undo.
+    doc->active_layer = b;
+    ASSERT_EQ(document_move_layer(doc, 1, 2), 1);
+    ASSERT_EQ(undo_record_layer_move(doc, 1, 2), 1);
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ABCB");
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ACBB");
+
+    // An added layer goes and comes back with its pixels, and is active again.
+    LAYER* d = add("D", true);
+    ASSERT_EQ(stroke(0, 0, 10, 10, RED), 1);
+    ASSERT_EQ(undo_perform(doc), 1);
+    ASSERT_EQ(stroke(0, 0, 5, 5, BLUE), 1); // replaces the undone red step
+    ASSERT_EQ(undo_perform(doc), 1);
+    ASSERT_EQ(undo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ACBB");
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_EQ(stack() + active(), "ACBDD");
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_TRUE(both_are(d, 2, 2, BLUE));
+    EXPECT_TRUE(both_are(d, 7, 7, CLEAR));
+}
+
+TEST_F(UndoTest, ANewStepDropsTheRedoHistoryAndFreesAnUndoneLayer) {
+    add("A");
+    add("B", true);
+    ASSERT_EQ(stroke(0, 0, 10, 10, RED), 1);
+    ASSERT_EQ(undo_perform(doc), 1);
+    ASSERT_EQ(undo_perform(doc), 1); // B now lives in its add record
+    EXPECT_EQ(stack() + active(), "AA");
+    ASSERT_TRUE(redo_available(doc));
+    ASSERT_EQ(stroke(0, 0, 10, 10, BLUE), 1);
+    EXPECT_FALSE(redo_available(doc)); // B was freed with it; the leak checker would tell
+    EXPECT_TRUE(undo_available(doc));
+}
+
+TEST_F(UndoTest, AnOpenOperationIsExclusive) {
+    LAYER* a = add("A");
+    add("B");
+    ASSERT_EQ(stroke(0, 0, 5, 5, RED), 1);
+    doc->active_layer = a;
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty(doc, 10, 10, 1);
+    doc->active_layer = document_layer_at(doc, 1);
+    EXPECT_EQ(undo_begin(doc), 0);
+    EXPECT_EQ(doc->undo->layer, a);
+    EXPECT_EQ(dirty_tiles(doc->undo), std::vector<int>{0});
+
+    EXPECT_EQ(undo_perform(doc), 0);
+    EXPECT_EQ(redo_perform(doc), 0);
+    EXPECT_EQ(doc->undo->undo_stack->count, 1u);
+    EXPECT_TRUE(doc->undo->active);
+    undo_abort(doc);
+    EXPECT_EQ(undo_perform(doc), 1);
+
+    doc->active_layer = nullptr;
+    EXPECT_EQ(undo_begin(doc), 0);
+}
+
+// A step whose layer left the document without the history's knowledge (the delete path frees
+// a layer that neither the history nor the stack would take back) is dropped, never applied.
+TEST_F(UndoTest, AStepForAFreedLayerIsDroppedWithoutTouchingIt) {
+    LogCapture log(3);
+    LAYER* a = add("A");
+    ASSERT_EQ(stroke(0, 0, 5, 5, BLUE), 1);
+    add("B");
+    ASSERT_EQ(stroke(0, 0, 5, 5, RED), 1);
+    LAYER* gone = document_detach_layer(doc, 1);
+    layer_free(&gone);
+
+    EXPECT_EQ(undo_perform(doc), 0);
+    EXPECT_TRUE(log.contains("dropped a step for a layer that no longer exists"));
+    EXPECT_EQ(undo_perform(doc), 1); // the older step on A is reachable again
+    EXPECT_TRUE(both_are(a, 1, 1, CLEAR));
+}
+
+// When a record that holds a layer is freed out of order (here: a successful undo whose record
+// the redo list cannot take), every other step naming that layer goes with it.
+TEST_F(UndoTest, FreeingAHeldLayerDropsEveryStepNamingIt) {
+    LogCapture log(3);
+    add("A");
+    add("B", true);
+    ASSERT_EQ(stroke(0, 0, 10, 10, RED), 1);
+    ASSERT_EQ(undo_perform(doc), 1); // the red step waits on the redo list
+    LIST* redo = doc->undo->redo_stack;
+    redo->max_count = redo->count; // the list refuses the next record
+    ASSERT_EQ(undo_perform(doc), 1); // B detached; its record cannot be kept and frees it
+    redo->max_count = SIZE_MAX;
+    EXPECT_EQ(redo->count, 0u);
+    EXPECT_EQ(redo_perform(doc), 0);
+    EXPECT_EQ(stack() + active(), "AA");
+}
+
+TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
+    LogCapture log(3);
+    add("A");
+    LAYER* b = add("B");
+
+    EXPECT_EQ(undo_record_layer_remove(doc, b, 1), 0); // still in the stack
+    EXPECT_TRUE(log.contains("layer B is still in the stack"));
+
+    // Painting B while it is removed would leave a step that outlives it.
+    ASSERT_EQ(undo_begin(doc), 1);
+    undo_mark_dirty(doc, 1, 1, 1);
+    LAYER* detached = document_detach_layer(doc, 1);
+    EXPECT_EQ(undo_record_layer_remove(doc, detached, 1), 0);
+    EXPECT_TRUE(log.contains("layer B is being painted"));
+    EXPECT_EQ(undo_commit(doc), 0);
+    EXPECT_TRUE(log.contains("no longer in the document"));
+    EXPECT_FALSE(undo_available(doc));
+
+    // The list refuses the record: the layer is not freed, so the caller can put it back.
+    ASSERT_EQ(stroke(0, 0, 1, 1, RED), 1); // on A
+    LIST* history = doc->undo->undo_stack;
+    history->max_count = history->count;
+    EXPECT_EQ(undo_record_layer_remove(doc, detached, 1), 0);
+    EXPECT_TRUE(log.contains("could not push undo record"));
+    history->max_count = SIZE_MAX;
+    ASSERT_EQ(document_insert_layer(doc, detached, 1), 1);
+    EXPECT_EQ(stack(), "AB");
+}
+
+// The after copy cannot be made (here: the working bitmap is locked elsewhere); the tile still
+// goes back to its earlier pixels, and redo then leaves that tile as it is.
+TEST_F(UndoTest, UndoRestoresATileWhoseAfterCopyCannotBeMade) {
+    LogCapture log(7);
+    LAYER* layer = add("A");
+    ASSERT_EQ(stroke(0, 0, 5, 5, RED), 1);
+    ASSERT_NE(al_lock_bitmap(layer->bitmap, ALLEGRO_PIXEL_FORMAT_ANY, ALLEGRO_LOCK_READONLY),
+              nullptr);
+    EXPECT_EQ(undo_perform(doc), 1);
+    al_unlock_bitmap(layer->bitmap);
+    EXPECT_TRUE(log.contains("region"));
+    auto* tile = static_cast<UNDO_TILE*>(newest(doc->undo->redo_stack)->tiles->start->ptr);
+    EXPECT_EQ(tile->after, nullptr);
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 1, 1), CLEAR, 0));
+    EXPECT_EQ(redo_perform(doc), 1);
+    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 1, 1), CLEAR, 0));
+}
