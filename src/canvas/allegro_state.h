@@ -35,3 +35,43 @@ class TargetBitmapScope {
   private:
     ALLEGRO_BITMAP* saved_;
 };
+
+// Keeps the current target's transform and puts it back when the object dies, so overlays can
+// switch to canvas coordinates without knowing what the caller had in use. Without a target
+// there is no transform to keep and nothing is restored.
+class TransformScope {
+  public:
+    TransformScope() {
+        const ALLEGRO_TRANSFORM* current = al_get_current_transform();
+        has_saved_ = current != nullptr;
+        if (has_saved_) al_copy_transform(&saved_, current);
+    }
+    ~TransformScope() {
+        if (has_saved_ && al_get_target_bitmap()) al_use_transform(&saved_);
+    }
+    TransformScope(const TransformScope&) = delete;
+    TransformScope& operator=(const TransformScope&) = delete;
+
+  private:
+    ALLEGRO_TRANSFORM saved_;
+    bool has_saved_;
+};
+
+// Keeps the blender (both the colour and the alpha halves, and the blend colour) and puts it
+// back when the object dies.
+class BlenderScope {
+  public:
+    BlenderScope() : colour_(al_get_blend_color()) {
+        al_get_separate_blender(&op_, &src_, &dst_, &alpha_op_, &alpha_src_, &alpha_dst_);
+    }
+    ~BlenderScope() {
+        al_set_separate_blender(op_, src_, dst_, alpha_op_, alpha_src_, alpha_dst_);
+        al_set_blend_color(colour_);
+    }
+    BlenderScope(const BlenderScope&) = delete;
+    BlenderScope& operator=(const BlenderScope&) = delete;
+
+  private:
+    ALLEGRO_COLOR colour_;
+    int op_, src_, dst_, alpha_op_, alpha_src_, alpha_dst_;
+};
