@@ -72,10 +72,20 @@ int display_bitmap_limit(TAVOLIX_APP* app) {
 
 // Installs a freshly made document in place of the current one and points everything that
 // depends on the document at it.
+// Replacing the document happens only here, so nothing that belonged to the old one (a
+// floating selection, a pending shape, the stroke buffer and stamps, the symmetry centre)
+// survives into the new one.
 void replace_document(TAVOLIX_APP* app, DOCUMENT* doc) {
+    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    selection_discard(&app->selection);
+    form_clear(&app->form);
+    app->form_press = app->gradient_drag = app->sym_drag = app->fill_pending = false;
     document_free(&app->doc);
     app->doc = doc;
+    brush_engine_flush_cache();
     view_center(&app->view, doc->width, doc->height, app->display_w, app->display_h);
+    app->symmetry.center[0] = static_cast<float>(doc->width) * 0.5f;
+    app->symmetry.center[1] = static_cast<float>(doc->height) * 0.5f;
     tavolix_gui_sync_layers(app);
 }
 
@@ -171,6 +181,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         return 0;
     }
 
+    brush_defaults(&app->brush);
     app->nav_mode = false;
     app->fill_pending = false;
     app->preset = -1;
@@ -178,6 +189,12 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     app->gradient_drag = false;
     view_init(&app->view);
     view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
+    gesture_init(&app->gesture);
+    grid_init(&app->grid);
+    symmetry_init(&app->symmetry, app->doc);
+    selection_init(&app->selection);
+    form_init(&app->form);
+    memset(static_cast<void*>(&app->form_preview_key), 0, sizeof app->form_preview_key);
     app->sym_move = app->sym_drag = false;
     app->pressure_from_speed = app->palm_rejection = false;
 
@@ -258,7 +275,53 @@ int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
 
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool) {
     q_assert(app, return);
+    tavolix_app_commit_form(app);
     app->tool = tool;
+    app->brush.mode = BRUSH_MODE_PAINT;
+}
+
+void tavolix_app_commit_form(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (!form_pending(&app->form)) return;
+    if (app->doc) {
+        // The shape is replayed through the stroke record; a stroke still running there owns
+        // the open undo operation and must finish first.
+        if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
+        float points[FORM_FLATTEN_POINTS * 2];
+        const int n = form_flatten_segments(&app->form, app->view.zoom);
+        const int count = form_flatten(&app->form, n, points, FORM_FLATTEN_POINTS);
+        if (count >= 2) {
+            brush_stroke_begin(&app->stroke, app->doc, &app->brush, points[0], points[1], 1.0f,
+                               &app->symmetry);
+            // Even when the first dab failed the stroke holds an open undo operation: it is
+            // always ended here so the history is never left half-open.
+            if (app->stroke.active) {
+                for (int i = 1; i < count; i++)
+                    brush_stroke_segment(&app->stroke, app->doc, &app->brush, points[2 * i],
+                                         points[2 * i + 1], 1.0f);
+                brush_stroke_end(&app->stroke, app->doc);
+                tavolix_gui_sync_layers(app);
+            }
+        }
+    }
+    form_clear(&app->form);
+    app->redraw = true;
+}
+
+void tavolix_app_cancel_form(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (!form_pending(&app->form)) return;
+    form_clear(&app->form);
+    app->redraw = true;
+}
+
+void tavolix_app_settle_canvas(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (!app->doc) return;
+    if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
+    if (app->selection.phase == SELECTION_PHASE_FLOATING)
+        selection_commit(&app->selection, app->doc, &app->symmetry);
+    tavolix_app_commit_form(app);
 }
 
 // --------------------------------------------------------------------------------------------
@@ -309,6 +372,8 @@ void on_resize(TAVOLIX_APP* app) {
 void _app_on_halt(TAVOLIX_APP* app) {
     q_log(6, "drawing halted");
     app->halted = true;
+    // Whatever is in progress becomes part of the document before anything is saved.
+    tavolix_app_settle_canvas(app);
     if (app->timer) al_stop_timer(app->timer);
     if (app->display) al_acknowledge_drawing_halt(app->display);
 }
@@ -331,20 +396,48 @@ void _app_on_resume(TAVOLIX_APP* app) {
     tavolix_app_update_ui_scale(app);
     _app_load_font(app);
     if (app->doc) document_restore_all(app->doc);
+    brush_engine_flush_cache();
     tavolix_gui_rebuild(app);
+    // A stroke cannot survive the display loss; ending it closes its undo operation.
+    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    selection_discard(&app->selection);
+    form_clear(&app->form);
     app->sym_drag = app->gradient_drag = app->form_press = false;
     app->panning = app->fill_pending = false;
     app->redraw = true;
     if (app->timer) al_resume_timer(app->timer);
 }
 
-// Escape with nothing left to cancel ends the program.
+// Escape takes back one thing at a time: a pending shape, then a floating selection; with
+// nothing left to cancel it ends the program.
 void on_escape(TAVOLIX_APP* app) {
-    if (platform_display_close_quits()) app->running = false;
+    if (form_pending(&app->form)) {
+        form_clear(&app->form);
+        app->redraw = true;
+    } else if (app->selection.phase == SELECTION_PHASE_FLOATING) {
+        selection_cancel(&app->selection);
+        app->redraw = true;
+    } else if (platform_display_close_quits()) {
+        app->running = false;
+    }
+}
+
+void on_back(TAVOLIX_APP* app) {
+    if (tavolix_gui_close_top_popup(app)) return;
+    if (form_pending(&app->form)) {
+        form_clear(&app->form);
+        app->redraw = true;
+    } else if (app->selection.phase == SELECTION_PHASE_FLOATING) {
+        selection_cancel(&app->selection);
+        app->redraw = true;
+    } else {
+        tavolix_gui_request_quit(app);
+    }
 }
 
 bool canvas_interaction(const TAVOLIX_APP* app) {
-    return app->gradient_drag || app->form_press || app->sym_drag || app->fill_pending;
+    return app->stroke.active || app->gradient_drag || app->form_press || app->sym_drag ||
+           app->selection.tracking || app->fill_pending;
 }
 
 } // namespace
@@ -381,7 +474,7 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_KEY_DOWN:
             if (in_canvas) {
                 if (event.keyboard.keycode == ALLEGRO_KEY_BACK) {
-                    if (!tavolix_gui_close_top_popup(app)) tavolix_gui_request_quit(app);
+                    on_back(app);
                 } else if (tavolix_gui_wants_keyboard(app)) {
                     if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
                         tavolix_gui_close_top_popup(app);
@@ -391,7 +484,7 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                     forward();
                 }
             } else if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE) {
-                on_escape(app);
+                if (platform_display_close_quits()) app->running = false;
             } else {
                 forward();
             }
@@ -442,7 +535,9 @@ void tavolix_app_shutdown(TAVOLIX_APP* app) {
         al_destroy_bitmap(app->clipboard);
         app->clipboard = nullptr;
     }
+    selection_discard(&app->selection);
     tavolix_gui_shutdown(app);
+    brush_engine_shutdown();
     if (app->doc) document_free(&app->doc);
     if (app->queue) {
         al_destroy_event_queue(app->queue);

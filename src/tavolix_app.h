@@ -4,9 +4,15 @@
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
 
+#include "canvas/brush.h"
 #include "canvas/document.h"
+#include "canvas/form.h"
+#include "canvas/grid.h"
+#include "canvas/selection.h"
+#include "canvas/symmetry.h"
 #include "canvas/view.h"
 #include "gui/gui.h"
+#include "input/gesture.h"
 
 constexpr const char* TAVOLIX_VERSION_TEXT = TAVOLIX_VERSION;
 constexpr int TAVOLIX_WINDOW_W = 1280;
@@ -29,6 +35,21 @@ enum TOOL {
 
 struct APP_STATE;
 
+// Everything a rendered shape preview depends on; compared byte for byte so an unchanged
+// form is not re-rendered every frame. Built zero-filled so padding compares equal too.
+struct FORM_PREVIEW_KEY {
+    uint32_t kind;
+    int32_t count;
+    float x[4], y[4];
+    bool dragging;
+    SYMMETRY symmetry;
+    const DOCUMENT* doc;
+    int32_t width, height;
+    int32_t segments;
+    float size, hardness, flow, opacity, spacing;
+    int32_t tip;
+};
+
 struct TAVOLIX_APP {
     ALLEGRO_DISPLAY* display;
     ALLEGRO_EVENT_QUEUE* queue;
@@ -46,18 +67,27 @@ struct TAVOLIX_APP {
     DOCUMENT* doc;
     VIEW view;
     int tool;
+    BRUSH brush;
     int preset;
+    BRUSH_STROKE stroke;
+    SELECTION selection;
     ALLEGRO_BITMAP* clipboard;
     int clipboard_x, clipboard_y;
     int palette_load_pending;
     int settings_load_pending;
     bool gradient_drag;
     bool grid_stroke;
+    float grid_anchor[2];
+    int grid_step_dir[2];
     float gradient_start[2];
     bool form_press;
     float form_press_at[2];
+    FORM form;
+    FORM_PREVIEW_KEY form_preview_key;
     TAVOLIX_GUI gui;
     float cursor_x, cursor_y;
+    GRID grid;
+    SYMMETRY symmetry;
     bool sym_move;
     bool sym_drag;
     bool pressure_from_speed;
@@ -68,6 +98,7 @@ struct TAVOLIX_APP {
     double last_event_time;
     float last_point[2];
     float speed_pressure;
+    GESTURE gesture;
     bool panning;
     bool space_held;
     bool nav_mode;
@@ -80,6 +111,13 @@ int tavolix_app_run(TAVOLIX_APP* app);
 void tavolix_app_shutdown(TAVOLIX_APP* app);
 int tavolix_app_new_document(TAVOLIX_APP* app, int size);
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
+// Commits a pending shape, then switches tool; the brush goes back to painting.
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool);
+// Paints a pending line or curve as one brush stroke (one undo step) and clears it.
+void tavolix_app_commit_form(TAVOLIX_APP* app);
+void tavolix_app_cancel_form(TAVOLIX_APP* app);
+// Ends whatever the canvas has in progress that writes pixels: an active stroke, a floating
+// selection and a pending shape. Used before anything is saved or the document replaced.
+void tavolix_app_settle_canvas(TAVOLIX_APP* app);
 void tavolix_app_update_ui_scale(TAVOLIX_APP* app);
 int tavolix_app_reload_font(TAVOLIX_APP* app);

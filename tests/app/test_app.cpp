@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app_state.h"
+#include "canvas/undo.h"
 #include "i18n.h"
 #include "tavolix_app.h"
 #include "test_support.h"
@@ -21,11 +22,20 @@ struct AppFixture : testing::Test {
         ASSERT_NE(app.doc, nullptr);
         ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
         view_init(&app.view);
+        brush_defaults(&app.brush);
+        symmetry_init(&app.symmetry, app.doc);
+        selection_init(&app.selection);
+        form_init(&app.form);
+        grid_init(&app.grid);
     }
     void TearDown() override {
         app.display = nullptr; // owned by the test main
+        selection_discard(&app.selection);
         document_free(&app.doc);
+        brush_engine_flush_cache();
     }
+
+    int alpha_at(int x, int y) { return pixel_at(app.doc->active_layer->bitmap, x, y).a; }
 };
 
 } // namespace
@@ -106,6 +116,78 @@ TEST_F(AppFixture, LoadDocumentReplacesOnlyOnSuccess) {
     EXPECT_TRUE(app.redraw);
     EXPECT_FLOAT_EQ(app.view.x, (app.display_w - 120) * 0.5f);
     EXPECT_TRUE(log.contains("loaded document " + path));
+}
+
+TEST_F(AppFixture, CommittedShapeIsOneStrokeAndOneUndoStep) {
+    app.brush.size = 4.0f;
+    ASSERT_EQ(form_begin(&app.form, FORM_LINE, 10.0f, 40.0f, 90.0f, 40.0f), 1);
+    tavolix_app_commit_form(&app);
+    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_FALSE(app.stroke.active);
+    EXPECT_GT(alpha_at(50, 40), 200);
+    EXPECT_EQ(alpha_at(50, 10), 0);
+    ASSERT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(alpha_at(50, 40), 0);
+    EXPECT_FALSE(undo_available(app.doc));
+}
+
+// A shape committed while a stroke still runs must not take over the stroke's open undo
+// operation: the stroke finishes as its own step first.
+TEST_F(AppFixture, ShapeCommitDuringAStrokeEndsTheStrokeFirst) {
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20.0f, 20.0f, 1.0f,
+                                 &app.symmetry),
+              1);
+    ASSERT_EQ(form_begin(&app.form, FORM_LINE, 10.0f, 60.0f, 90.0f, 60.0f), 1);
+    tavolix_app_commit_form(&app);
+    EXPECT_FALSE(app.stroke.active);
+    ASSERT_EQ(undo_perform(app.doc), 1); // the shape
+    EXPECT_EQ(alpha_at(50, 60), 0);
+    EXPECT_GT(alpha_at(20, 20), 0);
+    ASSERT_EQ(undo_perform(app.doc), 1); // the stroke
+    EXPECT_EQ(alpha_at(20, 20), 0);
+}
+
+TEST_F(AppFixture, ToolSwitchCommitsTheShapeAndPaintsAgain) {
+    app.brush.mode = BRUSH_MODE_ERASE;
+    ASSERT_EQ(form_begin(&app.form, FORM_LINE, 10.0f, 40.0f, 90.0f, 40.0f), 1);
+    tavolix_app_set_tool(&app, TOOL_SELECT);
+    EXPECT_EQ(app.tool, TOOL_SELECT);
+    EXPECT_EQ(app.brush.mode, BRUSH_MODE_PAINT);
+    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_TRUE(undo_available(app.doc)); // an eraser line on an empty layer is still a step
+}
+
+TEST_F(AppFixture, SettlingCommitsEverythingInProgress) {
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20.0f, 20.0f, 1.0f,
+                                 &app.symmetry),
+              1);
+    tavolix_app_settle_canvas(&app);
+    EXPECT_FALSE(app.stroke.active);
+    EXPECT_GT(alpha_at(20, 20), 0);
+    // The committed pixels reached the backup, which is what gets saved.
+    EXPECT_GT(pixel_at(app.doc->active_layer->backup, 20, 20).a, 0);
+
+    selection_begin_marquee(&app.selection, 10.0f, 10.0f);
+    selection_update_marquee(&app.selection, 30.0f, 30.0f);
+    ASSERT_EQ(selection_end_marquee(&app.selection, app.doc), 1);
+    selection_nudge(&app.selection, 40.0f, 0.0f);
+    tavolix_app_settle_canvas(&app);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_NONE);
+    EXPECT_GT(pixel_at(app.doc->active_layer->backup, 60, 20).a, 0);
+    EXPECT_EQ(pixel_at(app.doc->active_layer->backup, 20, 20).a, 0);
+}
+
+TEST_F(AppFixture, ReplacingTheDocumentDropsWhatBelongedToTheOldOne) {
+    selection_begin_marquee(&app.selection, 10.0f, 10.0f);
+    selection_update_marquee(&app.selection, 30.0f, 30.0f);
+    ASSERT_EQ(selection_end_marquee(&app.selection, app.doc), 1);
+    ASSERT_EQ(form_begin(&app.form, FORM_LINE, 1.0f, 1.0f, 50.0f, 50.0f), 1);
+    app.symmetry.center[0] = 3.0f;
+    ASSERT_EQ(tavolix_app_new_document(&app, 200), 1);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_NONE);
+    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_FLOAT_EQ(app.symmetry.center[0], 100.0f);
+    EXPECT_FLOAT_EQ(app.symmetry.center[1], 100.0f);
 }
 
 TEST(UiScale, DensityAndSizeChoice) {
