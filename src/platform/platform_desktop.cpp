@@ -208,15 +208,14 @@ int platform_list_documents(char* out, size_t size) {
 
 int platform_saves_ready() { return 1; }
 
-// Completed writes become durable: flush everything of the save folder's file system, then the
-// folder itself so that renames into it survive a power cut.
+// Completed writes become durable. Every writer syncs its own file before renaming it into
+// place; syncing the folder makes those renames survive a power cut too.
 void platform_save_sync() {
     char dir[PLATFORM_PATH_MAX];
     if (!compute_save_dir(dir, sizeof dir, nullptr)) return;
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    if (syncfs(fd) != 0) q_log(4, "could not sync the file system of %s", dir);
-    fsync(fd);
+    if (fsync(fd) != 0) q_log(4, "could not sync the save folder %s", dir);
     close(fd);
 }
 
