@@ -23,3 +23,4 @@ run() { # name, sample folder
   return "$status"
 }
 run fuzz_document_load "$root/tests/data/document"
+run fuzz_settings "$root/tests/data/settings"

@@ -189,9 +189,16 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
             }
             return;
         }
-        // Clipboard keys belong to the clipboard; while a stroke owns the layer's undo
-        // operation they must not touch the document at all.
-        if (key == ALLEGRO_KEY_V || key == ALLEGRO_KEY_C || key == ALLEGRO_KEY_X) return;
+        // While a stroke owns the layer's open undo operation the clipboard keys do nothing: a
+        // paste would commit a float inside the stroke's step and the rest of the stroke would
+        // never reach the saved pixels.
+        if (key == ALLEGRO_KEY_V || key == ALLEGRO_KEY_C || key == ALLEGRO_KEY_X) {
+            if (stroke) return;
+            if (key == ALLEGRO_KEY_V) tavolix_app_clipboard_paste(app);
+            else if (key == ALLEGRO_KEY_C) tavolix_app_clipboard_copy(app);
+            else tavolix_app_clipboard_cut(app);
+            return;
+        }
     }
     if (key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER) {
         if (stroke) return;

@@ -3,6 +3,9 @@
 //   [SECTION] Fonts, icon and UI scale
 //   [SECTION] Start-up
 //   [SECTION] Documents
+//   [SECTION] Settings
+//   [SECTION] Session
+//   [SECTION] Clipboard and imports
 //   [SECTION] Periodic duties, halt and resume
 //   [SECTION] Main loop
 //   [SECTION] Shut-down
@@ -13,11 +16,14 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "app_state.h"
+#include "i18n.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "ui_scale.h"
@@ -197,14 +203,24 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     memset(static_cast<void*>(&app->form_preview_key), 0, sizeof app->form_preview_key);
     app->sym_move = app->sym_drag = false;
     app->pressure_from_speed = app->palm_rejection = false;
+    tavolix_gui_option_defaults(&app->gui);
 
-    // The settings may change the UI size; until they exist the scale is recomputed anyway so
-    // the order of start-up stays the same when they arrive.
+    // Palettes and settings wait for the save storage when it is not ready yet.
+    if (platform_saves_ready() == 1) tavolix_app_settings_load(app);
+    else app->settings_load_pending = 1;
+
+    // The settings may have changed the interface size.
     tavolix_app_update_ui_scale(app);
     if (!_app_load_font(app)) {
         q_log(0, "could not load the interface font");
         return 0;
     }
+
+    if (app->settings_load_pending == 0) {
+        if (app->language == 0) tavolix_gui_request_language_choice(app);
+        tavolix_gui_layout_restore(app);
+    }
+    if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {
@@ -325,6 +341,285 @@ void tavolix_app_settle_canvas(TAVOLIX_APP* app) {
 }
 
 // --------------------------------------------------------------------------------------------
+// [SECTION] Settings
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t SETTINGS_SIZE = 124;
+constexpr size_t SETTINGS_READ_MAX = 140;
+
+uint32_t settings_u32(const unsigned char* bytes, size_t offset) {
+    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<uint32_t>(bytes[offset + 2]) << 16 |
+           static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+int32_t settings_i32(const unsigned char* bytes, size_t offset) {
+    return static_cast<int32_t>(settings_u32(bytes, offset));
+}
+
+int settings_clamped(const unsigned char* bytes, size_t offset, int low, int high) {
+    return std::clamp(settings_i32(bytes, offset), low, high);
+}
+
+bool settings_bool(const unsigned char* bytes, size_t offset) {
+    return settings_u32(bytes, offset) != 0;
+}
+
+void settings_put(unsigned char* bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; i++) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+uint32_t percent(float value) { return static_cast<uint32_t>(static_cast<int>(value * 100.0f + 0.5f)); }
+
+} // namespace
+
+int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count) {
+    q_assert(app, return 0);
+    q_assert(bytes || count == 0, return 0);
+    if (count < 16 || memcmp(bytes, "SSET", 4) != 0) return 0;
+    count = std::min(count, SETTINGS_READ_MAX);
+
+    app->language = 0;
+    app->pressure_from_speed = settings_bool(bytes, 8);
+    app->palm_rejection = settings_bool(bytes, 12);
+    if (count < 20) {
+        tavolix_lang_set(0);
+    } else {
+        const int language = bytes[16];
+        app->language = language <= 4 ? language : 0;
+        tavolix_lang_set(app->language);
+    }
+    if (count < 120) return 1;
+
+    app->tool = settings_clamped(bytes, 20, TOOL_BRUSH, TOOL_LINE);
+    app->brush.mode = settings_bool(bytes, 24) ? BRUSH_MODE_ERASE : BRUSH_MODE_PAINT;
+    const int64_t preset = static_cast<int64_t>(settings_i32(bytes, 28)) - 1;
+    app->preset = (preset < -1 || preset >= brush_preset_count()) ? -1 : static_cast<int>(preset);
+    app->brush.size = static_cast<float>(settings_clamped(bytes, 32, 1, 128));
+    app->brush.opacity = static_cast<float>(settings_clamped(bytes, 36, 1, 100)) / 100.0f;
+    app->brush.flow = static_cast<float>(settings_clamped(bytes, 40, 1, 100)) / 100.0f;
+    app->brush.hardness = static_cast<float>(settings_clamped(bytes, 44, 0, 100)) / 100.0f;
+    const uint32_t colour = settings_u32(bytes, 48);
+    const unsigned char r = static_cast<unsigned char>(colour >> 24);
+    const unsigned char g = static_cast<unsigned char>(colour >> 16);
+    const unsigned char b = static_cast<unsigned char>(colour >> 8);
+    const unsigned char a = static_cast<unsigned char>(colour);
+    app->brush.color = al_map_rgba(r, g, b, a);
+    app->brush.tip = settings_clamped(bytes, 52, 0, 6);
+    app->grid.visible = settings_bool(bytes, 56);
+    app->grid.snap = settings_bool(bytes, 60);
+    app->grid.diagonals = settings_bool(bytes, 64);
+    app->grid.size = static_cast<float>(settings_clamped(bytes, 68, 2, 256));
+    app->symmetry.mode = settings_clamped(bytes, 72, 0, 4);
+    app->symmetry.count = settings_clamped(bytes, 76, 2, 16);
+
+    TAVOLIX_GUI* gui = &app->gui;
+    gui->shape_filled = settings_bool(bytes, 80);
+    const uint32_t folded = settings_u32(bytes, 84);
+    for (int i = 0; i < 7; i++) gui->section_folded[i] = (folded >> i) & 1u;
+    for (int i = 0; i < 3; i++) gui->panel_section_folded[i] = (folded >> (16 + i)) & 1u;
+    gui->toolbar_collapsed = settings_bool(bytes, 88);
+    gui->panel_collapsed = settings_bool(bytes, 92);
+    gui->panel_width = static_cast<float>(settings_clamped(bytes, 96, 0, 4096));
+    gui->export_mode = settings_bool(bytes, 100) ? 1 : 0;
+    gui->export_border = settings_clamped(bytes, 104, 0, 256);
+    gui->export_template = settings_bool(bytes, 108);
+    gui->text_size = settings_clamped(bytes, 112, 8, 256);
+    gui->text_font = settings_clamped(bytes, 116, 0, 3);
+    if (count >= SETTINGS_SIZE) app->ui_size = settings_clamped(bytes, 120, 0, 3);
+    gui->picker_rgba[0] = r;
+    gui->picker_rgba[1] = g;
+    gui->picker_rgba[2] = b;
+    gui->picker_rgba[3] = a;
+    gui->gui_initialised = true;
+    gui->palette_editing = false;
+    gui->selected_swatch = 8;
+    return 1;
+}
+
+void _settings_build(const TAVOLIX_APP* app, unsigned char* out) {
+    q_assert(app, return);
+    q_assert(out, return);
+    memset(out, 0, SETTINGS_SIZE);
+    memcpy(out, "SSET", 4);
+    settings_put(out, 4, 4);
+    settings_put(out, 8, app->pressure_from_speed ? 1 : 0);
+    settings_put(out, 12, app->palm_rejection ? 1 : 0);
+    settings_put(out, 16, static_cast<uint32_t>(app->language));
+    settings_put(out, 20, static_cast<uint32_t>(app->tool));
+    settings_put(out, 24, app->brush.mode == BRUSH_MODE_ERASE ? 1 : 0);
+    settings_put(out, 28, static_cast<uint32_t>(app->preset + 1));
+    settings_put(out, 32, static_cast<uint32_t>(static_cast<int>(app->brush.size)));
+    settings_put(out, 36, percent(app->brush.opacity));
+    settings_put(out, 40, percent(app->brush.flow));
+    settings_put(out, 44, percent(app->brush.hardness));
+    unsigned char r, g, b, a;
+    al_unmap_rgba(app->brush.color, &r, &g, &b, &a);
+    settings_put(out, 48, static_cast<uint32_t>(r) << 24 | static_cast<uint32_t>(g) << 16 |
+                              static_cast<uint32_t>(b) << 8 | a);
+    settings_put(out, 52, static_cast<uint32_t>(app->brush.tip));
+    settings_put(out, 56, app->grid.visible ? 1 : 0);
+    settings_put(out, 60, app->grid.snap ? 1 : 0);
+    settings_put(out, 64, app->grid.diagonals ? 1 : 0);
+    settings_put(out, 68, static_cast<uint32_t>(static_cast<int>(app->grid.size)));
+    settings_put(out, 72, static_cast<uint32_t>(app->symmetry.mode));
+    settings_put(out, 76, static_cast<uint32_t>(app->symmetry.count));
+    const TAVOLIX_GUI* gui = &app->gui;
+    settings_put(out, 80, gui->shape_filled ? 1 : 0);
+    uint32_t folded = 0;
+    for (int i = 0; i < 7; i++) folded |= gui->section_folded[i] ? 1u << i : 0u;
+    for (int i = 0; i < 3; i++) folded |= gui->panel_section_folded[i] ? 1u << (16 + i) : 0u;
+    settings_put(out, 84, folded);
+    settings_put(out, 88, gui->toolbar_collapsed ? 1 : 0);
+    settings_put(out, 92, gui->panel_collapsed ? 1 : 0);
+    settings_put(out, 96, static_cast<uint32_t>(static_cast<int>(gui->panel_width)));
+    settings_put(out, 100, gui->export_mode == 1 ? 1 : 0);
+    settings_put(out, 104, static_cast<uint32_t>(gui->export_border));
+    settings_put(out, 108, gui->export_template ? 1 : 0);
+    settings_put(out, 112, static_cast<uint32_t>(gui->text_size));
+    settings_put(out, 116, static_cast<uint32_t>(gui->text_font));
+    settings_put(out, 120, static_cast<uint32_t>(app->ui_size));
+}
+
+int tavolix_app_settings_load(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    char path[PLATFORM_PATH_MAX];
+    if (!platform_save_path("settings.dat", path, sizeof path)) return 0;
+    FILE* in = fopen(path, "rb");
+    if (!in) {
+        q_log(6, "settings load: no file at %s (defaults)", path);
+        return 0;
+    }
+    unsigned char bytes[SETTINGS_READ_MAX] = {};
+    const size_t count = fread(bytes, 1, sizeof bytes, in);
+    fclose(in);
+    const int ok = _settings_apply(app, bytes, count);
+    q_log(6, "settings load: %zu bytes, pressure %d, palm %d, language %d", count,
+          app->pressure_from_speed ? 1 : 0, app->palm_rejection ? 1 : 0, app->language);
+    return ok;
+}
+
+// Writes a small state file whole or not at all: a crash or a full disk half way through
+// leaves the previous version in place.
+static bool write_state_file(const char* path, const void* bytes, size_t size) {
+    Q_STR* record = NULL;
+    const bool ok = qstrcat_ex(&record, static_cast<const char*>(bytes), size, 1) &&
+                    qstr_to_file(record, path);
+    if (record) free_qstr(&record);
+    return ok;
+}
+
+void tavolix_app_settings_persist(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    char path[PLATFORM_PATH_MAX];
+    if (platform_saves_ready() != 1 || !platform_save_path("settings.dat", path, sizeof path))
+        return;
+    unsigned char bytes[SETTINGS_SIZE];
+    _settings_build(app, bytes);
+    if (write_state_file(path, bytes, sizeof bytes))
+        q_log(6, "settings save: v3 session state (%zu bytes) -> %s", SETTINGS_SIZE, path);
+    else
+        q_log(3, "settings save: could not open %s for write", path);
+    platform_save_sync();
+    app->settings_load_pending = 0;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Session
+// --------------------------------------------------------------------------------------------
+
+void tavolix_app_session_persist(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    char path[PLATFORM_PATH_MAX];
+    if (!app->doc || platform_saves_ready() != 1 ||
+        !platform_save_path("session.tvl", path, sizeof path))
+        return;
+    // The document writer goes through "session.tvl.tmp" and renames it into place only once
+    // the whole picture was written, so a crash keeps the previous session.
+    if (!document_save(app->doc, path)) return;
+    platform_save_sync();
+    q_log(6, "session persisted to %s", path);
+}
+
+int tavolix_app_session_restore(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    char path[PLATFORM_PATH_MAX];
+    if (platform_saves_ready() != 1 || !platform_save_path("session.tvl", path, sizeof path))
+        return 0;
+    FILE* in = fopen(path, "rb");
+    if (!in) return 0;
+    fclose(in);
+    if (tavolix_app_load_document(app, path)) return 1;
+    // The next exit would overwrite it with a blank page: keep it aside for recovery.
+    char bad[PLATFORM_PATH_MAX + 8];
+    snprintf(bad, sizeof bad, "%s.bad", path);
+    if (rename(path, bad) == 0) {
+        platform_save_sync();
+        q_log(3, "session restore: %s could not be loaded, kept as %s", path, bad);
+    } else {
+        q_log(3, "session restore: %s could not be loaded nor moved aside", path);
+    }
+    return 0;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Clipboard and imports
+// --------------------------------------------------------------------------------------------
+
+int tavolix_app_clipboard_copy(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    if (app->selection.phase != SELECTION_PHASE_FLOATING) return 0;
+    ALLEGRO_BITMAP* copy = selection_clone_float(&app->selection);
+    if (!copy) return 0;
+    if (app->clipboard) al_destroy_bitmap(app->clipboard);
+    app->clipboard = copy;
+    app->clipboard_x = app->selection.rect.x + static_cast<int>(std::lround(app->selection.offset[0]));
+    app->clipboard_y = app->selection.rect.y + static_cast<int>(std::lround(app->selection.offset[1]));
+    app->redraw = true;
+    return 1;
+}
+
+int tavolix_app_clipboard_cut(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    if (!tavolix_app_clipboard_copy(app)) return 0;
+    selection_delete(&app->selection, app->doc);
+    tavolix_gui_sync_layers(app);
+    app->redraw = true;
+    return 1;
+}
+
+int tavolix_app_clipboard_paste(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    if (!app->clipboard || !app->doc) return 0;
+    if (app->selection.phase == SELECTION_PHASE_FLOATING)
+        selection_commit(&app->selection, app->doc, &app->symmetry);
+    const int result = selection_paste(&app->selection, app->doc, app->clipboard,
+                                       app->clipboard_x + 16, app->clipboard_y + 16);
+    if (result == 1) {
+        app->tool = TOOL_SELECT;
+        app->clipboard_x = app->selection.rect.x;
+        app->clipboard_y = app->selection.rect.y;
+    }
+    tavolix_gui_sync_layers(app);
+    tavolix_gui_sync(app);
+    app->redraw = true;
+    return result;
+}
+
+void _app_drain_import(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    char path[PLATFORM_PATH_MAX];
+    if (platform_poll_import(path, sizeof path) != 1) return;
+    if (tavolix_app_load_document(app, path))
+        tavolix_gui_notify(app, tavolix_tr("Loaded from disk."));
+    else
+        tavolix_gui_notify(app, tavolix_tr("Could not load that file."));
+    app->redraw = true;
+}
+
+// --------------------------------------------------------------------------------------------
 // [SECTION] Periodic duties, halt and resume
 // --------------------------------------------------------------------------------------------
 
@@ -347,6 +642,18 @@ void adopt_display_size(TAVOLIX_APP* app) {
 void on_timer(TAVOLIX_APP* app) {
     if (app->state && app->state->update) app->state->update(app, TAVOLIX_TICK);
     adopt_display_size(app);
+    _app_drain_import(app);
+    if (app->settings_load_pending && platform_saves_ready() == 1) {
+        app->settings_load_pending = 0;
+        tavolix_app_settings_load(app);
+        tavolix_gui_sync(app);
+        tavolix_app_update_ui_scale(app);
+        _app_load_font(app);
+        app->gui.rebuild_pending = true;
+        if (app->language == 0) tavolix_gui_request_language_choice(app);
+        tavolix_gui_layout_restore(app);
+        app->redraw = true;
+    }
     // Tooltips: with no toolkit there is never one pending.
     const int tooltip = 0;
     if (tooltip == 1 || tooltip != app->gui.tooltip_last) {
@@ -372,8 +679,11 @@ void on_resize(TAVOLIX_APP* app) {
 void _app_on_halt(TAVOLIX_APP* app) {
     q_log(6, "drawing halted");
     app->halted = true;
+    tavolix_app_settings_persist(app);
     // Whatever is in progress becomes part of the document before anything is saved.
     tavolix_app_settle_canvas(app);
+    tavolix_app_session_persist(app);
+    platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
     if (app->display) al_acknowledge_drawing_halt(app->display);
 }
@@ -406,6 +716,7 @@ void _app_on_resume(TAVOLIX_APP* app) {
     app->panning = app->fill_pending = false;
     app->redraw = true;
     if (app->timer) al_resume_timer(app->timer);
+    _app_drain_import(app);
 }
 
 // Escape takes back one thing at a time: a pending shape, then a floating selection; with
@@ -516,7 +827,12 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         }
     }
 
+    // A stroke, a floating selection or a pending shape is part of the picture the user sees:
+    // it goes into the document before the session is written.
+    tavolix_app_settle_canvas(app);
+    tavolix_app_settings_persist(app);
     tavolix_gui_layout_persist(app);
+    tavolix_app_session_persist(app);
     q_log(6, "main loop done");
     return 1;
 }

@@ -111,6 +111,21 @@ int tavolix_app_run(TAVOLIX_APP* app);
 void tavolix_app_shutdown(TAVOLIX_APP* app);
 int tavolix_app_new_document(TAVOLIX_APP* app, int size);
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
+// The user's choices in "settings.dat", the last picture in "session.tvl", and the in-program
+// clipboard of floating pixels.
+int tavolix_app_settings_load(TAVOLIX_APP* app);
+void tavolix_app_settings_persist(TAVOLIX_APP* app);
+void tavolix_app_session_persist(TAVOLIX_APP* app);
+int tavolix_app_session_restore(TAVOLIX_APP* app);
+int tavolix_app_clipboard_copy(TAVOLIX_APP* app);
+int tavolix_app_clipboard_cut(TAVOLIX_APP* app);
+int tavolix_app_clipboard_paste(TAVOLIX_APP* app);
+void _app_drain_import(TAVOLIX_APP* app);
+// The settings record: applied from the bytes of a file (1 when its magic matched) and built
+// for writing (124 bytes).
+int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count);
+void _settings_build(const TAVOLIX_APP* app, unsigned char* out);
+
 // Commits a pending shape, then switches tool; the brush goes back to painting.
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool);
 // Paints a pending line or curve as one brush stroke (one undo step) and clears it.

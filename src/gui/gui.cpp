@@ -110,3 +110,21 @@ void tavolix_gui_draw(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (app->gui.ctx == nullptr) return;
 }
+
+void tavolix_gui_option_defaults(TAVOLIX_GUI* gui) {
+    q_assert(gui, return);
+    gui->shape_filled = false;
+    for (bool& folded : gui->section_folded) folded = false;
+    gui->section_folded[4] = gui->section_folded[5] = gui->section_folded[6] = true;
+    for (bool& folded : gui->panel_section_folded) folded = false;
+    gui->toolbar_collapsed = false;
+    gui->panel_collapsed = false;
+    gui->panel_width = 0.0f;
+    gui->export_mode = 1;
+    gui->export_border = 32;
+    gui->export_template = true;
+    gui->text_size = 48;
+    gui->text_font = 0;
+    gui->palette_editing = false;
+    gui->selected_swatch = -1;
+}
