@@ -1,0 +1,78 @@
+# What the program remembers between runs: the settings changed by keys, the picture through
+# the session document (a paste included, stepped 16 pixels down and right), and what happens
+# when the session document is damaged or a temporary file was left behind by a crash.
+source "$(dirname "$0")/lib.sh" "$1"
+x_start 1400x900
+
+SAVE="$W/save"
+mkdir -p "$SAVE"
+export APPDATA_OVERRIDE="$SAVE"
+# At zoom 1 the 4096 paper is centred: window (x, y) is document (x + 1408, y + 1648).
+doc_x() { echo $(($1 + 1408)); }
+doc_y() { echo $(($1 + 1648)); }
+field() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+
+# --- Run 1: change settings by keys, paint, copy and paste, quit. ---------------------------
+app_start
+app_window
+key space
+wait_log "canvas ready"
+key bracketright bracketright g
+drag 300 300 500 300
+key s
+drag 280 270 520 330
+key_down ctrl
+key c
+key v
+sleep 0.5
+key_up ctrl
+key Return
+export_png first
+key Escape
+wait_exit 20
+assert_eq "$APP_STATUS" 0 "exit status of the first run"
+assert_log "session persisted to $SAVE/Tavolix/session.tvl"
+settings="$SAVE/Tavolix/settings.dat"
+assert_eq "$(stat -c %s "$settings")" 124 "settings file size"
+assert_eq "$(field "$settings" 32)" 37 "brush size after two ] presses"
+assert_eq "$(field "$settings" 56)" 1 "grid visible after G"
+assert_eq "$(field "$settings" 20)" 3 "the select tool"
+
+# --- Run 2: everything comes back. -----------------------------------------------------------
+app_start
+app_window
+wait_log "previous session document restored"
+assert_log "settings load: 124 bytes"
+key space
+wait_log "canvas ready"
+export_png second
+assert_same_png first second "the picture after a restart"
+png_crop around second "$(doc_x 250)" "$(doc_y 250)" 320 120
+assert_doc_pixel around "$(doc_x 400)" "$(doc_y 300)" 40 40 40 12
+# Only the pasted copy, 16 pixels down and right, reaches past the stroke's right end.
+assert_doc_pixel around "$(doc_x 524)" "$(doc_y 316)" 40 40 40 12
+assert_doc_pixel around "$(doc_x 528)" "$(doc_y 280)" 255 255 255
+assert_doc_pixel around "$(doc_x 400)" "$(doc_y 350)" 255 255 255
+key Escape
+wait_exit 20
+assert_eq "$APP_STATUS" 0 "exit status of the second run"
+assert_no_failures
+
+# --- Run 3: a damaged session is kept aside, a stale temporary file is harmless. ------------
+printf 'TVL3 damaged by a crash' >"$SAVE/Tavolix/session.tvl"
+printf 'half a picture' >"$SAVE/Tavolix/session.tvl.tmp"
+app_start
+app_window
+wait_log "could not be loaded, kept as $SAVE/Tavolix/session.tvl.bad"
+key space
+wait_log "canvas ready, 4096x4096 document"
+export_png blank
+[ "$(png_dark blank 200)" = 0 ] || fail "the damaged session was not replaced by a blank page"
+key Escape
+wait_exit 20
+assert_eq "$APP_STATUS" 0 "exit status after a damaged session"
+assert_eq "$(cat "$SAVE/Tavolix/session.tvl.bad")" "TVL3 damaged by a crash" "the damaged file kept"
+[ "$(head -c 4 "$SAVE/Tavolix/session.tvl")" = TVL3 ] || fail "no new session written"
+[ ! -e "$SAVE/Tavolix/session.tvl.tmp" ] || fail "the temporary session file was left behind"
+
+pass
