@@ -24,3 +24,4 @@ run() { # name, sample folder
 }
 run fuzz_document_load "$root/tests/data/document"
 run fuzz_settings "$root/tests/data/settings"
+run fuzz_palette_deserialize "$root/tests/data/palette"
