@@ -4,6 +4,7 @@
 //   [SECTION] Start-up
 //   [SECTION] Documents
 //   [SECTION] Settings
+//   [SECTION] Palettes
 //   [SECTION] Session
 //   [SECTION] Clipboard and imports
 //   [SECTION] Periodic duties, halt and resume
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app_state.h"
 #include "i18n.h"
@@ -205,9 +207,15 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     app->pressure_from_speed = app->palm_rejection = false;
     tavolix_gui_option_defaults(&app->gui);
 
+    palette_set_defaults(&app->palettes);
     // Palettes and settings wait for the save storage when it is not ready yet.
-    if (platform_saves_ready() == 1) tavolix_app_settings_load(app);
-    else app->settings_load_pending = 1;
+    if (platform_saves_ready() == 1) {
+        tavolix_app_palette_load(app);
+        tavolix_app_settings_load(app);
+    } else {
+        app->palette_load_pending = 1;
+        app->settings_load_pending = 1;
+    }
 
     // The settings may have changed the interface size.
     tavolix_app_update_ui_scale(app);
@@ -527,6 +535,52 @@ void tavolix_app_settings_persist(TAVOLIX_APP* app) {
 }
 
 // --------------------------------------------------------------------------------------------
+// [SECTION] Palettes
+// --------------------------------------------------------------------------------------------
+
+int tavolix_app_palette_load(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    char path[PLATFORM_PATH_MAX];
+    if (!platform_save_path("palette.dat", path, sizeof path)) return 0;
+    palette_set_defaults(&app->palettes);
+    FILE* in = fopen(path, "rb");
+    if (!in) {
+        q_log(6, "palette load: no file at %s (factory defaults)", path);
+        return 0;
+    }
+    std::vector<unsigned char> bytes(4096);
+    const size_t count = fread(bytes.data(), 1, bytes.size(), in);
+    fclose(in);
+    const int result = palette_deserialize(&app->palettes, bytes.data(), count);
+    q_log(6, "palette load: %zu bytes, %d user palette(s), active %d", count,
+          static_cast<int>(app->palettes.user_count), app->palettes.active);
+    if (!result) {
+        // The next save would replace it with the factory set: keep the user's file aside.
+        char bad[PLATFORM_PATH_MAX + 8];
+        snprintf(bad, sizeof bad, "%s.bad", path);
+        if (rename(path, bad) == 0) q_log(3, "palette load: %s refused, kept as %s", path, bad);
+    }
+    return result;
+}
+
+void tavolix_app_palette_persist(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    char path[PLATFORM_PATH_MAX];
+    if (platform_saves_ready() != 1 || !platform_save_path("palette.dat", path, sizeof path))
+        return;
+    Q_STR* record = palette_serialize(&app->palettes);
+    if (!record) return;
+    if (qstr_to_file(record, path))
+        q_log(6, "palette save: %zu bytes, %d user palette(s) -> %s", record->used,
+              static_cast<int>(app->palettes.user_count), path);
+    else
+        q_log(3, "palette save: could not open %s for write", path);
+    free_qstr(&record);
+    platform_save_sync();
+    app->palette_load_pending = 0;
+}
+
+// --------------------------------------------------------------------------------------------
 // [SECTION] Session
 // --------------------------------------------------------------------------------------------
 
@@ -643,6 +697,12 @@ void on_timer(TAVOLIX_APP* app) {
     if (app->state && app->state->update) app->state->update(app, TAVOLIX_TICK);
     adopt_display_size(app);
     _app_drain_import(app);
+    if (app->palette_load_pending && platform_saves_ready() == 1) {
+        app->palette_load_pending = 0;
+        tavolix_app_palette_load(app);
+        tavolix_gui_palette_changed(app);
+        app->redraw = true;
+    }
     if (app->settings_load_pending && platform_saves_ready() == 1) {
         app->settings_load_pending = 0;
         tavolix_app_settings_load(app);

@@ -13,6 +13,7 @@
 #include "canvas/view.h"
 #include "gui/gui.h"
 #include "input/gesture.h"
+#include "palette.h"
 
 constexpr const char* TAVOLIX_VERSION_TEXT = TAVOLIX_VERSION;
 constexpr int TAVOLIX_WINDOW_W = 1280;
@@ -73,6 +74,7 @@ struct TAVOLIX_APP {
     SELECTION selection;
     ALLEGRO_BITMAP* clipboard;
     int clipboard_x, clipboard_y;
+    PALETTE_SET palettes;
     int palette_load_pending;
     int settings_load_pending;
     bool gradient_drag;
@@ -115,6 +117,8 @@ int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
 // clipboard of floating pixels.
 int tavolix_app_settings_load(TAVOLIX_APP* app);
 void tavolix_app_settings_persist(TAVOLIX_APP* app);
+int tavolix_app_palette_load(TAVOLIX_APP* app);
+void tavolix_app_palette_persist(TAVOLIX_APP* app);
 void tavolix_app_session_persist(TAVOLIX_APP* app);
 int tavolix_app_session_restore(TAVOLIX_APP* app);
 int tavolix_app_clipboard_copy(TAVOLIX_APP* app);

@@ -204,6 +204,32 @@ TEST_F(SettingsFixture, PasteStepsSixteenPixelsEachTime) {
     EXPECT_EQ(app.selection.phase, SELECTION_PHASE_NONE);
 }
 
+TEST_F(SettingsFixture, PalettesPersistAndComeBack) {
+    palette_set_defaults(&app.palettes);
+    {
+        LogCapture log(6);
+        EXPECT_EQ(tavolix_app_palette_load(&app), 0);
+        EXPECT_TRUE(log.contains("palette load: no file at"));
+    }
+    ASSERT_GE(palette_new_from_active(&app.palettes), 0);
+    app.palette_load_pending = 1;
+    tavolix_app_palette_persist(&app);
+    EXPECT_EQ(app.palette_load_pending, 0);
+    EXPECT_FALSE(std::filesystem::exists(save_file("palette.dat.tmp")));
+    TAVOLIX_APP back{};
+    palette_set_defaults(&back.palettes);
+    EXPECT_EQ(tavolix_app_palette_load(&back), 1);
+    EXPECT_EQ(back.palettes.user_count, 1u);
+    EXPECT_EQ(back.palettes.active, app.palettes.active);
+
+    ASSERT_TRUE(write_file(save_file("palette.dat"), "not a palette file"));
+    LogCapture log(3);
+    EXPECT_EQ(tavolix_app_palette_load(&back), 0);
+    EXPECT_EQ(back.palettes.user_count, 0u); // the factory set stands
+    EXPECT_EQ(read_file(save_file("palette.dat.bad")), "not a palette file");
+    EXPECT_TRUE(log.contains("refused, kept as"));
+}
+
 TEST(SettingsSamples, GoodApplyBrokenIgnored) {
     for (const auto& entry : std::filesystem::directory_iterator(TAVOLIX_TEST_DATA "/settings")) {
         const std::string name = entry.path().filename().string();
