@@ -77,4 +77,45 @@ void BM_ShutDown(benchmark::State& state) {
 }
 BENCHMARK(BM_ShutDown)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// From a pointer motion while painting to the end of the next frame: the canvas handles the
+// motion (a size-64 brush on the 4096-pixel document), then a whole frame is drawn and read
+// back so the renderer has finished it.
+void BM_MotionToFrameWhilePainting(benchmark::State& state) {
+    QuietScratchApp scratch;
+    TAVOLIX_APP app{};
+    if (!start_and_draw(&app)) {
+        state.SkipWithError("start-up failed");
+        tavolix_app_shutdown(&app);
+        return;
+    }
+    app.brush.size = 64.0f;
+    ALLEGRO_EVENT press{};
+    press.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    press.mouse.button = 1;
+    press.mouse.x = 200;
+    press.mouse.y = 200;
+    app.state->handle_event(&app, &press);
+    int step = 0;
+    for (auto _ : state) {
+        ALLEGRO_EVENT motion{};
+        motion.type = ALLEGRO_EVENT_MOUSE_AXES;
+        // A back-and-forth path keeps the stroke on screen however many iterations run.
+        const int phase = step++ % 160;
+        motion.mouse.x = 200 + (phase < 80 ? phase : 160 - phase) * 10;
+        motion.mouse.y = 200 + (step % 7) * 3;
+        motion.mouse.dx = 10;
+        motion.mouse.timestamp = al_get_time();
+        app.state->handle_event(&app, &motion);
+        al_clear_to_color(al_map_rgb(40, 42, 46));
+        app.state->draw(&app);
+        al_get_pixel(al_get_backbuffer(app.display), 640, 400);
+        al_flip_display();
+    }
+    ALLEGRO_EVENT release = press;
+    release.type = ALLEGRO_EVENT_MOUSE_BUTTON_UP;
+    app.state->handle_event(&app, &release);
+    tavolix_app_shutdown(&app);
+}
+BENCHMARK(BM_MotionToFrameWhilePainting)->Unit(benchmark::kMillisecond)->Iterations(200);
+
 } // namespace
