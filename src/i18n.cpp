@@ -38,7 +38,18 @@ const char* tavolix_lang_name(int id) {
 
 const char* tavolix_tr(const char* key) {
     if (!key) return "";
-    // Only the English table exists so far; the other languages fall back to it.
-    if (const char* text = lookup(tavolix_i18n_en, tavolix_i18n_en_count, key)) return text;
+    const TAVOLIX_I18N_PAIR* table = tavolix_i18n_en;
+    size_t count = tavolix_i18n_en_count;
+    switch (_active) {
+    case LANG_FRENCH: table = tavolix_i18n_fr; count = tavolix_i18n_fr_count; break;
+    case LANG_SPANISH: table = tavolix_i18n_es; count = tavolix_i18n_es_count; break;
+    case LANG_GERMAN: table = tavolix_i18n_de; count = tavolix_i18n_de_count; break;
+    default: break;
+    }
+    if (const char* text = lookup(table, count, key)) return text;
+    // A key the language lacks shows its English text, so a "|" suffix never reaches the screen.
+    if (table != tavolix_i18n_en) {
+        if (const char* text = lookup(tavolix_i18n_en, tavolix_i18n_en_count, key)) return text;
+    }
     return key;
 }

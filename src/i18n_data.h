@@ -5,3 +5,9 @@
 
 extern const TAVOLIX_I18N_PAIR tavolix_i18n_en[];
 extern const size_t tavolix_i18n_en_count;
+extern const TAVOLIX_I18N_PAIR tavolix_i18n_fr[];
+extern const size_t tavolix_i18n_fr_count;
+extern const TAVOLIX_I18N_PAIR tavolix_i18n_es[];
+extern const size_t tavolix_i18n_es_count;
+extern const TAVOLIX_I18N_PAIR tavolix_i18n_de[];
+extern const size_t tavolix_i18n_de_count;

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "i18n.h"
+#include "i18n_data.h"
+
+namespace {
+
+struct Table {
+    const char* name;
+    const TAVOLIX_I18N_PAIR* rows;
+    size_t count;
+};
+
+const Table kTranslated[] = {
+    {"fr", tavolix_i18n_fr, tavolix_i18n_fr_count},
+    {"es", tavolix_i18n_es, tavolix_i18n_es_count},
+    {"de", tavolix_i18n_de, tavolix_i18n_de_count},
+};
+
+// The printf conversions of a format in order, as full specs ("%+d", "%-08.3lf"). "%%" prints a
+// percent sign and is skipped; a '%' that does not start a valid conversion ("100%" at the end,
+// "100% (hard)") is plain text, so only a real conversion can make a text disagree with its key.
+std::vector<std::string> printf_conversions(const char* s) {
+    std::vector<std::string> out;
+    auto in = [](char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; };
+    for (size_t i = 0; s[i]; i++) {
+        if (s[i] != '%') continue;
+        if (s[i + 1] == '%') {
+            i++;
+            continue;
+        }
+        size_t j = i + 1;
+        while (in(s[j], "-+ #0'")) j++;
+        auto skip_count = [&] {
+            if (s[j] == '*') {
+                j++;
+                return;
+            }
+            while (in(s[j], "0123456789")) j++;
+        };
+        skip_count();  // width
+        if (s[j] == '.') {
+            j++;
+            skip_count();  // precision
+        }
+        if ((s[j] == 'h' && s[j + 1] == 'h') || (s[j] == 'l' && s[j + 1] == 'l')) j += 2;
+        else if (in(s[j], "hljztL")) j++;
+        if (in(s[j], "diouxXeEfFgGaAcspn")) {
+            out.emplace_back(s + i, j + 1 - i);
+            i = j;
+        }
+    }
+    return out;
+}
+
+bool valid_utf8(const char* s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (*p) {
+        unsigned char c = *p++;
+        int more = 0;
+        unsigned min = 0, cp = 0;
+        if (c < 0x80) continue;
+        if ((c & 0xE0) == 0xC0) more = 1, cp = c & 0x1F, min = 0x80;
+        else if ((c & 0xF0) == 0xE0) more = 2, cp = c & 0x0F, min = 0x800;
+        else if ((c & 0xF8) == 0xF0) more = 3, cp = c & 0x07, min = 0x10000;
+        else return false;
+        for (int k = 0; k < more; k++, p++) {
+            if ((*p & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (*p & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    }
+    return true;
+}
+
+bool starts_with_space(const char* s) { return s[0] == ' '; }
+bool ends_with_space(const char* s) { return s[0] && s[std::strlen(s) - 1] == ' '; }
+
+} // namespace
+
+TEST(I18nTables, ConversionParserReadsFullSpecs) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(printf_conversions("Off %+d,%+d"), (V{"%+d", "%+d"}));
+    EXPECT_EQ(printf_conversions("%-08.3lf %% %zu%hhx %lld %*.*s"),
+              (V{"%-08.3lf", "%zu", "%hhx", "%lld", "%*.*s"}));
+    EXPECT_EQ(printf_conversions("0 to 100%"), V{});
+    EXPECT_EQ(printf_conversions("0 (soft) to 100% (hard)"), V{});
+    // A typographic space before the percent sign can turn following text into a conversion.
+    EXPECT_EQ(printf_conversions("100 % dur"), V{"% d"});
+}
+
+// The lookup binary-searches with strcmp, so an unsorted or duplicated row silently hides keys.
+TEST(I18nTables, SortedUniqueAndWellFormed) {
+    std::vector<Table> all(std::begin(kTranslated), std::end(kTranslated));
+    all.push_back({"en", tavolix_i18n_en, tavolix_i18n_en_count});
+    for (const Table& t : all) {
+        SCOPED_TRACE(t.name);
+        ASSERT_GT(t.count, 0u);
+        for (size_t i = 0; i < t.count; i++) {
+            const TAVOLIX_I18N_PAIR& row = t.rows[i];
+            ASSERT_NE(row.key, nullptr) << i;
+            ASSERT_NE(row.text, nullptr) << row.key;
+            if (i > 0) {
+                EXPECT_LT(std::strcmp(t.rows[i - 1].key, row.key), 0) << row.key;
+            }
+            EXPECT_TRUE(valid_utf8(row.text)) << row.key;
+            EXPECT_NE(row.text[0], '\0') << row.key;
+            // Markers such as " [L]" are appended to names; losing the space glues them on.
+            EXPECT_EQ(starts_with_space(row.text), starts_with_space(row.key)) << row.key;
+            EXPECT_EQ(ends_with_space(row.text), ends_with_space(row.key)) << row.key;
+        }
+    }
+}
+
+TEST(I18nTables, LanguagesShareKeysAndConversions) {
+    ASSERT_EQ(tavolix_i18n_fr_count, 349u);
+    ASSERT_EQ(tavolix_i18n_es_count, tavolix_i18n_fr_count);
+    ASSERT_EQ(tavolix_i18n_de_count, tavolix_i18n_fr_count);
+    for (const Table& t : kTranslated) {
+        SCOPED_TRACE(t.name);
+        size_t untranslated = 0;
+        for (size_t i = 0; i < t.count; i++) {
+            const TAVOLIX_I18N_PAIR& row = t.rows[i];
+            EXPECT_STREQ(row.key, tavolix_i18n_fr[i].key);
+            // Callers pass the same arguments in every language.
+            EXPECT_EQ(printf_conversions(row.text), printf_conversions(row.key)) << row.key;
+            if (std::strcmp(row.text, row.key) == 0) untranslated++;
+        }
+        // Only symbols, key names and words shared with English may stay as they are.
+        EXPECT_LE(untranslated, 40u);
+    }
+}
+
+// A key with a "|" suffix must never reach the screen, so English must have a row for it.
+TEST(I18nTables, SuffixedKeysHaveEnglishText) {
+    for (const Table& t : kTranslated) {
+        for (size_t i = 0; i < t.count; i++) {
+            if (!std::strchr(t.rows[i].key, '|')) continue;
+            SCOPED_TRACE(t.rows[i].key);
+            EXPECT_EQ(nullptr, std::strchr(t.rows[i].text, '|'));
+            bool found = false;
+            for (size_t e = 0; e < tavolix_i18n_en_count; e++)
+                found |= std::strcmp(tavolix_i18n_en[e].key, t.rows[i].key) == 0;
+            EXPECT_TRUE(found);
+        }
+    }
+}
+
+namespace {
+
+struct I18nLookup : testing::Test {
+    int saved = LANG_NONE;
+    void SetUp() override { saved = tavolix_lang_get(); }
+    void TearDown() override { tavolix_lang_set(saved); }
+};
+
+} // namespace
+
+TEST_F(I18nLookup, TellingRowsInEveryLanguage) {
+    struct Row {
+        const char *key, *es, *de, *fr;
+    };
+    const Row rows[] = {
+        {" [L]", " [B]", " [G]", " [V]"},
+        {"(unnamed)", "(sin nombre)", "(unbenannt)", "(sans nom)"},
+        {"Fill|shape", "Sólido", "Gefüllt", "Plein"},
+        {"New|palette", "Nueva", "Neu", "Nouvelle"},
+        {"Fill", "Relleno", "Füllen", "Remplissage"},
+        {"New", "Nvo.", "Neu", "Nouv"},
+        {"Off %+d,%+d", "Desp %+d,%+d", "Vers. %+d,%+d", "Déc %+d,%+d"},
+        {"Tip: %s", "Pta: %s", "Spitze: %s", "Pointe : %s"},
+        {"Blend: %s", "Fusión: %s", "Modus: %s", "Fusion : %s"},
+        {"Cancel", "Cancelar", "Abbrechen", "Annuler"},
+        {"Loaded from disk.", "Cargado del disco.", "Von der Festplatte geladen.", "Chargé depuis le disque."},
+        {"two fingers: pan / zoom / rotate", "dos dedos: desplazar / zoom / rotar",
+         "zwei Finger: schwenken / zoomen / drehen", "deux doigts : déplacer / zoomer / tourner"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.key);
+        tavolix_lang_set(LANG_SPANISH);
+        EXPECT_STREQ(tavolix_tr(r.key), r.es);
+        tavolix_lang_set(LANG_GERMAN);
+        EXPECT_STREQ(tavolix_tr(r.key), r.de);
+        tavolix_lang_set(LANG_FRENCH);
+        EXPECT_STREQ(tavolix_tr(r.key), r.fr);
+    }
+}
+
+TEST_F(I18nLookup, FallbacksAndLanguageSwitching) {
+    tavolix_lang_set(LANG_FRENCH);
+    // The French row wins over the English one for a suffixed key.
+    EXPECT_STREQ(tavolix_tr("Fill|shape"), "Plein");
+    tavolix_lang_set(7);
+    EXPECT_EQ(tavolix_lang_get(), LANG_FRENCH);
+    tavolix_lang_set(-1);
+    EXPECT_EQ(tavolix_lang_get(), LANG_FRENCH);
+    EXPECT_STREQ(tavolix_tr("Quit"), "Quitter");
+
+    // A key that no table holds comes back as the very same string.
+    const char* unknown = "Custom 3";
+    for (int lang : {LANG_NONE, LANG_ENGLISH, LANG_FRENCH, LANG_SPANISH, LANG_GERMAN}) {
+        tavolix_lang_set(lang);
+        EXPECT_EQ(tavolix_tr(unknown), unknown) << lang;
+        EXPECT_STREQ(tavolix_tr(nullptr), "") << lang;
+    }
+
+    // No language chosen yet reads like English, suffixes stripped.
+    tavolix_lang_set(LANG_NONE);
+    EXPECT_STREQ(tavolix_tr("Fill|shape"), "Fill");
+    EXPECT_STREQ(tavolix_tr("Quit"), "Quit");
+    tavolix_lang_set(LANG_GERMAN);
+    EXPECT_STREQ(tavolix_tr("Quit"), "Beenden");
+    // Rows at both ends of the table are reachable by the search.
+    EXPECT_STREQ(tavolix_tr(" [L]"), " [G]");
+    EXPECT_STREQ(tavolix_tr("x marker"), "x-Markierung");
+}
