@@ -4,11 +4,14 @@
 #include <allegro5/allegro.h>
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
 #include "app_state.h"
+#include "platform/platform.h"
 #include "q/q_log.h"
 #include "tavolix_app.h"
 
@@ -21,7 +24,7 @@ struct QuietScratchApp {
         char templ[] = "/tmp/tavolix-bench-XXXXXX";
         dir = mkdtemp(templ);
         setenv("APPDATA", dir.c_str(), 1);
-        set_log_file("/dev/null");
+        if (!getenv("TAVOLIX_BENCH_LOG")) set_log_file("/dev/null");
     }
     ~QuietScratchApp() {
         close_log_file();
@@ -116,6 +119,65 @@ void BM_MotionToFrameWhilePainting(benchmark::State& state) {
     app.state->handle_event(&app, &release);
     tavolix_app_shutdown(&app);
 }
+// The exit sequence's writes (settings, then the session document) and the start-up restore,
+// with a 4096-pixel document of 1 or 8 painted layers.
+struct SessionApp {
+    TAVOLIX_APP app{};
+    explicit SessionApp(int layers) {
+        platform_init();
+        brush_defaults(&app.brush);
+        app.doc = document_new(4096, 4096);
+        for (int i = 0; i < layers; i++) {
+            LAYER* layer = document_add_layer(app.doc, nullptr);
+            // Some paint on every layer so the file is not all zero bytes.
+            ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(
+                layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
+            for (int y = 0; y < 4096; y += 3)
+                memset(static_cast<unsigned char*>(region->data) + y * region->pitch, 0x40 + i,
+                       4096);
+            al_unlock_bitmap(layer->backup);
+            layer_restore(layer);
+        }
+    }
+    ~SessionApp() {
+        document_free(&app.doc);
+        brush_engine_flush_cache();
+    }
+};
+
+void BM_ExitWrites(benchmark::State& state) {
+    QuietScratchApp scratch;
+    SessionApp session(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        tavolix_app_settings_persist(&session.app);
+        tavolix_app_session_persist(&session.app);
+    }
+    char path[PLATFORM_PATH_MAX];
+    platform_save_path("session.tvl", path, sizeof path);
+    remove(path);
+    platform_save_path("settings.dat", path, sizeof path);
+    remove(path);
+}
+BENCHMARK(BM_ExitWrites)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_SessionRestore(benchmark::State& state) {
+    QuietScratchApp scratch;
+    SessionApp session(static_cast<int>(state.range(0)));
+    tavolix_app_session_persist(&session.app);
+    for (auto _ : state) {
+        if (!tavolix_app_session_restore(&session.app)) {
+            state.SkipWithError("restore failed");
+            break;
+        }
+        // Reading back one pixel waits until the layers are uploaded.
+        al_get_pixel(session.app.doc->active_layer->bitmap, 0, 0);
+    }
+    char path[PLATFORM_PATH_MAX];
+    platform_save_path("session.tvl", path, sizeof path);
+    remove(path);
+}
+BENCHMARK(BM_SessionRestore)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(2);
+
 BENCHMARK(BM_MotionToFrameWhilePainting)->Unit(benchmark::kMillisecond)->Iterations(200);
 
 } // namespace

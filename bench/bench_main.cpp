@@ -1,6 +1,7 @@
 // Benchmark entry: Allegro and one small display exist for every benchmark, because video
 // bitmaps and hardware blending need a display's context. Run under Xvfb when headless.
 #include <allegro5/allegro.h>
+#include <allegro5/allegro_image.h>
 #include <allegro5/allegro_primitives.h>
 #include <benchmark/benchmark.h>
 
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     set_log_level(3);
-    if (!al_init() || !al_init_primitives_addon()) {
+    if (!al_init() || !al_init_image_addon() || !al_init_primitives_addon()) {
         fprintf(stderr, "tavolix_bench: could not initialise Allegro\n");
         return 1;
     }

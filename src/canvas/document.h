@@ -72,6 +72,9 @@ int document_export_png(DOCUMENT* doc, const char* path);
 unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size);
 // Inclusive bounds of every pixel with non-zero alpha over the visible layers; 0 when none.
 int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1);
+// The layer image of a document file, written straight from the pixels: _tga_size bytes.
+size_t _tga_size(ALLEGRO_BITMAP* bitmap);
+int _tga_encode(ALLEGRO_BITMAP* bitmap, unsigned char* out);
 // Encodes a bitmap with Allegro's writer for ".tga" or ".png" into a malloc'd buffer.
 unsigned char* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* extension, size_t* size);
 

@@ -383,3 +383,53 @@ TEST(DocumentSamples, GoodOpenBrokenRefused) {
     }
     EXPECT_GE(seen, 10);
 }
+
+// The layer images are written and read by our own code for speed; they must stay byte for
+// byte what the image library writes, and read back exactly as the library reads them.
+TEST(DocumentTga, OwnCodecMatchesTheLibrary) {
+    int old = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP* bitmap = al_create_bitmap(37, 19);
+    al_set_new_bitmap_flags(old);
+    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
+                                                   ALLEGRO_LOCK_WRITEONLY);
+    unsigned seed = 7;
+    for (int y = 0; y < 19; y++)
+        for (int x = 0; x < 37 * 4; x++) {
+            seed = seed * 1103515245u + 12345u;
+            static_cast<unsigned char*>(region->data)[y * region->pitch + x] =
+                static_cast<unsigned char>(seed >> 16);
+        }
+    al_unlock_bitmap(bitmap);
+
+    size_t library_size = 0;
+    unsigned char* library = _bitmap_encode(bitmap, ".tga", &library_size);
+    ASSERT_NE(library, nullptr);
+    std::vector<unsigned char> ours(_tga_size(bitmap));
+    ASSERT_EQ(_tga_encode(bitmap, ours.data()), 1);
+    ASSERT_EQ(ours.size(), library_size);
+    EXPECT_EQ(memcmp(ours.data(), library, library_size), 0);
+
+    // Read back through a document file, bottom-up as written, and top-down as well.
+    ScratchDir dir;
+    for (bool top_down : {false, true}) {
+        std::string image(reinterpret_cast<char*>(library), library_size);
+        if (top_down) {
+            image[17] = static_cast<char>(8 | 0x20);
+            const size_t row = 37 * 4;
+            for (int y = 0; y < 19; y++)
+                memcpy(&image[18 + y * row], library + 18 + (18 - y) * row, row);
+        }
+        const std::string path = dir.file("t.tvl");
+        ASSERT_TRUE(write_file(path, header(3, 37, 19, 0, 1) + record(3, "t", 1000, 0, 1, 0, image)));
+        DOCUMENT* doc = document_load(path.c_str());
+        ASSERT_NE(doc, nullptr);
+        for (auto [x, y] : {std::pair{0, 0}, std::pair{36, 0}, std::pair{5, 18}, std::pair{20, 9}})
+            EXPECT_TRUE(rgba_near(stored_pixel(document_layer_at(doc, 0)->backup, x, y),
+                                  stored_pixel(bitmap, x, y), 0))
+                << x << "," << y << (top_down ? " top-down" : " bottom-up");
+        document_free(&doc);
+    }
+    free(library);
+    al_destroy_bitmap(bitmap);
+}
