@@ -195,6 +195,49 @@ click_at() { # x y (window coordinates) [button]
 }
 resize_window() { xdotool windowsize --sync "$WID" "$1" "$2" || fail "could not resize to $1x$2"; }
 
+# key_down KEY / key_up KEY: holds and releases a key (xdotool key names: ctrl, shift, space).
+key_down() { xdotool keydown "$1" || fail "xdotool keydown $1"; }
+key_up() { xdotool keyup "$1" || fail "xdotool keyup $1"; }
+
+# move_to X Y: moves the pointer to a window position.
+move_to() { xdotool mousemove --window "$WID" "$1" "$2" || fail "xdotool mousemove $*"; }
+
+# drag_path BUTTON X1 Y1 X2 Y2 ...: presses BUTTON (1 left, 2 middle, 3 right) at the first
+# window point, moves through every later point in steps of at most 8 pixels, and releases at
+# the last one. A short pause after each step keeps the server from folding motions together,
+# so the program sees the corners of the path.
+drag_path() {
+    local button=$1
+    shift
+    [ $# -ge 4 ] && [ $(($# % 2)) = 0 ] || fail "drag_path needs at least two points"
+    python3 - "$WID" "$button" "$@" >"$W/drag.cmd" <<'PY' || fail "could not plan the drag $*"
+import math, sys
+wid, button, pts = sys.argv[1], sys.argv[2], [int(v) for v in sys.argv[3:]]
+pts = list(zip(pts[0::2], pts[1::2]))
+out = [f"mousemove --window {wid} {pts[0][0]} {pts[0][1]}", "sleep 0.02", f"mousedown {button}"]
+for (x0, y0), (x1, y1) in zip(pts, pts[1:]):
+    n = max(1, math.ceil(max(abs(x1 - x0), abs(y1 - y0)) / 8))
+    for i in range(1, n + 1):
+        out.append(f"mousemove --window {wid} {round(x0 + (x1 - x0) * i / n)} {round(y0 + (y1 - y0) * i / n)}")
+        out.append("sleep 0.004")
+out += ["sleep 0.02", f"mouseup {button}"]
+print("\n".join(out))
+PY
+    xdotool "$W/drag.cmd" || fail "xdotool drag $button $*"
+}
+
+# drag X1 Y1 X2 Y2 [BUTTON]: a straight drag with the left button unless BUTTON says otherwise.
+drag() { drag_path "${5:-1}" "$1" "$2" "$3" "$4"; }
+
+# wheel_at X Y NOTCHES: turns the wheel over a window position, away from the user (zoom in)
+# for positive NOTCHES, towards the user for negative ones.
+wheel_at() {
+    local button=4 n=$3
+    [ "$n" -lt 0 ] && button=5 n=$((-n))
+    xdotool mousemove --window "$WID" "$1" "$2" sleep 0.02 click --repeat "$n" --delay 30 "$button" ||
+        fail "xdotool wheel $*"
+}
+
 # close_window: asks the window to close the way a window manager's close button does, with a
 # WM_DELETE_WINDOW client message (destroying the window would be a different event).
 close_window() { python3 "$E2E_DIR/wm_delete.py" "$WID" || fail "could not send WM_DELETE_WINDOW"; }
@@ -262,6 +305,89 @@ bright_pixels() {
         -crop "${4}x${5}+${2}+${3}" +repage -colorspace gray \
         -threshold "$(awk "BEGIN { print $6 / 255 * 100 }")%" \
         -format '%[fx:round(mean*w*h)]' info:
+}
+
+# ------------------------------------------------------------------------------------------
+# Exported images
+# ------------------------------------------------------------------------------------------
+
+# log_count TEXT: how many log lines contain TEXT.
+log_count() { grep -cF -- "$1" "$LOG"; }
+
+# export_png NAME: Ctrl+E, then a copy of the exported document as $W/NAME.png once the program
+# logged the export. Ctrl stays down until then: the program reads the modifier keys when it
+# handles the key, so Ctrl released early could turn the export into a plain E (the eraser).
+# Every event sent before has been handled when the export is logged, which makes an export
+# the way to wait for earlier input too. Ctrl+E drops a floating selection into its layer first.
+export_png() {
+    local before
+    before=$(log_count "exported composite to")
+    key_down ctrl
+    key e
+    wait_log_count "exported composite to" $((before + 1)) 20
+    key_up ctrl
+    cp "$APPDATA/Tavolix/sketch.png" "$W/$1.png" || fail "no exported image for $1"
+}
+
+# wait_log_count TEXT N [SECONDS]: waits until N log lines contain TEXT.
+wait_log_count() {
+    local limit=${3:-10} start
+    start=$(now_us)
+    while [ "$(log_count "$1")" -lt "$2" ]; do
+        [ $(($(now_us) - start)) -gt $((limit * 1000000)) ] &&
+            fail "fewer than $2 log lines with '$1' after $limit s"
+        kill -0 "$APP_PID" 2>/dev/null || [ "$(log_count "$1")" -ge "$2" ] ||
+            fail "program exited before logging '$1' $2 times"
+        sleep "$E2E_POLL"
+    done
+}
+
+# png_crop NAME IMAGE X Y W H: the region of $W/IMAGE.png as a shot named NAME, so that
+# pixel, assert_pixel, profile and bright_pixels read it (coordinates relative to X, Y), and
+# assert_doc_pixel in the image's own coordinates. One crop decodes the image once; reading
+# many pixels from it costs next to nothing.
+png_crop() {
+    echo "$5 $6" >"$W/$1.size"
+    echo "$3 $4" >"$W/$1.origin"
+    convert "$W/$2.png" -crop "${5}x${6}+${3}+${4}" +repage -alpha off -depth 8 "rgb:$W/$1.rgb" ||
+        fail "could not crop $2.png"
+    [ "$(stat -c %s "$W/$1.rgb")" = $(($5 * $6 * 3)) ] || fail "crop $1 of $2.png is not ${5}x${6}"
+}
+
+# assert_doc_pixel NAME X Y R G B [TOLERANCE]: assert_pixel on a crop made by png_crop, with
+# X, Y in the coordinates of the exported image.
+assert_doc_pixel() {
+    local ox oy
+    read -r ox oy <"$W/$1.origin"
+    assert_pixel "$1" $(($2 - ox)) $(($3 - oy)) "${@:4}"
+}
+
+# png_dark IMAGE LEVEL [WxH+X+Y]: how many pixels of $W/IMAGE.png (or of the region) have grey
+# level <= LEVEL.
+png_dark() {
+    local crop=()
+    [ -n "${3:-}" ] && crop=(-crop "$3" +repage)
+    convert "$W/$1.png" "${crop[@]}" -alpha off -colorspace gray \
+        -threshold "$(awk "BEGIN { print ($2 + 0.5) / 255 * 100 }")%" \
+        -format '%[fx:round((1 - mean) * w * h)]' info: || fail "could not read $1.png"
+}
+
+# png_diff A B: how many pixels of $W/A.png and $W/B.png differ by more than about 2 levels.
+png_diff() {
+    local out
+    out=$(compare -metric AE -fuzz 1% "$W/$1.png" "$W/$2.png" null: 2>&1)
+    [[ "$out" =~ ^[0-9]+$ ]] || fail "could not compare $1.png with $2.png: $out"
+    echo "$out"
+}
+
+# assert_same_png A B WHAT: the two exports hold the same pixels, within about 2 levels. The
+# encoder is deterministic, so equal pixels give equal files; only a mismatch pays for the
+# slower pixel comparison.
+assert_same_png() {
+    local n
+    cmp -s "$W/$1.png" "$W/$2.png" && return 0
+    n=$(png_diff "$1" "$2")
+    [ "$n" = 0 ] || fail "$3: $1.png differs from $2.png in $n pixels"
 }
 
 # ------------------------------------------------------------------------------------------

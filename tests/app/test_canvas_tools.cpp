@@ -1,0 +1,234 @@
+// The canvas dispatch of the tools that have no key yet (fill, gradient, line, curve), driven
+// with synthetic pointer and key events through the canvas state's handler. The tools' own
+// pixel work is tested with their modules; here it is the routing: the view mapping of press
+// and release, snapping, the drag threshold, handle drags and committing.
+#include <gtest/gtest.h>
+
+#include "app_state.h"
+#include "canvas/undo.h"
+#include "tavolix_app.h"
+#include "test_support.h"
+
+namespace {
+
+struct CanvasTools : testing::Test {
+    TAVOLIX_APP app{};
+
+    void SetUp() override {
+        app.display = al_get_current_display();
+        app.display_w = al_get_display_width(app.display);
+        app.display_h = al_get_display_height(app.display);
+        app.doc = document_new(100, 80);
+        ASSERT_NE(app.doc, nullptr);
+        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
+        view_init(&app.view);
+        brush_defaults(&app.brush);
+        app.brush.size = 4.0f;
+        symmetry_init(&app.symmetry, app.doc);
+        selection_init(&app.selection);
+        form_init(&app.form);
+        grid_init(&app.grid);
+        gesture_init(&app.gesture);
+        app.gui_visible = true;
+        app.state_id = APP_STATE_CANVAS;
+        app.state = app_state_get(APP_STATE_CANVAS);
+    }
+    void TearDown() override {
+        app.display = nullptr; // owned by the test main
+        selection_discard(&app.selection);
+        document_free(&app.doc);
+        brush_engine_flush_cache();
+    }
+
+    // Canvas pixel (x, y) shows at screen (view.x + zoom * x, view.y + zoom * y).
+    void set_view(float x, float y, float zoom) {
+        app.view.x = x;
+        app.view.y = y;
+        app.view.zoom = zoom;
+        view_update(&app.view);
+    }
+
+    void send(ALLEGRO_EVENT_TYPE type, int sx, int sy, unsigned button = 1) {
+        ALLEGRO_EVENT event{};
+        event.type = type;
+        event.mouse.x = sx;
+        event.mouse.y = sy;
+        event.mouse.button = button;
+        event.mouse.timestamp = al_get_time();
+        app.state->handle_event(&app, &event);
+    }
+    void press(int sx, int sy) { send(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, sx, sy); }
+    void move(int sx, int sy) { send(ALLEGRO_EVENT_MOUSE_AXES, sx, sy); }
+    void release(int sx, int sy) { send(ALLEGRO_EVENT_MOUSE_BUTTON_UP, sx, sy); }
+    // A key event as the main loop passes it on: modifiers followed first, then the canvas.
+    void key_event(ALLEGRO_EVENT_TYPE type, int keycode) {
+        ALLEGRO_EVENT event{};
+        event.type = type;
+        event.keyboard.keycode = keycode;
+        tavolix_app_track_modifiers(&app, &event);
+        app.state->handle_event(&app, &event);
+    }
+    void key(int keycode) { key_event(ALLEGRO_EVENT_KEY_DOWN, keycode); }
+
+    Rgba at(int x, int y) { return pixel_at(app.doc->active_layer->bitmap, x, y); }
+    // One committed brush stroke, so the fill sees it in the layer's committed pixels.
+    void paint_line(float x0, float y0, float x1, float y1) {
+        ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, x0, y0, 1.0f,
+                                     &app.symmetry),
+                  1);
+        brush_stroke_segment(&app.stroke, app.doc, &app.brush, x1, y1, 1.0f);
+        brush_stroke_end(&app.stroke, app.doc);
+    }
+};
+
+} // namespace
+
+TEST_F(CanvasTools, FillPressFloodsTheAreaUnderThePointerAsOneStep) {
+    paint_line(50.0f, -5.0f, 50.0f, 85.0f); // a wall down the middle
+    set_view(10.0f, 5.0f, 2.0f);
+    app.tool = TOOL_FILL;
+    press(10 + 2 * 20, 5 + 2 * 30); // canvas (20, 30), left of the wall
+    release(10 + 2 * 20, 5 + 2 * 30);
+    EXPECT_FALSE(app.fill_pending); // the desktop fills at the press
+    EXPECT_EQ(at(5, 5).a, 255);
+    EXPECT_EQ(at(45, 70).a, 255);
+    EXPECT_EQ(at(60, 30).a, 0); // behind the wall
+    EXPECT_EQ(at(95, 75).a, 0);
+    ASSERT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(at(20, 30).a, 0);
+    EXPECT_GT(at(50, 30).a, 0); // the wall was an earlier step
+}
+
+TEST_F(CanvasTools, GradientRunsFromTheSnappedPressToTheSnappedRelease) {
+    set_view(0.0f, 0.0f, 1.0f);
+    app.grid.visible = app.grid.snap = true;
+    app.grid.size = 10.0f;
+    app.tool = TOOL_GRADIENT;
+    press(13, 41);
+    EXPECT_TRUE(app.gradient_drag);
+    EXPECT_FLOAT_EQ(app.gradient_start[0], 10.0f);
+    EXPECT_FLOAT_EQ(app.gradient_start[1], 40.0f);
+    EXPECT_EQ(at(5, 40).a, 0); // nothing until the release
+    move(50, 41);
+    release(88, 39); // snaps to (90, 40)
+    EXPECT_FALSE(app.gradient_drag);
+    EXPECT_EQ(at(5, 40).a, 255);
+    EXPECT_EQ(at(5, 10).a, 255);
+    const int middle = at(50, 40).a;
+    EXPECT_GT(middle, 100);
+    EXPECT_LT(middle, 155);
+    EXPECT_EQ(at(95, 40).a, 0);
+    EXPECT_TRUE(undo_available(app.doc));
+}
+
+TEST_F(CanvasTools, ShapeNeedsFourScreenPixelsAndEnterPaintsIt) {
+    set_view(0.0f, 0.0f, 4.0f);
+    app.tool = TOOL_LINE;
+    press(80, 80); // canvas (20, 20)
+    EXPECT_TRUE(app.form_press);
+    release(83, 80); // 3 screen pixels: a slip, not a shape
+    EXPECT_FALSE(app.form_press);
+    EXPECT_FALSE(form_pending(&app.form));
+
+    press(80, 80);
+    release(80, 84); // 4 screen pixels, one canvas pixel
+    ASSERT_TRUE(form_pending(&app.form));
+    EXPECT_EQ(app.form.kind, FORM_LINE);
+    EXPECT_FLOAT_EQ(app.form.y[1], 21.0f);
+    form_clear(&app.form);
+
+    app.tool = TOOL_BEZIER;
+    press(40, 160);  // canvas (10, 40)
+    release(360, 160); // canvas (90, 40)
+    ASSERT_TRUE(form_pending(&app.form));
+    EXPECT_EQ(app.form.kind, FORM_BEZIER);
+    EXPECT_EQ(app.form.count, 4);
+    EXPECT_EQ(at(50, 40).a, 0); // pending shapes are only previewed
+    EXPECT_FALSE(undo_available(app.doc));
+
+    key(ALLEGRO_KEY_ENTER);
+    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_GT(at(50, 40).a, 200);
+    ASSERT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(at(50, 40).a, 0);
+    EXPECT_FALSE(undo_available(app.doc));
+}
+
+TEST_F(CanvasTools, HandleDragMovesAPointAndAPressElsewhereCommits) {
+    set_view(0.0f, 0.0f, 1.0f);
+    app.grid.visible = app.grid.snap = true;
+    app.grid.size = 10.0f;
+    app.tool = TOOL_LINE;
+    ASSERT_EQ(form_begin(&app.form, FORM_LINE, 10.0f, 40.0f, 90.0f, 40.0f), 1);
+    press(88, 42); // within reach of the end point
+    EXPECT_TRUE(app.form.dragging);
+    EXPECT_EQ(app.form.drag_index, 1);
+    move(88, 72); // the point follows the pointer onto the grid
+    release(88, 72);
+    EXPECT_FALSE(app.form.dragging);
+    EXPECT_FLOAT_EQ(app.form.x[0], 10.0f);
+    EXPECT_FLOAT_EQ(app.form.x[1], 90.0f);
+    EXPECT_FLOAT_EQ(app.form.y[1], 70.0f);
+    EXPECT_EQ(at(90, 70).a, 0);
+
+    press(50, 8); // far from the line and its box: commits, starts nothing new
+    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_FALSE(app.form_press);
+    release(50, 8);
+    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_GT(at(50, 55).a, 200); // on the moved line, halfway
+    EXPECT_EQ(at(50, 40).a, 0);   // where the line was before the drag
+}
+
+TEST_F(CanvasTools, RightButtonDoesNothingAndMiddleButtonPansWhateverTheTool) {
+    set_view(0.0f, 0.0f, 1.0f);
+    for (int tool : {TOOL_BRUSH, TOOL_FILL, TOOL_LINE}) {
+        app.tool = tool;
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 30, 30, 2);
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 30, 30, 2);
+        EXPECT_FALSE(app.stroke.active);
+        EXPECT_FALSE(app.form_press);
+        EXPECT_EQ(at(30, 30).a, 0) << "tool " << tool;
+
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 30, 30, 3);
+        EXPECT_TRUE(app.panning) << "tool " << tool;
+        ALLEGRO_EVENT motion{};
+        motion.type = ALLEGRO_EVENT_MOUSE_AXES;
+        motion.mouse.x = 35;
+        motion.mouse.y = 33;
+        motion.mouse.dx = 5;
+        motion.mouse.dy = 3;
+        app.state->handle_event(&app, &motion);
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 35, 33, 3);
+        EXPECT_FALSE(app.panning);
+        EXPECT_EQ(at(30, 30).a, 0) << "tool " << tool;
+    }
+    EXPECT_FLOAT_EQ(app.view.x, 15.0f);
+    EXPECT_FLOAT_EQ(app.view.y, 9.0f);
+    EXPECT_FALSE(undo_available(app.doc));
+}
+
+// Shortcuts see the modifiers as they were when the key was pressed, in event order, not the
+// live keyboard: a lagging program must not turn Ctrl+Z into Z.
+TEST_F(CanvasTools, ShortcutsFollowModifierEventsInOrder) {
+    paint_line(10.0f, 10.0f, 60.0f, 10.0f);
+    ASSERT_GT(at(30, 10).a, 0);
+    key_event(ALLEGRO_EVENT_KEY_DOWN, ALLEGRO_KEY_RCTRL);
+    key(ALLEGRO_KEY_Z);
+    EXPECT_EQ(at(30, 10).a, 0);
+    key_event(ALLEGRO_EVENT_KEY_DOWN, ALLEGRO_KEY_LSHIFT);
+    key(ALLEGRO_KEY_Z); // Ctrl+Shift+Z redoes
+    EXPECT_GT(at(30, 10).a, 0);
+    key_event(ALLEGRO_EVENT_KEY_UP, ALLEGRO_KEY_LSHIFT);
+    key_event(ALLEGRO_EVENT_KEY_UP, ALLEGRO_KEY_RCTRL);
+    key(ALLEGRO_KEY_Z); // a plain Z does nothing
+    EXPECT_GT(at(30, 10).a, 0);
+
+    // A modifier whose release went to another window is forgotten on a focus change.
+    key_event(ALLEGRO_EVENT_KEY_DOWN, ALLEGRO_KEY_LCTRL);
+    ALLEGRO_EVENT focus{};
+    focus.type = ALLEGRO_EVENT_DISPLAY_SWITCH_OUT;
+    tavolix_app_track_modifiers(&app, &focus);
+    key(ALLEGRO_KEY_E);
+    EXPECT_EQ(app.brush.mode, BRUSH_MODE_ERASE);
+}
