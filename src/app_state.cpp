@@ -95,12 +95,13 @@ struct Modifiers {
     bool ctrl, shift;
 };
 
-Modifiers read_modifiers() {
-    ALLEGRO_KEYBOARD_STATE state;
-    al_get_keyboard_state(&state);
-    return Modifiers{al_key_down(&state, ALLEGRO_KEY_LCTRL) || al_key_down(&state, ALLEGRO_KEY_RCTRL),
-                     al_key_down(&state, ALLEGRO_KEY_LSHIFT) ||
-                         al_key_down(&state, ALLEGRO_KEY_RSHIFT)};
+// Ctrl and Shift as they were when the event being handled was sent: the main loop follows
+// the modifier keys' own down and up events in queue order. The live keyboard state would be
+// wrong whenever the program lags behind the user: a quick Ctrl+E tap handled after Ctrl was
+// released would turn into a plain E.
+Modifiers read_modifiers(const TAVOLIX_APP* app) {
+    return Modifiers{(app->modifiers & (APP_MOD_LCTRL | APP_MOD_RCTRL)) != 0,
+                     (app->modifiers & (APP_MOD_LSHIFT | APP_MOD_RSHIFT)) != 0};
 }
 
 void commit_floating(TAVOLIX_APP* app) {
@@ -156,7 +157,7 @@ void quick_open(TAVOLIX_APP* app) {
 }
 
 void canvas_key_down(TAVOLIX_APP* app, int key) {
-    const Modifiers mod = read_modifiers();
+    const Modifiers mod = read_modifiers(app);
     const bool stroke = app->stroke.active;
 
     if (mod.ctrl && !stroke) {
@@ -307,7 +308,7 @@ void grid_walk(TAVOLIX_APP* app, Point p) {
 void canvas_motion(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     app->cursor_x = static_cast<float>(event->mouse.x);
     app->cursor_y = static_cast<float>(event->mouse.y);
-    const Modifiers mod = read_modifiers();
+    const Modifiers mod = read_modifiers(app);
     if (event->mouse.dz != 0) {
         if (mod.ctrl)
             view_rotate_at(&app->view, static_cast<float>(event->mouse.dz) * 0.0872665f,

@@ -286,6 +286,27 @@ int tavolix_app_new_document(TAVOLIX_APP* app, int size) {
     return 1;
 }
 
+void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
+    q_assert(app, return);
+    q_assert(event, return);
+    if (event->type == ALLEGRO_EVENT_DISPLAY_SWITCH_OUT ||
+        event->type == ALLEGRO_EVENT_DISPLAY_SWITCH_IN) {
+        app->modifiers = 0;
+        return;
+    }
+    if (event->type != ALLEGRO_EVENT_KEY_DOWN && event->type != ALLEGRO_EVENT_KEY_UP) return;
+    unsigned bit = 0;
+    switch (event->keyboard.keycode) {
+    case ALLEGRO_KEY_LCTRL: bit = APP_MOD_LCTRL; break;
+    case ALLEGRO_KEY_RCTRL: bit = APP_MOD_RCTRL; break;
+    case ALLEGRO_KEY_LSHIFT: bit = APP_MOD_LSHIFT; break;
+    case ALLEGRO_KEY_RSHIFT: bit = APP_MOD_RSHIFT; break;
+    default: return;
+    }
+    if (event->type == ALLEGRO_EVENT_KEY_DOWN) app->modifiers |= bit;
+    else app->modifiers &= ~bit;
+}
+
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
     q_assert(app, return 0);
     q_assert(path, return 0);
@@ -826,6 +847,7 @@ int tavolix_app_run(TAVOLIX_APP* app) {
     while (app->running) {
         ALLEGRO_EVENT event;
         if (!platform_wait_event(app->queue, &event)) continue;
+        tavolix_app_track_modifiers(app, &event);
 
         const bool in_canvas = app->state_id == APP_STATE_CANVAS;
         const int consumed = in_canvas ? tavolix_gui_handle_event(app, &event) : 0;

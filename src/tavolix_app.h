@@ -36,6 +36,14 @@ enum TOOL {
 
 struct APP_STATE;
 
+// Modifier keys held, as followed from the key events in queue order.
+enum {
+    APP_MOD_LCTRL = 1,
+    APP_MOD_RCTRL = 2,
+    APP_MOD_LSHIFT = 4,
+    APP_MOD_RSHIFT = 8,
+};
+
 // Everything a rendered shape preview depends on; compared byte for byte so an unchanged
 // form is not re-rendered every frame. Built zero-filled so padding compares equal too.
 struct FORM_PREVIEW_KEY {
@@ -106,7 +114,12 @@ struct TAVOLIX_APP {
     bool nav_mode;
     bool fill_pending;
     float fill_at[2];
+    unsigned modifiers; // APP_MOD_* bits
 };
+
+// Follows a key event into app->modifiers; a focus change forgets every held modifier, since
+// its key-up may go to another window.
+void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
 
 int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv);
 int tavolix_app_run(TAVOLIX_APP* app);
