@@ -75,3 +75,21 @@ class BlenderScope {
     ALLEGRO_COLOR colour_;
     int op_, src_, dst_, alpha_op_, alpha_src_, alpha_dst_;
 };
+
+// Deferred bitmap drawing must not be pending while the target or the blender changes or a
+// bitmap being drawn from is locked: releases a caller's hold for the lifetime of the object
+// and takes it back afterwards.
+class HeldDrawingPause {
+  public:
+    HeldDrawingPause() : held_(al_is_bitmap_drawing_held()) {
+        if (held_) al_hold_bitmap_drawing(false);
+    }
+    ~HeldDrawingPause() {
+        if (held_) al_hold_bitmap_drawing(true);
+    }
+    HeldDrawingPause(const HeldDrawingPause&) = delete;
+    HeldDrawingPause& operator=(const HeldDrawingPause&) = delete;
+
+  private:
+    bool held_;
+};

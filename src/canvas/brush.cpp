@@ -90,23 +90,6 @@ void _set_over_blender() {
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
 }
 
-// Deferred drawing must not be active while the target or the blender changes: release a
-// caller's hold for the lifetime of the object and take it back afterwards.
-class HeldDrawingPause {
-  public:
-    HeldDrawingPause() : held_(al_is_bitmap_drawing_held()) {
-        if (held_) al_hold_bitmap_drawing(false);
-    }
-    ~HeldDrawingPause() {
-        if (held_) al_hold_bitmap_drawing(true);
-    }
-    HeldDrawingPause(const HeldDrawingPause&) = delete;
-    HeldDrawingPause& operator=(const HeldDrawingPause&) = delete;
-
-  private:
-    bool held_;
-};
-
 // Holds bitmap drawing for a batch of quads from one texture and sends them on release.
 class HeldDrawing {
   public:

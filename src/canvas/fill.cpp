@@ -51,22 +51,6 @@ uint32_t _packed(const unsigned char bytes[4]) {
     return value;
 }
 
-// Deferred bitmap drawing must not be pending while we switch targets or lock a bitmap that a
-// caller may be drawing from: release the caller's hold for our lifetime, then take it back.
-class HeldDrawingPause {
-  public:
-    HeldDrawingPause() : held_(al_is_bitmap_drawing_held()) {
-        if (held_) al_hold_bitmap_drawing(false);
-    }
-    ~HeldDrawingPause() {
-        if (held_) al_hold_bitmap_drawing(true);
-    }
-    HeldDrawingPause(const HeldDrawingPause&) = delete;
-    HeldDrawingPause& operator=(const HeldDrawingPause&) = delete;
-
-  private:
-    bool held_;
-};
 
 size_t _buffer_bytes(int width, int height) {
     return static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
