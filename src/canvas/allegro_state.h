@@ -93,3 +93,17 @@ class HeldDrawingPause {
   private:
     bool held_;
 };
+
+// Sets the new-bitmap pixel format for the lifetime of the object, then restores the previous.
+class NewBitmapFormatScope {
+  public:
+    explicit NewBitmapFormatScope(int format) : saved_(al_get_new_bitmap_format()) {
+        al_set_new_bitmap_format(format);
+    }
+    ~NewBitmapFormatScope() { al_set_new_bitmap_format(saved_); }
+    NewBitmapFormatScope(const NewBitmapFormatScope&) = delete;
+    NewBitmapFormatScope& operator=(const NewBitmapFormatScope&) = delete;
+
+  private:
+    int saved_;
+};

@@ -500,6 +500,7 @@ ALLEGRO_BITMAP* decode_tga(const unsigned char* image, size_t size) {
         ALLEGRO_BITMAP* bitmap = NULL;
         {
             NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+            NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
             bitmap = al_create_bitmap(w, h);
         }
         if (!bitmap) return NULL;

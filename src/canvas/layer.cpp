@@ -61,10 +61,12 @@ LAYER* layer_new(const char* name, int width, int height) {
 
     {
         NewBitmapFlagsScope flags(LAYER_BITMAP_FLAGS);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         layer->bitmap = al_create_bitmap(width, height);
     }
     {
         NewBitmapFlagsScope flags(LAYER_BACKUP_FLAGS);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         layer->backup = al_create_bitmap(width, height);
     }
     if (!layer->bitmap || !layer->backup) {
@@ -125,6 +127,7 @@ int layer_backup(LAYER* layer) {
     ALLEGRO_BITMAP* copy = NULL;
     {
         NewBitmapFlagsScope flags(LAYER_BACKUP_FLAGS);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         copy = al_clone_bitmap(layer->bitmap);
     }
     if (!copy) {
@@ -156,6 +159,7 @@ int layer_restore(LAYER* layer) {
 
     {
         NewBitmapFlagsScope flags(LAYER_BITMAP_FLAGS);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         layer->bitmap =
             layer->backup ? al_clone_bitmap(layer->backup) : al_create_bitmap(width, height);
     }
