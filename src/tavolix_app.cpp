@@ -530,6 +530,20 @@ int tavolix_app_settings_load(TAVOLIX_APP* app) {
     return ok;
 }
 
+// Renames a state file that could not be read to "<path>.bad" (replacing an older one), so the
+// next save does not overwrite what the user might still recover from it. 1 when moved.
+static int keep_aside(const char* path, const char* what, const char* why) {
+    char bad[PLATFORM_PATH_MAX + 8];
+    snprintf(bad, sizeof bad, "%s.bad", path);
+    if (rename(path, bad) != 0) {
+        q_log(3, "%s: %s %s and could not be moved aside", what, path, why);
+        return 0;
+    }
+    platform_save_sync();
+    q_log(3, "%s: %s %s, kept as %s", what, path, why, bad);
+    return 1;
+}
+
 // Writes a small state file whole or not at all: a crash or a full disk half way through
 // leaves the previous version in place.
 static bool write_state_file(const char* path, const void* bytes, size_t size) {
@@ -575,12 +589,8 @@ int tavolix_app_palette_load(TAVOLIX_APP* app) {
     const int result = palette_deserialize(&app->palettes, bytes.data(), count);
     q_log(6, "palette load: %zu bytes, %d user palette(s), active %d", count,
           static_cast<int>(app->palettes.user_count), app->palettes.active);
-    if (!result) {
-        // The next save would replace it with the factory set: keep the user's file aside.
-        char bad[PLATFORM_PATH_MAX + 8];
-        snprintf(bad, sizeof bad, "%s.bad", path);
-        if (rename(path, bad) == 0) q_log(3, "palette load: %s refused, kept as %s", path, bad);
-    }
+    // The next save would replace it with the factory set.
+    if (!result) keep_aside(path, "palette load", "refused");
     return result;
 }
 
@@ -627,15 +637,8 @@ int tavolix_app_session_restore(TAVOLIX_APP* app) {
     if (!in) return 0;
     fclose(in);
     if (tavolix_app_load_document(app, path)) return 1;
-    // The next exit would overwrite it with a blank page: keep it aside for recovery.
-    char bad[PLATFORM_PATH_MAX + 8];
-    snprintf(bad, sizeof bad, "%s.bad", path);
-    if (rename(path, bad) == 0) {
-        platform_save_sync();
-        q_log(3, "session restore: %s could not be loaded, kept as %s", path, bad);
-    } else {
-        q_log(3, "session restore: %s could not be loaded nor moved aside", path);
-    }
+    // The next exit would overwrite it with a blank page.
+    keep_aside(path, "session restore", "could not be loaded");
     return 0;
 }
 
@@ -802,29 +805,22 @@ void _app_on_resume(TAVOLIX_APP* app) {
 
 // Escape takes back one thing at a time: a pending shape, then a floating selection; with
 // nothing left to cancel it ends the program.
+// Drops a pending shape, else a floating selection; 0 when there was nothing to cancel.
+int cancel_one(TAVOLIX_APP* app) {
+    if (form_pending(&app->form)) form_clear(&app->form);
+    else if (app->selection.phase == SELECTION_PHASE_FLOATING) selection_cancel(&app->selection);
+    else return 0;
+    app->redraw = true;
+    return 1;
+}
+
 void on_escape(TAVOLIX_APP* app) {
-    if (form_pending(&app->form)) {
-        form_clear(&app->form);
-        app->redraw = true;
-    } else if (app->selection.phase == SELECTION_PHASE_FLOATING) {
-        selection_cancel(&app->selection);
-        app->redraw = true;
-    } else if (platform_display_close_quits()) {
-        app->running = false;
-    }
+    if (!cancel_one(app) && platform_display_close_quits()) app->running = false;
 }
 
 void on_back(TAVOLIX_APP* app) {
     if (tavolix_gui_close_top_popup(app)) return;
-    if (form_pending(&app->form)) {
-        form_clear(&app->form);
-        app->redraw = true;
-    } else if (app->selection.phase == SELECTION_PHASE_FLOATING) {
-        selection_cancel(&app->selection);
-        app->redraw = true;
-    } else {
-        tavolix_gui_request_quit(app);
-    }
+    if (!cancel_one(app)) tavolix_gui_request_quit(app);
 }
 
 bool canvas_interaction(const TAVOLIX_APP* app) {
