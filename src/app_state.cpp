@@ -605,7 +605,14 @@ FORM_PREVIEW_KEY preview_key(const TAVOLIX_APP* app) {
     return key;
 }
 
-void update_shape_preview(TAVOLIX_APP* app) {
+// The pending shape as a polyline at the current zoom, flattened once per frame for both the
+// preview and the outline.
+struct FLAT_FORM {
+    float points[FORM_FLATTEN_POINTS * 2];
+    int count;
+};
+
+void update_shape_preview(TAVOLIX_APP* app, const FLAT_FORM& flat) {
     if (app->stroke.active || !form_pending(&app->form)) {
         brush_preview_clear();
         return;
@@ -614,20 +621,17 @@ void update_shape_preview(TAVOLIX_APP* app) {
     if (brush_stroke_buffer() &&
         memcmp(&key, &app->form_preview_key, sizeof key) == 0)
         return;
-    float points[FORM_FLATTEN_POINTS * 2];
-    const int count = form_flatten(&app->form, key.segments, points, FORM_FLATTEN_POINTS);
-    if (count >= 2) {
-        brush_preview_polyline(app->doc, &app->brush, points, count, &app->symmetry);
+    if (flat.count >= 2) {
+        brush_preview_polyline(app->doc, &app->brush, flat.points, flat.count, &app->symmetry);
         app->form_preview_key = key;
     } else {
         brush_preview_clear();
     }
 }
 
-void draw_form_overlay(TAVOLIX_APP* app) {
-    float points[FORM_FLATTEN_POINTS * 2];
-    const int count = form_flatten(&app->form, form_flatten_segments(&app->form, app->view.zoom),
-                                   points, FORM_FLATTEN_POINTS);
+void draw_form_overlay(TAVOLIX_APP* app, const FLAT_FORM& flat) {
+    const float* points = flat.points;
+    const int count = flat.count;
     const ALLEGRO_COLOR outline = al_premul_rgba(0, 0, 0, 130);
     for (int i = 1; i < count; i++) {
         const Point a = screen_point(app, points[2 * i - 2], points[2 * i - 1]);
@@ -654,7 +658,12 @@ void draw_form_overlay(TAVOLIX_APP* app) {
 void _canvas_draw(TAVOLIX_APP* app) {
     q_assert(app, return);
     q_assert(app->doc, return);
-    update_shape_preview(app);
+    FLAT_FORM flat;
+    flat.count = 0;
+    if (form_pending(&app->form))
+        flat.count = form_flatten(&app->form, form_flatten_segments(&app->form, app->view.zoom),
+                                  flat.points, FORM_FLATTEN_POINTS);
+    update_shape_preview(app, flat);
     compositor_draw(app->doc, &app->view);
 
     const ALLEGRO_COLOR brush = app->brush.color;
@@ -683,7 +692,7 @@ void _canvas_draw(TAVOLIX_APP* app) {
         al_draw_line(start.x, start.y, app->cursor_x, app->cursor_y,
                      al_premul_rgba(255, 255, 255, 200), 1.0f);
     }
-    if (form_pending(&app->form)) draw_form_overlay(app);
+    if (form_pending(&app->form)) draw_form_overlay(app, flat);
     if (app->form_press) {
         const Point start = screen_point(app, app->form_press_at[0], app->form_press_at[1]);
         const float width = std::max(1.0f, app->brush.size * app->view.zoom);
