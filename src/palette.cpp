@@ -379,9 +379,12 @@ int palette_load(PALETTE_SET* set, const char* path) {
     q_assert(set, return 0);
     q_assert(path, return 0);
     palette_set_defaults(set);
-    Q_STR* image = file_to_qstr(path);
-    if (!image) return 0;
-    const int ok = palette_deserialize(set, image->data ? image->data : "", image->used);
-    free_qstr(&image);
-    return ok;
+    // A palette file is a few hundred bytes; whatever lies past 4096 is never read, so a huge
+    // file cannot make the program read it all into memory.
+    FILE* in = fopen(path, "rb");
+    if (!in) return 0;
+    unsigned char bytes[4096];
+    const size_t count = fread(bytes, 1, sizeof bytes, in);
+    fclose(in);
+    return palette_deserialize(set, bytes, count);
 }
