@@ -20,7 +20,6 @@ int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event);
 void platform_on_halt();
 void platform_on_resume(ALLEGRO_EVENT_QUEUE* queue);
 
-int platform_save_dir(char* out, size_t size);
 int platform_asset_path(const char* resource, char* out, size_t size);
 int platform_save_path(const char* filename, char* out, size_t size);
 int platform_list_documents(char* out, size_t size);

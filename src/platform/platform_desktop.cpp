@@ -90,11 +90,6 @@ bool file_readable(const char* path) {
 
 } // namespace
 
-int platform_save_dir(char* out, size_t size) {
-    q_assert(out, return 0);
-    return compute_save_dir(out, size, nullptr);
-}
-
 int platform_init() {
     char dir[PLATFORM_PATH_MAX];
     SaveRoot root;
