@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app_fixture.h"
 #include "app_state.h"
 #include "canvas/undo.h"
 #include "i18n.h"
@@ -11,30 +12,8 @@
 
 namespace {
 
-// An application record borrowing the test display, with a small document.
-struct AppFixture : testing::Test {
-    TAVOLIX_APP app{};
-    void SetUp() override {
-        app.display = al_get_current_display();
-        app.display_w = al_get_display_width(app.display);
-        app.display_h = al_get_display_height(app.display);
-        app.doc = document_new(100, 80);
-        ASSERT_NE(app.doc, nullptr);
-        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
-        view_init(&app.view);
-        brush_defaults(&app.brush);
-        symmetry_init(&app.symmetry, app.doc);
-        selection_init(&app.selection);
-        form_init(&app.form);
-        grid_init(&app.grid);
-    }
-    void TearDown() override {
-        app.display = nullptr; // owned by the test main
-        selection_discard(&app.selection);
-        document_free(&app.doc);
-        brush_engine_flush_cache();
-    }
-
+// The shared record, plus a look at the active layer's working pixels.
+struct AppFixture : AppRecordTest {
     int alpha_at(int x, int y) { return pixel_at(app.doc->active_layer->bitmap, x, y).a; }
 };
 

@@ -4,6 +4,7 @@
 // and release, snapping, the drag threshold, handle drags and committing.
 #include <gtest/gtest.h>
 
+#include "app_fixture.h"
 #include "app_state.h"
 #include "canvas/undo.h"
 #include "tavolix_app.h"
@@ -11,33 +12,12 @@
 
 namespace {
 
-struct CanvasTools : testing::Test {
-    TAVOLIX_APP app{};
-
+struct CanvasTools : AppRecordTest {
     void SetUp() override {
-        app.display = al_get_current_display();
-        app.display_w = al_get_display_width(app.display);
-        app.display_h = al_get_display_height(app.display);
-        app.doc = document_new(100, 80);
-        ASSERT_NE(app.doc, nullptr);
-        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
-        view_init(&app.view);
-        brush_defaults(&app.brush);
+        AppRecordTest::SetUp();
         app.brush.size = 4.0f;
-        symmetry_init(&app.symmetry, app.doc);
-        selection_init(&app.selection);
-        form_init(&app.form);
-        grid_init(&app.grid);
-        gesture_init(&app.gesture);
-        app.gui_visible = true;
         app.state_id = APP_STATE_CANVAS;
         app.state = app_state_get(APP_STATE_CANVAS);
-    }
-    void TearDown() override {
-        app.display = nullptr; // owned by the test main
-        selection_discard(&app.selection);
-        document_free(&app.doc);
-        brush_engine_flush_cache();
     }
 
     // Canvas pixel (x, y) shows at screen (view.x + zoom * x, view.y + zoom * y).

@@ -21,7 +21,7 @@ const Table kTranslated[] = {
     {"de", tavolix_i18n_de, tavolix_i18n_de_count},
 };
 
-// The printf conversions of a format in order, as full specs ("%+d", "%-08.3lf"). "%%" prints a
+// The printf conversions of a format in order, written out whole ("%+d", "%-08.3lf"). "%%" prints a
 // percent sign and is skipped; a '%' that does not start a valid conversion ("100%" at the end,
 // "100% (hard)") is plain text, so only a real conversion can make a text disagree with its key.
 std::vector<std::string> printf_conversions(const char* s) {
