@@ -57,7 +57,7 @@ size_t _utf8_fit(const char* text, size_t limit) {
 }
 
 void _utf8_copy(char* out, size_t size, const char* text) {
-    q_assert(out, return );
+    q_assert(out, return);
     if (size == 0) return;
     if (!text) {
         out[0] = 0;
@@ -104,7 +104,7 @@ bool name_char(char c) {
 } // namespace
 
 void _sanitize_doc_name(const char* text, char* out, size_t size) {
-    q_assert(out, return );
+    q_assert(out, return);
     if (size == 0) return;
     const size_t room = std::min(DOC_NAME_CHARS, size - 1);
     std::string name;
@@ -117,8 +117,8 @@ void _sanitize_doc_name(const char* text, char* out, size_t size) {
 }
 
 void _derive_doc_name(TAVOLIX_APP* app, const char* path) {
-    q_assert(app, return );
-    q_assert(path, return );
+    q_assert(app, return);
+    q_assert(path, return);
     if (!path[0]) return;
     const char* slash = strrchr(path, '/');
     const char* last = slash ? slash + 1 : path;
@@ -261,8 +261,8 @@ int _export_region(TAVOLIX_APP* app, int* x, int* y, int* w, int* h) {
 // --------------------------------------------------------------------------------------------
 
 void _notify_fit(const ALLEGRO_FONT* font, const char* text, int limit, char* out, size_t size) {
-    q_assert(text, return );
-    q_assert(out, return );
+    q_assert(text, return);
+    q_assert(out, return);
     if (size == 0) return;
     char whole[256];
     _utf8_copy(whole, sizeof whole, text);

@@ -383,7 +383,7 @@ int paste_placed(TAVOLIX_APP* app, ALLEGRO_BITMAP* bitmap, int kind) {
 } // namespace
 
 void _place_shape(TAVOLIX_APP* app, int kind) {
-    q_assert(app, return );
+    q_assert(app, return);
     const int side = _placed_shape_side(app);
     BitmapPtr bitmap(_render_shape_bitmap_wh(app, kind, app->gui.shape_filled, side, side));
     if (!bitmap) return;
@@ -418,7 +418,7 @@ void _on_shape_arrow(TAVOLIX_APP* app) {
 }
 
 void _on_shape_fill_toggle(TAVOLIX_APP* app) {
-    q_assert(app, return );
+    q_assert(app, return);
     app->gui.shape_filled = !app->gui.shape_filled;
     // The toolbar's "Fill|shape" toggle is set from shape_filled by the panels' sync.
     if (!_placed_text_floating(app)) _refresh_placed_float(app, 1);
@@ -450,7 +450,7 @@ int _placed_text_floating(const TAVOLIX_APP* app) {
 }
 
 void _refresh_placed_float(TAVOLIX_APP* app, int force) {
-    q_assert(app, return );
+    q_assert(app, return);
     SELECTION* sel = &app->selection;
     if (!placed_floating(*sel)) return;
     ALLEGRO_BITMAP* fresh = nullptr;
@@ -475,7 +475,7 @@ void _refresh_placed_float(TAVOLIX_APP* app, int force) {
 }
 
 void tavolix_gui_placed_float_refresh(TAVOLIX_APP* app) {
-    q_assert(app, return );
+    q_assert(app, return);
     // Pointer motion can arrive faster than a large shape is drawn. While a handle is dragged
     // and another motion is already queued, that one redraws it; the float is only stretched
     // in between, so the queue never backs up behind renders nobody sees.
@@ -487,7 +487,7 @@ void tavolix_gui_placed_float_refresh(TAVOLIX_APP* app) {
 }
 
 void tavolix_gui_placed_float_restyle(TAVOLIX_APP* app) {
-    q_assert(app, return );
+    q_assert(app, return);
     _refresh_placed_float(app, 1);
 }
 
@@ -508,7 +508,7 @@ void follow_popup(TAVOLIX_APP* app) {
 } // namespace
 
 void _text_edit_begin(TAVOLIX_APP* app) {
-    q_assert(app, return );
+    q_assert(app, return);
     app->text_editing = _placed_text_floating(app) == 1;
     if (!app->text_editing) return;
     memcpy(app->text_backup, app->text, sizeof app->text_backup);
@@ -520,19 +520,19 @@ void _text_edit_begin(TAVOLIX_APP* app) {
 }
 
 void _on_text_field_change(TAVOLIX_APP* app, const char* text) {
-    q_assert(app, return );
+    q_assert(app, return);
     _utf8_copy(app->text, sizeof app->text, text ? text : "");
     follow_popup(app);
 }
 
 void _on_text_font_select(TAVOLIX_APP* app, int index) {
-    q_assert(app, return );
+    q_assert(app, return);
     app->gui.text_font = index >= 0 && index < PLACED_TEXT_FONTS ? index : 0;
     follow_popup(app);
 }
 
 void _on_text_size_change(TAVOLIX_APP* app, float value) {
-    q_assert(app, return );
+    q_assert(app, return);
     if (!std::isfinite(value)) return;
     const float clamped = std::clamp(value, static_cast<float>(PLACED_TEXT_SIZE_MIN),
                                      static_cast<float>(PLACED_TEXT_SIZE_MAX));
@@ -541,7 +541,7 @@ void _on_text_size_change(TAVOLIX_APP* app, float value) {
 }
 
 void _on_text_ok(TAVOLIX_APP* app) {
-    q_assert(app, return );
+    q_assert(app, return);
     const bool editing = app->text_editing && _placed_text_floating(app);
     app->text_editing = false;
     if (editing) {
@@ -566,7 +566,7 @@ void _on_text_ok(TAVOLIX_APP* app) {
 }
 
 void _on_text_cancel(TAVOLIX_APP* app) {
-    q_assert(app, return );
+    q_assert(app, return);
     if (app->text_editing && _placed_text_floating(app)) {
         memcpy(app->text, app->text_backup, sizeof app->text);
         app->placed_text_font = app->placed_text_backup[0];
