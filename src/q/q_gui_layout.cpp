@@ -207,11 +207,12 @@ int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* filepath) {
     q_assert(ctx, return -1);
     q_assert(filepath, return -1);
     JsonPtr root(cJSON_CreateObject());
-    cJSON* windows = root ? cJSON_AddArrayToObject(root.get(), "windows") : NULL;
-    if (!windows) return -1;
+    if (!root) return -1;
     add_number(root.get(), "version", 1);
     add_number(root.get(), "display_w", ctx->display_w);
     add_number(root.get(), "display_h", ctx->display_h);
+    cJSON* windows = cJSON_AddArrayToObject(root.get(), "windows");
+    if (!windows) return -1;
     for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
         const Q_GUI_WINDOW* win = static_cast<const Q_GUI_WINDOW*>(n->ptr);
         cJSON* obj = cJSON_CreateObject();

@@ -1,9 +1,12 @@
 // Toolkit event routing: capture, stacking, slider drags, keyboard routing, tooltips, and
 // whether the pointer is over the GUI.
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "gui_fixture.h"
+#include "q/q_clipboard.h"
 #include "q/q_gui_internal.h"
 
 TEST_F(GuiTest, ButtonFiresOnlyWhenPressAndReleaseBothFallOnIt) {
@@ -188,4 +191,143 @@ TEST_F(GuiTest, TitleBarDragCloseButtonAndResizeGrip) {
     ASSERT_TRUE(_tb_button_rect(ctx, w, 3, &close));
     click(static_cast<int>(close.x + 2), static_cast<int>(close.y + 2));
     EXPECT_EQ(q_gui_window_is_open(ctx, win), 0);
+}
+
+TEST_F(GuiTest, ClicksOnListsChecksAndLinks) {
+    const int win = plain_window(0, 0, 400, 400);
+    Calls list_calls, combo_calls, check_calls, link_calls;
+    const int list = q_gui_add_listbox(
+        ctx, win, 10, 10, 150, 100, Q_GUI_LISTBOX_MULTIPLE,
+        [](int, int index, int selected, void* user) {
+            static_cast<Calls*>(user)->count++;
+            static_cast<Calls*>(user)->value = index * 10 + selected;
+        },
+        &list_calls);
+    for (int i = 0; i < 3; i++)
+        q_gui_listbox_add_item(ctx, list, "row");
+    click(20, 10 + 25); // second row, 20 high
+    click(20, 10 + 25);
+    EXPECT_EQ(list_calls.count, 2);
+    EXPECT_EQ(list_calls.value, 10); // row 1, deselected again
+    click(20, 10 + 90);              // below the last row: nothing
+    EXPECT_EQ(list_calls.count, 2);
+
+    const int check = q_gui_add_checkbox(
+        ctx, win, "Lock", 10, 130, 100, 24, 0,
+        [](int, int checked, void* user) {
+            static_cast<Calls*>(user)->count++;
+            static_cast<Calls*>(user)->value = checked;
+        },
+        &check_calls);
+    click(15, 140);
+    EXPECT_EQ(q_gui_checkbox_is_checked(ctx, check), 1);
+    key_down(ALLEGRO_KEY_SPACE); // it took the focus
+    EXPECT_EQ(check_calls.count, 2);
+    EXPECT_EQ(check_calls.value, 0);
+    q_gui_set_widget_enabled(ctx, check, 0); // a disabled widget takes nothing
+    EXPECT_EQ(q_gui_get_focus(ctx), -1);
+    click(15, 140);
+    EXPECT_EQ(check_calls.count, 2);
+
+    const int combo = q_gui_add_combobox(ctx, win, 200, 10, 150, 24, count_index, &combo_calls);
+    for (const char* item : {"a", "b", "c"})
+        q_gui_combobox_add_item(ctx, combo, item);
+    click(210, 20);
+    const Q_GUI_DROPDOWN dd = _combo_dropdown(ctx, q_gui_get_widget(ctx, combo));
+    click(static_cast<int>(dd.rect.x + 5), static_cast<int>(dd.rect.y + dd.row_h * 2.5f));
+    EXPECT_EQ(q_gui_combobox_get_selected(ctx, combo), 2);
+    EXPECT_EQ(combo_calls.count, 1);
+    click(210, 20);
+    EXPECT_EQ(click(900, 700), 1); // off every window, but it closes the list: taken
+    EXPECT_EQ(ctx->open_combo_id, -1);
+    EXPECT_EQ(combo_calls.count, 1);
+
+    q_gui_add_label_link(
+        ctx, win, "docs", "https://example.org", 10, 200, 100, 20, 0,
+        [](int, const char* link, void* user) {
+            static_cast<Calls*>(user)->count++;
+            static_cast<Calls*>(user)->text = link;
+        },
+        &link_calls);
+    click(20, 210);
+    EXPECT_EQ(link_calls.count, 1);
+    EXPECT_EQ(link_calls.text, "https://example.org");
+}
+
+TEST_F(GuiTest, ClicksAndDragsInTextLandOnCharacterBoundaries) {
+    const int win = plain_window(0, 0, 600, 300);
+    const int t = q_gui_add_textarea(ctx, win, 10, 10, 400, 30, 0, 200, nullptr, nullptr);
+    const int lab = q_gui_add_label(ctx, win, "", 10, 60, 400, 24, 0);
+    const std::string text = "a\xc3\xa9\xe6\xbc\xa2\xf0\x9f\x98\x80 b\xc3\xa9\xe6\xbc\xa2";
+    q_gui_textarea_set_text(ctx, t, text.c_str());
+    q_gui_label_set_text(ctx, lab, text.c_str());
+    auto boundary = [&](int pos) {
+        return pos >= 0 && pos <= static_cast<int>(text.size()) &&
+               _utf8_cut(text.data(), static_cast<int>(text.size()), pos) == pos;
+    };
+    const auto* td = static_cast<const Q_GUI_TEXTAREA_DATA*>(q_gui_get_widget(ctx, t)->data);
+    const auto* ld = static_cast<const Q_GUI_LABEL_DATA*>(q_gui_get_widget(ctx, lab)->data);
+    for (int x = 0; x < 200; x += 3) {
+        move(20, 25);
+        button(true, 20, 25);
+        move(x, 25);
+        button(false, x, 25);
+        EXPECT_TRUE(boundary(td->cursor) && boundary(td->sel_start)) << x;
+        move(15, 70);
+        button(true, 15, 70);
+        move(x, 70);
+        button(false, x, 70);
+        EXPECT_TRUE(boundary(ld->sel_anchor) && boundary(ld->sel_end)) << x;
+    }
+    // The last drag selected from the label's start to its end: Ctrl+C copies those bytes.
+    ASSERT_EQ(key_down(ALLEGRO_KEY_C, ALLEGRO_KEYMOD_CTRL), 1);
+    char* copied = q_clipboard_get(0);
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(std::string(copied), text);
+    free(copied);
+}
+
+TEST_F(GuiTest, WholeGuiScrollsWhenWindowsPassTheDisplay) {
+    q_gui_set_display_size(ctx, 800, 600);
+    Calls calls;
+    const int tall = plain_window(0, 0, 300, 1200);
+    q_gui_add_button(ctx, tall, "low", 10, 1100, 100, 40, 1, count_button, &calls);
+    q_gui_mark_dirty(ctx);
+    ALLEGRO_BITMAP* target = al_create_bitmap(800, 600);
+    al_set_target_bitmap(target);
+    q_gui_draw(ctx);                    // works out the extent and shows the whole-GUI scrollbar
+    EXPECT_EQ(move(500, 300, -100), 1); // over no window: the whole GUI scrolls
+    q_gui_draw(ctx);
+    al_set_target_backbuffer(al_get_current_display());
+    al_destroy_bitmap(target);
+    const float scrolled = ctx->global_scroll_y;
+    EXPECT_FLOAT_EQ(scrolled, 1200 - 600);
+    // The button is hit where it is drawn, scrolled up by the same amount.
+    click(20, static_cast<int>(1100 - scrolled + 10));
+    EXPECT_EQ(calls.count, 1);
+    EXPECT_EQ(q_gui_wants_mouse(ctx), 1);
+}
+
+TEST_F(GuiTest, SwitchOutReleasesDragsAndTouchActsAsPointer) {
+    Calls calls;
+    const int win = q_gui_add_window(ctx, "Tool", 100, 100, 300, 200);
+    q_gui_add_button(ctx, win, "b", 10, 10, 80, 30, 1, count_button, &calls);
+    move(150, 110);
+    button(true, 150, 110);
+    ALLEGRO_EVENT out{};
+    out.type = ALLEGRO_EVENT_DISPLAY_SWITCH_OUT;
+    EXPECT_EQ(send(out), 0);
+    move(300, 300);
+    EXPECT_EQ(q_gui_get_window(ctx, win)->x, 100); // the drag ended with the focus
+    EXPECT_EQ(ctx->mouse_down, 0);
+
+    for (unsigned type : {ALLEGRO_EVENT_TOUCH_BEGIN, ALLEGRO_EVENT_TOUCH_END}) {
+        ALLEGRO_EVENT touch{};
+        touch.type = type;
+        touch.touch.x = 120;
+        touch.touch.y = 150;
+        touch.touch.primary = true;
+        send(touch);
+    }
+    EXPECT_EQ(calls.count, 1);
 }
