@@ -93,8 +93,9 @@ enum : uint32_t {
     Q_GUI_WIDGET_FOCUSED = 0x4,
 };
 
-// Widget kinds; the numbers are stored in layout files. Only the kinds below have creation
-// calls in this toolkit; the other numbers are reserved.
+// Widget kinds; the numbers are stored in layout files. This toolkit builds buttons, sliders,
+// text areas, check boxes, list boxes, combo boxes and labels; the other numbers only name
+// the kinds that layout files may mention.
 enum {
     Q_GUI_KIND_BUTTON = 1,
     Q_GUI_KIND_SLIDER = 2,
@@ -341,7 +342,7 @@ struct Q_GUI_CTX {
     int hover_anchor_x, hover_anchor_y;
     int global_vscroll_drag, global_hscroll_drag;
     int pointer_over_gui;
-    int modifiers; // Shift, Ctrl, Alt, command keys held, from key down and up events
+    int modifiers; // modifier keys held, followed through key down and up (private bits)
 
     float display_w, display_h;
     float global_scroll_x, global_scroll_y;
@@ -471,7 +472,8 @@ void q_gui_set_widget_tooltip(Q_GUI_CTX* ctx, int id, const char* text);
 void q_gui_widget_set_persist_key(Q_GUI_CTX* ctx, int id, const char* key);
 const char* q_gui_widget_get_persist_key(Q_GUI_CTX* ctx, int id);
 int q_gui_hovered_widget(Q_GUI_CTX* ctx);
-// 0: nothing hovered or tooltips off; 1: the hover is younger than the delay; 2: shown.
+// 0: tooltips off, or nothing with tooltip text under the pointer; 1: the hover is younger
+// than the delay; 2: the tooltip is shown.
 int q_gui_tooltip_pending(Q_GUI_CTX* ctx);
 
 // --------------------------------------------------------------------------------------------
