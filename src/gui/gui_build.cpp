@@ -527,6 +527,8 @@ int tavolix_gui_init(TAVOLIX_APP* app) {
     tavolix_gui_sync(app);
     tavolix_gui_sync_layers(app);
     gui->gui_cache_valid = false;
+    q_log(7, "gui labels: %s, %s, %s, %s", tavolix_tr("Actions"), tavolix_tr("Tools"),
+          tavolix_tr("Color"), tavolix_tr("Help"));
     q_log(6, "gui ready, toolbar window %d, layer panel %d", gui->toolbar_window,
           gui->panel_window);
     return 1;

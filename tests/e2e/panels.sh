@@ -34,6 +34,17 @@ tb() { # NAME: prints "x y"
     eraser) echo "$(_cell $TB_X 180 3 0) $(_mid 90 40)" ;;
     select) echo "$(_cell $TB_X 180 3 1) $(_mid 90 40)" ;;
     lasso) echo "$(_cell $TB_X 180 3 2) $(_mid 90 40)" ;;
+    cut) echo "$(_cell $TB_X 180 3 0) $(_mid 136 40)" ;;
+    copy) echo "$(_cell $TB_X 180 3 1) $(_mid 136 40)" ;;
+    paste) echo "$(_cell $TB_X 180 3 2) $(_mid 136 40)" ;;
+    rect) echo "$(_cell $TB_X 180 4 2) $(_mid 284 40)" ;;
+    circle) echo "$(_cell $TB_X 180 4 3) $(_mid 284 40)" ;;
+    triangle | star | pentagon | hexagon)
+        local i=0 n
+        for n in triangle star pentagon hexagon; do [ "$n" = "$1" ] && break; i=$((i + 1)); done
+        echo "$(_cell $TB_X 180 4 $i) $(_mid 330 40)" ;;
+    text) echo "$(_cell $TB_X 180 4 2) $(_mid 376 40)" ;;
+    arrow) echo "$(_cell $TB_X 180 4 3) $(_mid 376 40)" ;;
     collapse) echo "$(_cell $TB_X 28 1 0) $(_mid 10 28)" ;;
     hide) echo "$(_cell $((TB_X + 34)) 28 1 0) $(_mid 10 28)" ;;
     preset[0-3]) echo "$(_cell $TB_X 180 4 "${1#preset}") $(_mid 216 28)" ;;
@@ -47,6 +58,9 @@ tb() { # NAME: prints "x y"
     *) fail "no tool bar widget named $1" ;;
     esac
 }
+
+TB_ICONS="collapse hide undo redo brush eraser select lasso cut copy paste preset0 preset1 preset2
+preset3 line bezier rect circle triangle star pentagon hexagon fill gradient text arrow"
 
 # tb_size_at VALUE: x of the Size slider (1..128, 114 wide from content x 10) for VALUE.
 tb_size_at() { awk -v v="$1" 'BEGIN { printf "%d", 8 + 10 + (v - 1) / 127 * 114 }'; }
