@@ -25,3 +25,5 @@ run() { # name, sample folder
 run fuzz_document_load "$root/tests/data/document"
 run fuzz_settings "$root/tests/data/settings"
 run fuzz_palette_deserialize "$root/tests/data/palette"
+run fuzz_gui_layout "$root/tests/data/layout"
+run fuzz_gui_textarea "$root/tests/data/textarea"

@@ -13,6 +13,7 @@
 #include <allegro5/allegro_primitives.h>
 
 #include <cstring>
+#include <optional>
 
 #include "q/q_common.h"
 #include "q/q_gui_internal.h"
@@ -235,68 +236,43 @@ void _draw_themed_rect(const Q_GUI_THEME* theme, uint32_t state, Q_GUI_RECT r, b
     const Q_GUI_COLOURS c = _state_colours(theme, state);
     const float x2 = r.x + r.w, y2 = r.y + r.h;
     if (rounded) {
-        al_draw_filled_rounded_rectangle(r.x, r.y, x2, y2, theme->corner_rx, theme->corner_ry,
-                                         c.bg);
+        _fill_rounded(r.x, r.y, x2, y2, theme->corner_rx, theme->corner_ry, c.bg);
         if (theme->border_thickness > 0.0f)
-            al_draw_rounded_rectangle(r.x, r.y, x2, y2, theme->corner_rx, theme->corner_ry,
-                                      c.border, _line_width(theme->border_thickness));
+            _rounded_outline(r.x, r.y, x2, y2, theme->corner_rx, theme->corner_ry, c.border,
+                             _line_width(theme->border_thickness));
         return;
     }
-    al_draw_filled_rectangle(r.x, r.y, x2, y2, c.bg);
+    _fill_rect(r.x, r.y, x2, y2, c.bg);
     if (theme->border_thickness > 0.0f) {
         const float lw = _line_width(theme->border_thickness);
-        al_draw_rectangle(r.x + lw / 2, r.y + lw / 2, x2 - lw / 2, y2 - lw / 2, c.border, lw);
+        _rect_outline(r.x + lw / 2, r.y + lw / 2, x2 - lw / 2, y2 - lw / 2, c.border, lw);
     }
 }
 
 void _draw_vscrollbar(Q_GUI_CTX* ctx, Q_GUI_RECT track, float view, float content, float scroll,
                       ALLEGRO_COLOR track_colour, ALLEGRO_COLOR thumb_colour, float min_thumb) {
     const Q_GUI_STYLE& st = ctx->style;
-    al_draw_filled_rectangle(track.x, track.y, track.x + track.w, track.y + track.h, track_colour);
+    _fill_rect(track.x, track.y, track.x + track.w, track.y + track.h, track_colour);
     const Q_GUI_THUMB thumb = _thumb(track.h, view, content, scroll, min_thumb);
     const float pad = st.scrollbar_thumb_padding;
-    al_draw_filled_rounded_rectangle(track.x + pad, track.y + thumb.pos + pad,
-                                     track.x + track.w - pad, track.y + thumb.pos + thumb.len - pad,
-                                     st.scrollbar_thumb_corner_r, st.scrollbar_thumb_corner_r,
-                                     thumb_colour);
+    _fill_rounded(track.x + pad, track.y + thumb.pos + pad, track.x + track.w - pad,
+                  track.y + thumb.pos + thumb.len - pad, st.scrollbar_thumb_corner_r,
+                  st.scrollbar_thumb_corner_r, thumb_colour);
 }
 
 namespace {
 
 void draw_hscrollbar(Q_GUI_CTX* ctx, Q_GUI_RECT track, float view, float content, float scroll) {
     const Q_GUI_STYLE& st = ctx->style;
-    al_draw_filled_rectangle(track.x, track.y, track.x + track.w, track.y + track.h,
-                             st.scrollbar_track_color);
+    _fill_rect(track.x, track.y, track.x + track.w, track.y + track.h, st.scrollbar_track_color);
     const Q_GUI_THUMB thumb = _thumb(track.w, view, content, scroll, st.scrollbar_thumb_min);
     const float pad = st.scrollbar_thumb_padding;
-    al_draw_filled_rounded_rectangle(track.x + thumb.pos + pad, track.y + pad,
-                                     track.x + thumb.pos + thumb.len - pad, track.y + track.h - pad,
-                                     st.scrollbar_thumb_corner_r, st.scrollbar_thumb_corner_r,
-                                     st.scrollbar_thumb_color);
+    _fill_rounded(track.x + thumb.pos + pad, track.y + pad, track.x + thumb.pos + thumb.len - pad,
+                  track.y + track.h - pad, st.scrollbar_thumb_corner_r, st.scrollbar_thumb_corner_r,
+                  st.scrollbar_thumb_color);
 }
 
 } // namespace
-
-void _clip_to(Q_GUI_RECT r) {
-    float x1 = r.x, y1 = r.y, x2 = r.x + r.w, y2 = r.y + r.h;
-    if (const ALLEGRO_TRANSFORM* t = al_get_current_transform()) {
-        al_transform_coordinates(t, &x1, &y1);
-        al_transform_coordinates(t, &x2, &y2);
-    }
-    int cx = 0, cy = 0, cw = 0, ch = 0;
-    al_get_clipping_rectangle(&cx, &cy, &cw, &ch);
-    const int left = std::max(cx, static_cast<int>(std::floor(std::min(x1, x2))));
-    const int top = std::max(cy, static_cast<int>(std::floor(std::min(y1, y2))));
-    const int right = std::min(cx + cw, static_cast<int>(std::ceil(std::max(x1, x2))));
-    const int bottom = std::min(cy + ch, static_cast<int>(std::ceil(std::max(y1, y2))));
-    al_set_clipping_rectangle(left, top, std::max(0, right - left), std::max(0, bottom - top));
-}
-
-void _draw_bitmap_scaled(ALLEGRO_BITMAP* bitmap, Q_GUI_RECT r) {
-    if (!bitmap) return;
-    al_draw_scaled_bitmap(bitmap, 0, 0, static_cast<float>(al_get_bitmap_width(bitmap)),
-                          static_cast<float>(al_get_bitmap_height(bitmap)), r.x, r.y, r.w, r.h, 0);
-}
 
 Q_GUI_RECT _global_vtrack(const Q_GUI_CTX* ctx, const Q_GUI_VIEWPORT& vp) {
     return Q_GUI_RECT{vp.w, 0.0f, ctx->style.global_scrollbar_size, vp.h};
@@ -315,15 +291,15 @@ namespace {
 void draw_tb_glyph(int which, bool maximised, Q_GUI_RECT r, ALLEGRO_COLOR colour, float lw) {
     const float cx = r.x + r.w / 2, cy = r.y + r.h / 2, s = 0.22f * r.w;
     if (which == 1) {
-        al_draw_line(cx - s, cy + s / 2, cx + s, cy + s / 2, colour, lw);
+        _line(cx - s, cy + s / 2, cx + s, cy + s / 2, colour, lw);
     } else if (which == 2 && maximised) {
-        al_draw_rectangle(cx - s + 2, cy - s - 1, cx + s + 1, cy + s - 2, colour, lw);
-        al_draw_rectangle(cx - s - 1, cy - s + 2, cx + s - 2, cy + s + 1, colour, lw);
+        _rect_outline(cx - s + 2, cy - s - 1, cx + s + 1, cy + s - 2, colour, lw);
+        _rect_outline(cx - s - 1, cy - s + 2, cx + s - 2, cy + s + 1, colour, lw);
     } else if (which == 2) {
-        al_draw_rectangle(cx - s, cy - s, cx + s, cy + s, colour, lw);
+        _rect_outline(cx - s, cy - s, cx + s, cy + s, colour, lw);
     } else {
-        al_draw_line(cx - s, cy - s, cx + s, cy + s, colour, lw);
-        al_draw_line(cx - s, cy + s, cx + s, cy - s, colour, lw);
+        _line(cx - s, cy - s, cx + s, cy + s, colour, lw);
+        _line(cx - s, cy + s, cx + s, cy - s, colour, lw);
     }
 }
 
@@ -333,9 +309,8 @@ float draw_title_bar(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const ALLEGRO_FONT* font
     if (win->titlebar_bitmap)
         _draw_bitmap_scaled(win->titlebar_bitmap, {win->x, win->y, win->w, tb});
     else
-        al_draw_filled_rounded_rectangle(win->x, win->y, win->x + win->w, win->y + tb,
-                                         win->theme.corner_rx, win->theme.corner_ry,
-                                         win->theme.bg_active);
+        _fill_rounded(win->x, win->y, win->x + win->w, win->y + tb, win->theme.corner_rx,
+                      win->theme.corner_ry, win->theme.bg_active);
     float buttons_left = win->x + win->w;
     for (int which = 1; which <= 3; which++) {
         Q_GUI_RECT r;
@@ -376,18 +351,17 @@ void draw_body(Q_GUI_WINDOW* win) {
     if (bg && win->background_mode == 2) {
         const float bw = static_cast<float>(al_get_bitmap_width(bg));
         const float bh = static_cast<float>(al_get_bitmap_height(bg));
-        al_draw_bitmap(bg, win->x + (win->w - bw) / 2, top + (win->y + win->h - top - bh) / 2, 0);
+        _draw_bitmap_scaled(
+            bg, {win->x + (win->w - bw) / 2, top + (win->y + win->h - top - bh) / 2, bw, bh});
     } else if (bg) {
         _draw_bitmap_scaled(bg, {win->x, top, win->w, win->y + win->h - top});
     } else {
-        al_draw_filled_rectangle(win->x, top, win->x + win->w, win->y + win->h,
-                                 win->theme.bg_normal);
+        _fill_rect(win->x, top, win->x + win->w, win->y + win->h, win->theme.bg_normal);
     }
     if (win->theme.border_thickness > 0.0f)
-        al_draw_rounded_rectangle(win->x, win->y, win->x + win->w, win->y + win->h,
-                                  win->theme.corner_rx, win->theme.corner_ry,
-                                  win->theme.border_normal,
-                                  _line_width(win->theme.border_thickness));
+        _rounded_outline(win->x, win->y, win->x + win->w, win->y + win->h, win->theme.corner_rx,
+                         win->theme.corner_ry, win->theme.border_normal,
+                         _line_width(win->theme.border_thickness));
 }
 
 void draw_widgets(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const Q_GUI_RECT& area) {
@@ -410,7 +384,7 @@ void draw_widgets(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const Q_GUI_RECT& area) {
         w->state = 0;
         _draw_widget(ctx, w, x, y);
         w->state = saved;
-        al_draw_filled_rectangle(x, y, x + w->w, y + w->h, veil);
+        _fill_rect(x, y, x + w->w, y + w->h, veil);
     }
 }
 
@@ -420,7 +394,7 @@ void draw_grip(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
     const float lw = _line_width(st.grip_line_thickness);
     for (int i = 1; i <= 3; i++) {
         const float d = g * static_cast<float>(i) / 3.0f;
-        al_draw_line(right - d, bottom - 1, right - 1, bottom - d, st.grip_color, lw);
+        _line(right - d, bottom - 1, right - 1, bottom - d, st.grip_color, lw);
     }
 }
 
@@ -429,25 +403,22 @@ void draw_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
     const bool titlebar = !(win->flags & Q_GUI_WINDOW_NO_TITLEBAR);
     if (titlebar) draw_title_bar(ctx, win, font);
     if (win->state & Q_GUI_WIN_MINIMISED) {
-        al_draw_rounded_rectangle(win->x, win->y, win->x + win->w, win->y + _titlebar_height(win),
-                                  win->theme.corner_rx, win->theme.corner_ry,
-                                  win->theme.border_normal,
-                                  _line_width(win->theme.border_thickness));
+        _rounded_outline(win->x, win->y, win->x + win->w, win->y + _titlebar_height(win),
+                         win->theme.corner_rx, win->theme.corner_ry, win->theme.border_normal,
+                         _line_width(win->theme.border_thickness));
         return;
     }
     _clamp_scroll(ctx, win);
     const Q_GUI_CONTENT_LAYOUT layout = _content_layout(ctx, win);
     draw_body(win);
     {
-        Q_GUI_CLIP_SCOPE clip;
-        _clip_to(layout.area);
+        Q_GUI_CLIP_SCOPE clip(layout.area);
         draw_widgets(ctx, win, layout.area);
     }
     const Q_GUI_RECT& a = layout.area;
     const float bar = ctx->style.scrollbar_size;
     // The bars and the grip lie outside the widget area but inside the window.
-    Q_GUI_CLIP_SCOPE clip;
-    _clip_to(Q_GUI_RECT{win->x, win->y, win->w, win->h});
+    Q_GUI_CLIP_SCOPE clip(Q_GUI_RECT{win->x, win->y, win->w, win->h});
     if (layout.vbar)
         _draw_vscrollbar(ctx, Q_GUI_RECT{a.x + a.w, a.y, bar, a.h}, a.h, win->content_h,
                          win->scroll_y, ctx->style.scrollbar_track_color,
@@ -502,9 +473,9 @@ void draw_tooltip(Q_GUI_CTX* ctx) {
         y = static_cast<float>(ctx->mouse_y) - box_h - 6.0f;
         if (y < 0.0f) y = std::max(0.0f, dh - box_h);
     }
-    al_draw_filled_rounded_rectangle(x, y, x + box_w, y + box_h, 4, 4, st.tooltip_bg);
-    al_draw_rounded_rectangle(x, y, x + box_w, y + box_h, 4, 4, st.tooltip_border,
-                              _line_width(1.0f));
+    _fill_rounded(x, y, x + box_w, y + box_h, 4, 4, st.tooltip_bg);
+    _rounded_outline(x, y, x + box_w, y + box_h, 4, 4, st.tooltip_border, _line_width(1.0f));
+    _paint_flush();
     al_draw_multiline_text(font, st.tooltip_text, x + 8.0f, y + 5.0f, max_w, line_h, 0, w->tooltip);
 }
 
@@ -552,8 +523,8 @@ void virtual_transform(const Q_GUI_CTX* ctx, const ALLEGRO_TRANSFORM* base, floa
 void draw_global_bar(Q_GUI_CTX* ctx, Q_GUI_RECT track, bool vertical, float view, float content,
                      float scroll) {
     const Q_GUI_STYLE& st = ctx->style;
-    al_draw_filled_rectangle(track.x, track.y, track.x + track.w, track.y + track.h,
-                             st.global_scrollbar_track_color);
+    _fill_rect(track.x, track.y, track.x + track.w, track.y + track.h,
+               st.global_scrollbar_track_color);
     const Q_GUI_THUMB t =
         _thumb(vertical ? track.h : track.w, view, content, scroll, st.global_scrollbar_thumb_min);
     const float pad = st.global_scrollbar_thumb_padding;
@@ -562,11 +533,11 @@ void draw_global_bar(Q_GUI_CTX* ctx, Q_GUI_RECT track, bool vertical, float view
             ? Q_GUI_RECT{track.x + pad, track.y + t.pos + pad, track.w - 2 * pad, t.len - 2 * pad}
             : Q_GUI_RECT{track.x + t.pos + pad, track.y + pad, t.len - 2 * pad, track.h - 2 * pad};
     const float r = st.global_scrollbar_thumb_corner_r;
-    al_draw_filled_rounded_rectangle(thumb.x, thumb.y, thumb.x + thumb.w, thumb.y + thumb.h, r, r,
-                                     st.global_scrollbar_thumb_color);
-    al_draw_rounded_rectangle(thumb.x, thumb.y, thumb.x + thumb.w, thumb.y + thumb.h, r, r,
-                              st.global_scrollbar_thumb_border_color,
-                              _line_width(st.global_scrollbar_border_thickness));
+    _fill_rounded(thumb.x, thumb.y, thumb.x + thumb.w, thumb.y + thumb.h, r, r,
+                  st.global_scrollbar_thumb_color);
+    _rounded_outline(thumb.x, thumb.y, thumb.x + thumb.w, thumb.y + thumb.h, r, r,
+                     st.global_scrollbar_thumb_border_color,
+                     _line_width(st.global_scrollbar_border_thickness));
 }
 
 } // namespace
@@ -590,17 +561,19 @@ void q_gui_draw(Q_GUI_CTX* ctx) {
     virtual_transform(ctx, &saved, ctx->global_scroll_x, ctx->global_scroll_y, &gui);
     al_use_transform(&gui);
     {
-        Q_GUI_CLIP_SCOPE clip;
+        std::optional<Q_GUI_CLIP_SCOPE> clip;
         if (vp.vbar || vp.hbar)
-            _clip_to(Q_GUI_RECT{ctx->global_scroll_x, ctx->global_scroll_y, vp.w, vp.h});
+            clip.emplace(Q_GUI_RECT{ctx->global_scroll_x, ctx->global_scroll_y, vp.w, vp.h});
         for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
             Q_GUI_WINDOW* win = static_cast<Q_GUI_WINDOW*>(n->ptr);
             if (!(win->state & Q_GUI_WIN_OPEN)) continue;
             draw_window(ctx, win);
+            _paint_flush();
             if (!(win->state & Q_GUI_WIN_MINIMISED) && win->content_draw_cb)
                 win->content_draw_cb(win->id, win->content_draw_user);
         }
         _draw_combo_dropdown(ctx);
+        _paint_flush();
     }
     if (vp.vbar || vp.hbar) {
         ALLEGRO_TRANSFORM bars;
@@ -612,6 +585,7 @@ void q_gui_draw(Q_GUI_CTX* ctx) {
         if (vp.hbar)
             draw_global_bar(ctx, _global_htrack(ctx, vp), false, vp.w, ctx->gui_extent_w,
                             ctx->global_scroll_x);
+        _paint_flush();
     }
     al_use_transform(&saved);
     draw_tooltip(ctx);

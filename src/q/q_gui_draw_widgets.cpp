@@ -71,31 +71,31 @@ void draw_glyph(int glyph, Q_GUI_RECT r, ALLEGRO_COLOR colour) {
     const float lw = _line_width(std::max(2.0f, 0.25f * side) * 0.5f);
     switch (glyph) {
     case 1:
-        al_draw_line(cx - s, cy, cx + s, cy, colour, lw);
+        _line(cx - s, cy, cx + s, cy, colour, lw);
         break;
     case 2:
-        al_draw_line(cx - s, cy, cx + s, cy, colour, lw);
-        al_draw_line(cx, cy - s, cx, cy + s, colour, lw);
+        _line(cx - s, cy, cx + s, cy, colour, lw);
+        _line(cx, cy - s, cx, cy + s, colour, lw);
         break;
     case 3:
-        al_draw_line(cx - s, cy - s, cx + s, cy + s, colour, lw);
-        al_draw_line(cx - s, cy + s, cx + s, cy - s, colour, lw);
+        _line(cx - s, cy - s, cx + s, cy + s, colour, lw);
+        _line(cx - s, cy + s, cx + s, cy - s, colour, lw);
         break;
     case 4:
-        al_draw_line(cx - s, cy, cx - s / 3, cy + s * 0.7f, colour, lw);
-        al_draw_line(cx - s / 3, cy + s * 0.7f, cx + s, cy - s * 0.7f, colour, lw);
+        _line(cx - s, cy, cx - s / 3, cy + s * 0.7f, colour, lw);
+        _line(cx - s / 3, cy + s * 0.7f, cx + s, cy - s * 0.7f, colour, lw);
         break;
     case 5:
-        al_draw_filled_triangle(cx + s / 2, cy - s, cx + s / 2, cy + s, cx - s / 2, cy, colour);
+        _fill_triangle(cx + s / 2, cy - s, cx + s / 2, cy + s, cx - s / 2, cy, colour);
         break;
     case 6:
-        al_draw_filled_triangle(cx - s / 2, cy - s, cx - s / 2, cy + s, cx + s / 2, cy, colour);
+        _fill_triangle(cx - s / 2, cy - s, cx - s / 2, cy + s, cx + s / 2, cy, colour);
         break;
     case 7:
-        al_draw_filled_triangle(cx - s, cy + s / 2, cx + s, cy + s / 2, cx, cy - s / 2, colour);
+        _fill_triangle(cx - s, cy + s / 2, cx + s, cy + s / 2, cx, cy - s / 2, colour);
         break;
     case 8:
-        al_draw_filled_triangle(cx - s, cy - s / 2, cx + s, cy - s / 2, cx, cy + s / 2, colour);
+        _fill_triangle(cx - s, cy - s / 2, cx + s, cy - s / 2, cx, cy + s / 2, colour);
         break;
     default:
         break;
@@ -161,17 +161,14 @@ void draw_slider(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     if (sd->track) {
         _draw_bitmap_scaled(sd->track, track);
     } else {
-        al_draw_filled_rounded_rectangle(track.x, track.y, track.x + track.w, track.y + track.h, rr,
-                                         rr, th.bg_normal);
+        _fill_rounded(track.x, track.y, track.x + track.w, track.y + track.h, rr, rr, th.bg_normal);
         // The part up to the handle shows the value at a glance.
         if (vertical)
-            al_draw_filled_rounded_rectangle(track.x, hy, track.x + track.w, track.y + track.h, rr,
-                                             rr, th.bg_active);
+            _fill_rounded(track.x, hy, track.x + track.w, track.y + track.h, rr, rr, th.bg_active);
         else
-            al_draw_filled_rounded_rectangle(track.x, track.y, hx, track.y + track.h, rr, rr,
-                                             th.bg_active);
-        al_draw_rounded_rectangle(track.x, track.y, track.x + track.w, track.y + track.h, rr, rr,
-                                  th.border_normal, _line_width(st.slider_track_border_thickness));
+            _fill_rounded(track.x, track.y, hx, track.y + track.h, rr, rr, th.bg_active);
+        _rounded_outline(track.x, track.y, track.x + track.w, track.y + track.h, rr, rr,
+                         th.border_normal, _line_width(st.slider_track_border_thickness));
     }
     const float radius = std::max(st.slider_handle_min_r,
                                   (vertical ? w->w : w->h) / 2.0f - st.slider_handle_edge_offset);
@@ -180,8 +177,8 @@ void draw_slider(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
         _draw_bitmap_scaled(sd->handle,
                             Q_GUI_RECT{hx - radius, hy - radius, 2 * radius, 2 * radius});
     } else {
-        al_draw_filled_circle(hx, hy, radius, c.bg);
-        al_draw_circle(hx, hy, radius, c.border, _line_width(st.slider_handle_border_thickness));
+        _fill_circle(hx, hy, radius, c.bg);
+        _circle_outline(hx, hy, radius, c.border, _line_width(st.slider_handle_border_thickness));
     }
     const ALLEGRO_FONT* font = _widget_font(ctx, w);
     if (!sd->value_visible || !font) return;
@@ -219,8 +216,8 @@ void draw_checkbox(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
         const float left = box.x + m, right = box.x + side - m, top = box.y + m,
                     bottom = box.y + side - m;
         const float mid_x = left + (right - left) * 0.4f;
-        al_draw_line(left, box.y + side / 2, mid_x, bottom, w->theme.text_active, lw);
-        al_draw_line(mid_x, bottom, right, top, w->theme.text_active, lw);
+        _line(left, box.y + side / 2, mid_x, bottom, w->theme.text_active, lw);
+        _line(mid_x, bottom, right, top, w->theme.text_active, lw);
     }
     const ALLEGRO_FONT* font = _widget_font(ctx, w);
     const int len = static_cast<int>(strlen(cd->label));
@@ -246,8 +243,7 @@ void draw_justified(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, const ALLEGRO_FONT* font, A
     const float total = static_cast<float>(lines.size()) * line_h;
     const bool bar = total > w->h;
     const float room = bar ? max_w - st.scrollbar_size : max_w;
-    Q_GUI_CLIP_SCOPE clip;
-    _clip_to(Q_GUI_RECT{x, y, w->w, w->h});
+    Q_GUI_CLIP_SCOPE clip(Q_GUI_RECT{x, y, w->w, w->h});
     for (size_t i = 0; i < lines.size(); i++) {
         const Q_GUI_LINE& l = lines[i];
         const float ly = y + static_cast<float>(i) * line_h - ld->scroll;
@@ -294,16 +290,16 @@ void draw_label(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     if (ld->sel_anchor >= 0 && ld->sel_end != ld->sel_anchor) {
         const int a = std::min(ld->sel_anchor, ld->sel_end),
                   b = std::max(ld->sel_anchor, ld->sel_end);
-        al_draw_filled_rectangle(tx + _text_x_at(font, ld->text, ld->length, a), ty,
-                                 tx + _text_x_at(font, ld->text, ld->length, b), ty + line_h,
-                                 w->theme.selection_color);
+        _fill_rect(tx + _text_x_at(font, ld->text, ld->length, a), ty,
+                   tx + _text_x_at(font, ld->text, ld->length, b), ty + line_h,
+                   w->theme.selection_color);
     }
     const float room = w->w - (tx - x) - st.label_padding;
     _draw_text_fit(ctx, font, colour, tx, ty, room, ld->text, ld->length);
     if (link) {
         const float uw = std::min(room, _text_width(ctx, font, ld->text, ld->length));
         const float uy = ty + static_cast<float>(al_get_font_ascent(font)) + 2.0f;
-        al_draw_line(tx, uy, tx + uw, uy, colour, _line_width(st.link_underline_thickness));
+        _line(tx, uy, tx + uw, uy, colour, _line_width(st.link_underline_thickness));
     }
 }
 

@@ -6,7 +6,7 @@
 //   [SECTION] Widget behaviour shared with events and drawing (q_gui_widget.cpp)
 //   [SECTION] List box and combo box (q_gui_listbox.cpp)
 //   [SECTION] Text area (q_gui_textarea.cpp)
-//   [SECTION] Drawing helpers (q_gui_draw.cpp, q_gui_draw_widgets.cpp)
+//   [SECTION] Drawing helpers (q_gui_paint.cpp, q_gui_draw.cpp, q_gui_draw_widgets.cpp)
 // ============================================================================================
 #pragma once
 
@@ -324,7 +324,7 @@ int _textarea_paste_text(Q_GUI_WIDGET* w, const char* text);
 void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y);
 
 // --------------------------------------------------------------------------------------------
-// [SECTION] Drawing helpers (q_gui_draw.cpp, q_gui_draw_widgets.cpp)
+// [SECTION] Drawing helpers (q_gui_paint.cpp, q_gui_draw.cpp, q_gui_draw_widgets.cpp)
 // --------------------------------------------------------------------------------------------
 
 // An outline width of at least one physical pixel under the current transform.
@@ -336,21 +336,35 @@ Q_GUI_COLOURS _state_colours(const Q_GUI_THEME* theme, uint32_t state);
 void _draw_themed_rect(const Q_GUI_THEME* theme, uint32_t state, Q_GUI_RECT r, bool rounded);
 void _draw_vscrollbar(Q_GUI_CTX* ctx, Q_GUI_RECT track, float view, float content, float scroll,
                       ALLEGRO_COLOR track_colour, ALLEGRO_COLOR thumb_colour, float min_thumb);
-// Intersects the clipping rectangle with a GUI-space rectangle (current transform applied).
-void _clip_to(Q_GUI_RECT r);
-// Keeps the target's clipping rectangle and puts it back when the object dies.
 class Q_GUI_CLIP_SCOPE {
   public:
-    Q_GUI_CLIP_SCOPE() { al_get_clipping_rectangle(&x_, &y_, &w_, &h_); }
-    ~Q_GUI_CLIP_SCOPE() { al_set_clipping_rectangle(x_, y_, w_, h_); }
+    // Narrows the clip to a GUI-space rectangle (current transform applied) for the lifetime
+    // of the object, then puts the previous clip back.
+    explicit Q_GUI_CLIP_SCOPE(Q_GUI_RECT r);
+    ~Q_GUI_CLIP_SCOPE();
     Q_GUI_CLIP_SCOPE(const Q_GUI_CLIP_SCOPE&) = delete;
     Q_GUI_CLIP_SCOPE& operator=(const Q_GUI_CLIP_SCOPE&) = delete;
 
   private:
     int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
 };
-void _draw_widget(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y);
+// The same geometry as Allegro's primitives of the same names (outlines centred on the path).
+void _fill_rect(float x1, float y1, float x2, float y2, ALLEGRO_COLOR colour);
+void _rect_outline(float x1, float y1, float x2, float y2, ALLEGRO_COLOR colour, float width);
+void _fill_rounded(float x1, float y1, float x2, float y2, float rx, float ry,
+                   ALLEGRO_COLOR colour);
+void _rounded_outline(float x1, float y1, float x2, float y2, float rx, float ry,
+                      ALLEGRO_COLOR colour, float width);
+void _line(float x1, float y1, float x2, float y2, ALLEGRO_COLOR colour, float width);
+void _fill_triangle(float x1, float y1, float x2, float y2, float x3, float y3,
+                    ALLEGRO_COLOR colour);
+void _fill_circle(float cx, float cy, float r, ALLEGRO_COLOR colour);
+void _circle_outline(float cx, float cy, float r, ALLEGRO_COLOR colour, float width);
 void _draw_bitmap_scaled(ALLEGRO_BITMAP* bitmap, Q_GUI_RECT r);
+// Shapes wait in one batch until text, a bitmap or a clip change needs them drawn, so a run of
+// shapes costs one draw call; this draws whatever waits.
+void _paint_flush();
+void _draw_widget(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y);
 // Tracks of the whole-GUI scrollbars, in viewport coordinates (no scroll applied).
 Q_GUI_RECT _global_vtrack(const Q_GUI_CTX* ctx, const Q_GUI_VIEWPORT& vp);
 Q_GUI_RECT _global_htrack(const Q_GUI_CTX* ctx, const Q_GUI_VIEWPORT& vp);

@@ -185,6 +185,14 @@ bool float_at(const cJSON* obj, const char* key, float lo, float hi, float* out)
     return true;
 }
 
+// A number within lo..hi; anything outside is refused rather than clamped.
+bool float_within(const cJSON* obj, const char* key, float lo, float hi, float* out) {
+    double v = 0.0;
+    if (!number_at(obj, key, &v) || v < lo || v > hi) return false;
+    *out = static_cast<float>(v);
+    return true;
+}
+
 void add_number(cJSON* obj, const char* key, double value) {
     cJSON_AddNumberToObject(obj, key, value);
 }
@@ -199,11 +207,12 @@ int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* filepath) {
     q_assert(ctx, return -1);
     q_assert(filepath, return -1);
     JsonPtr root(cJSON_CreateObject());
-    cJSON* windows = root ? cJSON_AddArrayToObject(root.get(), "windows") : NULL;
-    if (!windows) return -1;
+    if (!root) return -1;
     add_number(root.get(), "version", 1);
     add_number(root.get(), "display_w", ctx->display_w);
     add_number(root.get(), "display_h", ctx->display_h);
+    cJSON* windows = cJSON_AddArrayToObject(root.get(), "windows");
+    if (!windows) return -1;
     for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
         const Q_GUI_WINDOW* win = static_cast<const Q_GUI_WINDOW*>(n->ptr);
         cJSON* obj = cJSON_CreateObject();
@@ -278,7 +287,7 @@ bool read_window_entry(const cJSON* obj, WindowEntry* e) {
     e->has_autofit_border = float_at(obj, "autofit_border", 0.0f, m, &e->autofit_border);
     const char* norm_keys[4] = {"norm_x", "norm_y", "norm_w", "norm_h"};
     for (int i = 0; i < 4; i++)
-        e->has_norm[i] = float_at(obj, norm_keys[i], -16.0f, 16.0f, &e->norm[i]);
+        e->has_norm[i] = float_within(obj, norm_keys[i], -16.0f, 16.0f, &e->norm[i]);
     return true;
 }
 
@@ -466,8 +475,9 @@ int q_gui_load_layout_json_mem(Q_GUI_CTX* ctx, const char* text, size_t size) {
         memcpy(p.title, e.title, sizeof p.title);
         p.x = e.has_x ? e.x * sx : 0.0f;
         p.y = e.has_y ? e.y * sy : 0.0f;
-        p.w = e.has_w ? e.w : 0.0f;
-        p.h = e.has_h ? e.h : 0.0f;
+        // The window that takes these clamps them to the display; 0 means "keep your own".
+        p.w = e.has_w ? std::max(20.0f, e.w) : 0.0f;
+        p.h = e.has_h ? std::max(20.0f, e.h) : 0.0f;
         p.state = e.has_state ? static_cast<int>(e.state & STATE_KEPT) : 0;
         pending.push_back(p);
     }

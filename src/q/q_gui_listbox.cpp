@@ -603,8 +603,7 @@ void draw_row_text(Q_GUI_CTX* ctx, const ALLEGRO_FONT* font, ALLEGRO_COLOR colou
 }
 
 void fill_inset(Q_GUI_RECT r, float inset, ALLEGRO_COLOR colour) {
-    al_draw_filled_rectangle(r.x + inset, r.y + inset, r.x + r.w - inset, r.y + r.h - inset,
-                             colour);
+    _fill_rect(r.x + inset, r.y + inset, r.x + r.w - inset, r.y + r.h - inset, colour);
 }
 
 } // namespace
@@ -618,15 +617,14 @@ void _draw_listbox(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     if (ld->background)
         _draw_bitmap_scaled(ld->background, r);
     else
-        al_draw_filled_rectangle(r.x, r.y, r.x + r.w, r.y + r.h, th.bg_normal);
+        _fill_rect(r.x, r.y, r.x + r.w, r.y + r.h, th.bg_normal);
     const float row_h = _row_height(ctx, font, ld->item_height);
     const int rows = _listbox_visible_rows(ctx, w);
     ld->first_visible = std::clamp(ld->first_visible, 0, std::max(0, ld->count - rows));
     const bool bar = ld->count > rows;
     const float text_right = r.x + r.w - (bar ? st.scrollbar_size : 0.0f);
     {
-        Q_GUI_CLIP_SCOPE clip;
-        _clip_to(Q_GUI_RECT{r.x, r.y, text_right - r.x, r.h});
+        Q_GUI_CLIP_SCOPE clip(Q_GUI_RECT{r.x, r.y, text_right - r.x, r.h});
         for (int i = ld->first_visible; i < ld->count && i < ld->first_visible + rows + 1; i++) {
             const Q_GUI_LISTITEM& item = ld->items[i];
             const Q_GUI_RECT row{r.x, r.y + static_cast<float>(i - ld->first_visible) * row_h,
@@ -648,11 +646,11 @@ void _draw_listbox(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
         _draw_vscrollbar(ctx, track, static_cast<float>(rows), static_cast<float>(ld->count),
                          static_cast<float>(ld->first_visible), th.bg_normal, th.bg_hover,
                          st.scrollbar_thumb_min);
-        al_draw_line(text_right, r.y, text_right, r.y + r.h, th.border_normal, _line_width(1.0f));
+        _line(text_right, r.y, text_right, r.y + r.h, th.border_normal, _line_width(1.0f));
     }
     const float lw = _line_width(th.border_thickness);
-    al_draw_rectangle(r.x + lw / 2, r.y + lw / 2, r.x + r.w - lw / 2, r.y + r.h - lw / 2,
-                      th.border_normal, lw);
+    _rect_outline(r.x + lw / 2, r.y + lw / 2, r.x + r.w - lw / 2, r.y + r.h - lw / 2,
+                  th.border_normal, lw);
 }
 
 void _draw_combobox(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
@@ -673,10 +671,10 @@ void _draw_combobox(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     const float cx = r.x + r.w - st.dropdown_arrow_reserve / 2.0f;
     const float cy = r.y + r.h / 2.0f;
     const float lw = _line_width(st.dropdown_arrow_thickness);
-    al_draw_line(cx - st.dropdown_arrow_half_w, cy - st.dropdown_arrow_half_h, cx,
-                 cy + st.dropdown_arrow_half_h, w->theme.text_normal, lw);
-    al_draw_line(cx, cy + st.dropdown_arrow_half_h, cx + st.dropdown_arrow_half_w,
-                 cy - st.dropdown_arrow_half_h, w->theme.text_normal, lw);
+    _line(cx - st.dropdown_arrow_half_w, cy - st.dropdown_arrow_half_h, cx,
+          cy + st.dropdown_arrow_half_h, w->theme.text_normal, lw);
+    _line(cx, cy + st.dropdown_arrow_half_h, cx + st.dropdown_arrow_half_w,
+          cy - st.dropdown_arrow_half_h, w->theme.text_normal, lw);
 }
 
 void _draw_combo_dropdown(Q_GUI_CTX* ctx) {
@@ -689,7 +687,7 @@ void _draw_combo_dropdown(Q_GUI_CTX* ctx) {
     const Q_GUI_STYLE& st = ctx->style;
     const ALLEGRO_FONT* font = _widget_font(ctx, w);
     const Q_GUI_RECT& r = dd.rect;
-    al_draw_filled_rectangle(r.x, r.y, r.x + r.w, r.y + r.h, th.bg_normal);
+    _fill_rect(r.x, r.y, r.x + r.w, r.y + r.h, th.bg_normal);
     const float bar = dd.scrollbar ? std::max(10.0f, st.scrollbar_size) : 0.0f;
     cd->first_visible = std::clamp(cd->first_visible, 0, cd->count - dd.rows);
     for (int k = 0; k < dd.rows; k++) {
@@ -709,5 +707,5 @@ void _draw_combo_dropdown(Q_GUI_CTX* ctx) {
                          static_cast<float>(cd->first_visible), st.scrollbar_track_color,
                          st.scrollbar_thumb_color, std::max(12.0f, st.scrollbar_thumb_min));
     const float lw = _line_width(st.dropdown_border_thickness);
-    al_draw_rectangle(r.x, r.y, r.x + r.w, r.y + r.h, th.border_normal, lw);
+    _rect_outline(r.x, r.y, r.x + r.w, r.y + r.h, th.border_normal, lw);
 }

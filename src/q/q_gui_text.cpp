@@ -295,13 +295,6 @@ int _text_offset_at(const ALLEGRO_FONT* font, const char* text, int len, float x
     return (x - left <= right - x) ? b[lo - 1] : b[lo];
 }
 
-void _draw_text(const ALLEGRO_FONT* font, ALLEGRO_COLOR colour, float x, float y, const char* text,
-                int len) {
-    if (!font || !text || len <= 0) return;
-    ALLEGRO_USTR_INFO info;
-    al_draw_ustr(font, colour, x, y, 0, al_ref_buffer(&info, text, len));
-}
-
 void _draw_text_fit(Q_GUI_CTX* ctx, const ALLEGRO_FONT* font, ALLEGRO_COLOR colour, float x,
                     float y, float max_w, const char* text, int len) {
     if (!font || !text || len <= 0) return;

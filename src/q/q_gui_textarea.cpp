@@ -571,19 +571,17 @@ void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     if (td->bitmap)
         _draw_bitmap_scaled(td->bitmap, r);
     else
-        al_draw_filled_rectangle(r.x, r.y, r.x + r.w, r.y + r.h, _state_colours(&th, w->state).bg);
+        _fill_rect(r.x, r.y, r.x + r.w, r.y + r.h, _state_colours(&th, w->state).bg);
     const ALLEGRO_COLOR border = (w->state & Q_GUI_WIDGET_FOCUSED) ? th.border_active
                                  : (w->state & Q_GUI_WIDGET_HOVER) ? th.border_hover
                                                                    : th.border_normal;
     const float lw = _line_width(th.border_thickness);
-    al_draw_rectangle(r.x + lw / 2, r.y + lw / 2, r.x + r.w - lw / 2, r.y + r.h - lw / 2, border,
-                      lw);
+    _rect_outline(r.x + lw / 2, r.y + lw / 2, r.x + r.w - lw / 2, r.y + r.h - lw / 2, border, lw);
 
     Layout lay;
     if (!make_layout(ctx, w, r, &lay)) return;
     settle_scroll(ctx, td, lay);
-    Q_GUI_CLIP_SCOPE clip;
-    _clip_to(lay.inner);
+    Q_GUI_CLIP_SCOPE clip(lay.inner);
     const float dx = td->multiline ? 0.0f : -td->scroll;
     const float dy = td->multiline ? -td->scroll : 0.0f;
     if (td->length == 0 && td->placeholder) {
@@ -600,8 +598,8 @@ void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
         if (s1 > s0 && s0 <= l.end && s1 >= l.start) {
             const float a = x_in_line(lay, i, std::max(s0, l.start));
             const float b = x_in_line(lay, i, std::min(s1, l.end));
-            al_draw_filled_rectangle(lay.inner.x + dx + a, ly, lay.inner.x + dx + b,
-                                     ly + lay.line_h, th.selection_color);
+            _fill_rect(lay.inner.x + dx + a, ly, lay.inner.x + dx + b, ly + lay.line_h,
+                       th.selection_color);
         }
         _draw_text(lay.font, th.text_normal, lay.inner.x + dx, ly, lay.shown + l.start,
                    l.end - l.start);
@@ -616,6 +614,5 @@ void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     const size_t line = line_of(lay, shown);
     const float cx = lay.inner.x + dx + x_in_line(lay, line, shown);
     const float cy = lay.top + static_cast<float>(line) * lay.line_h + dy;
-    al_draw_filled_rectangle(cx, cy, cx + ctx->style.textarea_cursor_width, cy + lay.line_h,
-                             th.text_active);
+    _fill_rect(cx, cy, cx + ctx->style.textarea_cursor_width, cy + lay.line_h, th.text_active);
 }
