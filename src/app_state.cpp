@@ -235,9 +235,11 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
     case ALLEGRO_KEY_TAB: tavolix_gui_set_visible(app, !app->gui_visible); break;
     case ALLEGRO_KEY_OPENBRACE:
         app->brush.size = std::max(1.0f, app->brush.size / 1.25f);
+        tavolix_gui_placed_float_restyle(app);
         break;
     case ALLEGRO_KEY_CLOSEBRACE:
         app->brush.size = std::min(128.0f, app->brush.size * 1.25f);
+        tavolix_gui_placed_float_restyle(app);
         break;
     case ALLEGRO_KEY_SPACE: app->space_held = true; break;
     default: return; // unlisted keys do nothing
@@ -269,6 +271,8 @@ void canvas_touch(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         if (app->selection.tracking) {
             if (app->selection.phase == SELECTION_PHASE_OUTLINING)
                 selection_discard(&app->selection);
+            else
+                tavolix_gui_placed_float_refresh(app);
         }
         app->selection.tracking = false;
     }
@@ -347,6 +351,7 @@ void canvas_motion(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
             const bool resize = sel->drag_mode >= 2 && sel->drag_mode <= 9;
             if (resize && std::fabs(sel->angle) < 0.0001f) snap(app, &p);
             selection_drag_update(sel, p.x, p.y, mod.shift ? 1 : 0);
+            tavolix_gui_placed_float_refresh(app);
             float step = 0.0f;
             if (sel->drag_mode == 1 && grid_snap_step(&app->grid, &step) == 1 && step > 0.0f) {
                 // A moved selection keeps its centre on half grid steps.
@@ -512,7 +517,10 @@ void canvas_button_up(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     if (sel->tracking) {
         sel->tracking = false;
         if (sel->phase == SELECTION_PHASE_OUTLINING) selection_end_marquee(sel, app->doc);
-        else if (sel->phase == SELECTION_PHASE_FLOATING) selection_drag_end(sel);
+        else if (sel->phase == SELECTION_PHASE_FLOATING) {
+            selection_drag_end(sel);
+            tavolix_gui_placed_float_refresh(app);
+        }
         app->redraw = true;
         return;
     }

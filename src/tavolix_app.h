@@ -115,6 +115,15 @@ struct TAVOLIX_APP {
     bool fill_pending;
     float fill_at[2];
     unsigned modifiers; // APP_MOD_* bits
+
+    // Placed text: what the floating text shows, and what the text popup edits. The popup's own
+    // font and size, and the shape fill, are interface options in `gui`.
+    char text[PLACED_TEXT_BYTES]; // the placed text's words, UTF-8
+    int placed_text_font;         // font and size the placed text is rendered with
+    int placed_text_size;
+    bool text_editing;                   // the popup edits the placed text instead of a new one
+    char text_backup[PLACED_TEXT_BYTES]; // the words, font and size before editing began
+    int placed_text_backup[2];
 };
 
 // Follows a key event into app->modifiers; a focus change forgets every held modifier, since

@@ -59,3 +59,19 @@ uint32_t pixel_rgba(ALLEGRO_BITMAP* bitmap, int x, int y) {
     return static_cast<uint32_t>(p.r) << 24 | static_cast<uint32_t>(p.g) << 16 |
            static_cast<uint32_t>(p.b) << 8 | static_cast<uint32_t>(p.a);
 }
+
+void EnvOverride::set(const char* name, const char* value) {
+    if (!saved_.count(name)) {
+        const char* old = getenv(name);
+        saved_[name] = {old != nullptr, old ? old : ""};
+    }
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+}
+
+EnvOverride::~EnvOverride() {
+    for (auto& [name, value] : saved_) {
+        if (value.first) setenv(name.c_str(), value.second.c_str(), 1);
+        else unsetenv(name.c_str());
+    }
+}

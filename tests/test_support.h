@@ -4,7 +4,9 @@
 #include <allegro5/allegro.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 // A fresh folder under /tmp, removed with everything in it when the object dies.
 class ScratchDir {
@@ -46,3 +48,16 @@ struct Rgba {
     int r, g, b, a;
 };
 Rgba pixel_at(ALLEGRO_BITMAP* bitmap, int x, int y);
+
+// Sets or clears environment variables for one test and puts the old values back.
+class EnvOverride {
+  public:
+    EnvOverride() = default;
+    EnvOverride(const EnvOverride&) = delete;
+    EnvOverride& operator=(const EnvOverride&) = delete;
+    ~EnvOverride();
+    void set(const char* name, const char* value);
+
+  private:
+    std::map<std::string, std::pair<bool, std::string>> saved_;
+};

@@ -164,6 +164,13 @@ struct TAVOLIX_GUI {
     ALLEGRO_BITMAP* gui_cache;
     int gui_cache_w, gui_cache_h;
     ALLEGRO_BITMAP* tip_preview;
+
+
+    // Documents and export (src/gui/doc_names.cpp).
+    char doc_name[64];      // the current document's name, at most 63 characters
+    char last_file[1024];   // path of the last document saved or opened, "" for none
+    int export_bbox[4];     // drawn-content box x0, y0, x1, y1 (inclusive), cached for export
+    bool export_bbox_valid; // cleared whenever the export popup opens
 };
 
 // First-run values of the interface options.
@@ -217,3 +224,110 @@ void _draw_alpha_overlay(TAVOLIX_APP* app, int window, int widget, ALLEGRO_COLOR
                          bool whole);
 // One checkerboard cell's colour: the straight colour at its alpha over a grey.
 ALLEGRO_COLOR _alpha_cell(ALLEGRO_COLOR colour, int grey);
+
+// ============================================================================================
+// Placed shapes and text, document names and paths, the export region and the notification
+// text: what the popups and the canvas call without needing a widget.
+//   src/gui/placed.cpp     shape and text rendering, placing, refresh rules, text popup model
+//   src/gui/doc_names.cpp  UTF-8 cuts, document names, save-folder paths, export region,
+//                          notification fitting
+// ============================================================================================
+
+struct ALLEGRO_FONT;
+
+// Placed kinds: 0 rectangle, 1 ellipse, 2 triangle, 3 star, 4 pentagon, 5 hexagon, 6 arrow,
+// 7 text (the selection's placed_kind).
+enum PLACED_KIND {
+    PLACED_RECT = 0,
+    PLACED_ELLIPSE = 1,
+    PLACED_TRIANGLE = 2,
+    PLACED_STAR = 3,
+    PLACED_PENTAGON = 4,
+    PLACED_HEXAGON = 5,
+    PLACED_ARROW = 6,
+    PLACED_TEXT = 7,
+};
+constexpr int PLACED_TEXT_SIZE_MIN = 6;
+constexpr int PLACED_TEXT_SIZE_MAX = 512;
+constexpr int PLACED_TEXT_FONTS = 4;
+constexpr size_t PLACED_TEXT_BYTES = 512;
+// A re-rendered shape is never larger than this on either side.
+constexpr int PLACED_SHAPE_MAX = 4096;
+
+// Draws a tiny transparent bitmap off the current target, so the graphics device stops
+// sampling the texture the target had before it was cleared.
+void tavolix_gfx_break_feedback();
+// Outline thickness of a W x H shape: the brush size (at least 2) but never more than a sixth
+// of the smaller side.
+float _shape_thickness(float brush_size, int w, int h);
+// The polygon of shape `kind` mapped into the inset box of a W x H bitmap with outline
+// thickness t: writes x, y pairs into `out` (room for 10 vertices) and returns the vertex
+// count, 0 for the ellipse and for kinds that are not shapes.
+int _shape_vertices(int kind, int w, int h, float t, float* out);
+// New bitmaps in the brush colour, or NULL (also for an empty text). W and H are raised to 2.
+ALLEGRO_BITMAP* _render_shape_bitmap_wh(TAVOLIX_APP* app, int kind, bool filled, int w, int h);
+ALLEGRO_BITMAP* _render_text_bitmap(TAVOLIX_APP* app, const char* text, int font, int size);
+// "fonts/..." file of a text font index; any index outside 0..3 gives the sans font.
+const char* _text_font_file(int font);
+// Margin around placed text at a font size, in pixels.
+int _text_margin(int size);
+// Side of a new shape in canvas pixels for the current view, display, document and grid.
+int _placed_shape_side(const TAVOLIX_APP* app);
+// Drops a new shape of `kind` (0..6) as a placed float in the middle of the display.
+void _place_shape(TAVOLIX_APP* app, int kind);
+void _on_shape_rect(TAVOLIX_APP* app);
+void _on_shape_circle(TAVOLIX_APP* app);
+void _on_shape_triangle(TAVOLIX_APP* app);
+void _on_shape_star(TAVOLIX_APP* app);
+void _on_shape_pentagon(TAVOLIX_APP* app);
+void _on_shape_hexagon(TAVOLIX_APP* app);
+void _on_shape_arrow(TAVOLIX_APP* app);
+void _on_shape_fill_toggle(TAVOLIX_APP* app);
+// Re-renders the placed float when its displayed size changed, or always with `force`.
+void _refresh_placed_float(TAVOLIX_APP* app, int force);
+// A scaled placed shape is drawn anew at its displayed size (text is only stretched).
+void tavolix_gui_placed_float_refresh(TAVOLIX_APP* app);
+// A placed shape or text takes the current brush colour, size and fill.
+void tavolix_gui_placed_float_restyle(TAVOLIX_APP* app);
+// 1 when the selection floats a placed text.
+int _placed_text_floating(const TAVOLIX_APP* app);
+
+// The text popup's model. The popup calls these and then does its own widget work: it fills
+// its fields from app->text, gui.text_font and gui.text_size after _text_edit_begin, and
+// closes itself (focus, window, on-screen keyboard) after _on_text_ok or _on_text_cancel.
+void _text_edit_begin(TAVOLIX_APP* app);
+void _on_text_field_change(TAVOLIX_APP* app, const char* text);
+void _on_text_font_select(TAVOLIX_APP* app, int index);
+void _on_text_size_change(TAVOLIX_APP* app, float value);
+void _on_text_ok(TAVOLIX_APP* app);
+void _on_text_cancel(TAVOLIX_APP* app);
+
+// How many bytes of `text` fit in `limit` bytes without splitting a UTF-8 character.
+size_t _utf8_fit(const char* text, size_t limit);
+// Copies as much of `text` as fits in `size` bytes, cut before a whole character; terminated.
+void _utf8_copy(char* out, size_t size, const char* text);
+// printf into `size` bytes, cut before a whole character when it does not fit. 1 when the
+// whole text fitted.
+int _utf8_format(char* out, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// The document-name rule: letters, digits, blanks, "-" and "_", at most 63 of them, trimmed,
+// "sketch" when nothing is left. `out` holds `size` bytes (64 for a whole name).
+void _sanitize_doc_name(const char* text, char* out, size_t size);
+// Sets gui.doc_name from the last component of `path` (split at "/" only: a backslash is an
+// ordinary character in a file name here), without its ".tvl" ending. "" changes nothing.
+void _derive_doc_name(TAVOLIX_APP* app, const char* path);
+// Appends `extension` when the last path component has no "." and the result fits in `size`.
+// 1 when appended.
+int _path_add_extension(char* path, size_t size, const char* extension);
+// 1 and the save-folder path of a listed document name; 0 for a name that could leave the
+// folder (a "/", "..", a control character, empty) or a path that does not fit.
+int _load_named_path(const char* name, char* out, size_t size);
+// Loads a document of the save folder by name; doc_name and last_file change only when the
+// document actually loaded. 1 on success.
+int _load_named(TAVOLIX_APP* app, const char* name);
+// The canvas rectangle an export writes, border included and clamped to the document.
+int _export_region(TAVOLIX_APP* app, int* x, int* y, int* w, int* h);
+// The notification text for a label `limit` pixels wide: at most 255 bytes of `text`, and when
+// it is too wide its end, whole characters dropped from the front, after "...". Without a
+// font the text is only cut to size.
+void _notify_fit(const ALLEGRO_FONT* font, const char* text, int limit, char* out, size_t size);

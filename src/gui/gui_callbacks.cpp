@@ -183,9 +183,21 @@ void _on_navigate(int, void* user) {
     changed(app);
 }
 
-// Placed shapes and text arrive with their popups; until then their buttons only keep the
-// panel in step with the model.
-void _on_shape(int, void* user) { tavolix_gui_sync(app_of(user)); }
+void _on_shape(int widget, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    const GUI_TOOLBAR_IDS& t = app->gui.tb;
+    const struct {
+        int id;
+        void (*place)(TAVOLIX_APP*);
+    } shapes[] = {{t.rect, _on_shape_rect},         {t.circle, _on_shape_circle},
+                  {t.triangle, _on_shape_triangle}, {t.star, _on_shape_star},
+                  {t.pentagon, _on_shape_pentagon}, {t.hexagon, _on_shape_hexagon},
+                  {t.arrow, _on_shape_arrow},       {t.shape_fill, _on_shape_fill_toggle}};
+    for (const auto& shape : shapes)
+        if (shape.id == widget) shape.place(app);
+    tavolix_gui_sync(app);
+    changed(app);
+}
 
 // Buttons whose popups are built by the popup builder.
 void _on_popup_button(int, void* user) { relaid(app_of(user)); }
@@ -204,6 +216,7 @@ void _on_preset(int widget, void* user) {
         const int32_t mode = app->brush.mode;
         if (brush_apply_preset(&app->brush, brush_preset_name(preset))) app->preset = preset;
         app->brush.mode = mode;
+        tavolix_gui_placed_float_restyle(app);
     }
     tavolix_gui_sync(app);
     changed(app);
@@ -220,6 +233,7 @@ void _on_brush_slider(int widget, double value, void* user) {
     else return;
     app->preset = -1;
     for (int id : t.presets) q_gui_button_set_toggled(app->gui.ctx, id, 0);
+    if (widget == t.size) tavolix_gui_placed_float_restyle(app);
     relaid(app);
 }
 
@@ -249,6 +263,7 @@ void _on_swatch(int widget, void* user) {
         }
     } else {
         brush_takes_swatch(app, swatch);
+        tavolix_gui_placed_float_restyle(app);
         tavolix_gui_sync(app);
     }
     changed(app);

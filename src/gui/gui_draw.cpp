@@ -120,7 +120,7 @@ void show_slider_values(TAVOLIX_GUI* gui) {
     for (int i = 0; i < gui->slider_value_count; i++) {
         const GUI_SLIDER_VALUE& v = gui->slider_values[i];
         char text[32];
-        _gui_format(text, sizeof text, v.format, q_gui_slider_get_value(gui->ctx, v.slider));
+        _utf8_format(text, sizeof text, v.format, q_gui_slider_get_value(gui->ctx, v.slider));
         q_gui_label_set_text(gui->ctx, v.label, text);
     }
 }

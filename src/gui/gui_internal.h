@@ -7,12 +7,6 @@
 
 struct Q_GUI_CTX;
 
-// printf into `size` bytes, cut before a whole UTF-8 character when the text is too long.
-void _gui_format(char* out, size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-// How many bytes of `text` fit in `limit` bytes without splitting a UTF-8 character.
-size_t _gui_utf8_fit(const char* text, size_t limit);
-
 // Sets a window's height without stretching its widgets to the new size.
 void _gui_set_window_height(Q_GUI_CTX* ctx, int window, float height);
 // Moves "Help" and "Exit" below the tool bar's sections and fits the window around them.

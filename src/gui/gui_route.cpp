@@ -9,7 +9,6 @@
 // ============================================================================================
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -24,31 +23,9 @@
 // [SECTION] Text helpers
 // --------------------------------------------------------------------------------------------
 
-size_t _gui_utf8_fit(const char* text, size_t limit) {
-    q_assert(text, return 0);
-    size_t n = strnlen(text, limit + 1);
-    if (n <= limit) return n;
-    n = limit;
-    // Step back over continuation bytes to the start of the character that did not fit.
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) n--;
-    return n;
-}
-
-void _gui_format(char* out, size_t size, const char* format, ...) {
-    q_assert(out && size > 0, return);
-    char whole[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(whole, sizeof whole, format, args);
-    va_end(args);
-    const size_t n = _gui_utf8_fit(whole, size - 1);
-    memcpy(out, whole, n);
-    out[n] = '\0';
-}
-
 void gui_layer_row_text(const char* name, bool visible, bool locked, char* out, size_t size) {
     q_assert(out && size > 0, return);
-    _gui_format(out, size, "%s%s%s", visible ? "● " : "○ ", name ? name : "NULL",
+    _utf8_format(out, size, "%s%s%s", visible ? "● " : "○ ", name ? name : "NULL",
                 locked ? tavolix_tr(" [L]") : "");
 }
 
@@ -173,7 +150,7 @@ void tavolix_gui_request_quit(TAVOLIX_APP* app) {
     if (gui_absent(app)) return;
     TAVOLIX_GUI* gui = &app->gui;
     gui->confirm_mode = GUI_CONFIRM_QUIT;
-    _gui_format(gui->confirm_text, sizeof gui->confirm_text, "%s", tavolix_tr("Quit Tavolix?"));
+    _utf8_format(gui->confirm_text, sizeof gui->confirm_text, "%s", tavolix_tr("Quit Tavolix?"));
     q_gui_button_set_label(gui->ctx, gui->confirm_button, tavolix_tr("Quit"));
     q_gui_label_set_text(gui->ctx, gui->confirm_label, gui->confirm_text);
     open_popup(app, GUI_POPUP_CONFIRM);
@@ -317,14 +294,14 @@ void sync_toolbar(TAVOLIX_APP* app) {
     toggle(ctx, t.pressure, app->pressure_from_speed);
     toggle(ctx, t.palm, app->palm_rejection);
     char text[32];
-    _gui_format(text, sizeof text, tavolix_tr("Sym:%s"),
+    _utf8_format(text, sizeof text, tavolix_tr("Sym:%s"),
                 tavolix_tr(symmetry_mode_name(app->symmetry.mode)));
     q_gui_button_set_label(ctx, t.sym_mode, text);
     q_gui_slider_set_value(ctx, t.sym_count, app->symmetry.count);
     for (int i = 0; i < 4; i++) toggle(ctx, t.presets[i], app->preset == i);
     sync_colours(app);
     const char* tip = brush_tip_shape_name(app->brush.tip);
-    _gui_format(text, 24, tavolix_tr("Tip: %s"), tip ? tavolix_tr(tip) : "NULL");
+    _utf8_format(text, 24, tavolix_tr("Tip: %s"), tip ? tavolix_tr(tip) : "NULL");
     q_gui_button_set_label(ctx, t.tip, text);
 }
 
@@ -357,7 +334,7 @@ void tavolix_gui_sync_symmetry(TAVOLIX_APP* app) {
         dy = static_cast<int>(app->symmetry.center[1] - static_cast<float>(app->doc->height) / 2);
     }
     char text[64];
-    _gui_format(text, sizeof text, tavolix_tr("Off %+d,%+d"), dx, dy);
+    _utf8_format(text, sizeof text, tavolix_tr("Off %+d,%+d"), dx, dy);
     q_gui_label_set_text(gui->ctx, gui->tb.sym_offset, text);
 }
 
@@ -386,7 +363,7 @@ void tavolix_gui_sync_layers(TAVOLIX_APP* app) {
         q_gui_checkbox_set_checked(ctx, gui->lp.show, active->visible ? 1 : 0);
         q_gui_checkbox_set_checked(ctx, gui->lp.lock, active->locked ? 1 : 0);
         char text[64];
-        _gui_format(text, sizeof text, tavolix_tr("Blend: %s"),
+        _utf8_format(text, sizeof text, tavolix_tr("Blend: %s"),
                     tavolix_tr(layer_blend_mode_name(active->blend)));
         q_gui_button_set_label(ctx, gui->lp.blend, text);
         q_gui_slider_set_value(ctx, gui->lp.opacity, active->opacity * 100.0);

@@ -334,13 +334,6 @@ float tavolix_icon_line_width(int width, int height) {
     return std::max(1.6f, 0.11f * tavolix_icon_glyph_size(width, height));
 }
 
-void tavolix_gfx_break_feedback() {
-    ALLEGRO_BITMAP* tiny = al_create_bitmap(2, 2);
-    if (!tiny) return;
-    al_draw_tinted_bitmap(tiny, al_map_rgba(0, 0, 0, 0), -4, -4, 0);
-    al_destroy_bitmap(tiny);
-}
-
 void tavolix_icon_set_destroy(TAVOLIX_ICON_SET* set) {
     q_assert(set, return);
     for (ALLEGRO_BITMAP*& bitmap : set->bitmaps) {

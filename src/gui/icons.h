@@ -18,8 +18,7 @@ constexpr int TAVOLIX_ICON_COUNT = 34;
 int tavolix_icon_render(int icon, const Q_GUI_THEME* theme, int width, int height,
                         TAVOLIX_ICON_SET* out);
 void tavolix_icon_set_destroy(TAVOLIX_ICON_SET* set);
-// Draws a tiny transparent bitmap off the current target, so the graphics device stops
-// sampling the texture the target had before it was cleared.
+// The call that keeps a freshly cleared target from sampling its old texture (placed.cpp).
 void tavolix_gfx_break_feedback();
 // Glyph box side and line width for an icon of this size.
 float tavolix_icon_glyph_size(int width, int height);

@@ -7,6 +7,9 @@
 #include <cstddef>
 
 constexpr size_t PLATFORM_PATH_MAX = 1024;
+// A listed document name fits a row of this many bytes with its terminator; longer names are
+// left out rather than cut, so a row never names a different file than it shows.
+constexpr size_t PLATFORM_DOC_NAME_ROW = 72;
 
 int platform_init();
 int platform_display_flags();
@@ -22,6 +25,7 @@ void platform_on_resume(ALLEGRO_EVENT_QUEUE* queue);
 
 int platform_asset_path(const char* resource, char* out, size_t size);
 int platform_save_path(const char* filename, char* out, size_t size);
+// Newest first (by modification time); see PLATFORM_DOC_NAME_ROW.
 int platform_list_documents(char* out, size_t size);
 int platform_saves_ready();
 void platform_save_sync();
@@ -32,6 +36,7 @@ int platform_choose_file(int save, const char* initial, const char* patterns, ch
                          size_t size);
 int platform_web_request_load();
 void platform_offer_download(const char* path);
+// Starts the desktop's viewer for `path` and returns at once: 1 when it was started.
 int platform_reveal_export(const char* path);
 int platform_publish_last_error(char* out, size_t size);
 int platform_publish_document(const char* path, const char* name, const char* mime);

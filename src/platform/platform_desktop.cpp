@@ -7,13 +7,14 @@
 
 #include <allegro5/allegro_native_dialog.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <spawn.h>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,6 +173,38 @@ int platform_save_path(const char* filename, char* out, size_t size) {
     return format_fitting(out, size, "%s/%s", dir, filename) > 0 ? 1 : 0;
 }
 
+namespace {
+
+struct ListedDocument {
+    std::string name;
+    struct timespec modified;
+};
+
+bool newer_first(const ListedDocument& a, const ListedDocument& b) {
+    if (a.modified.tv_sec != b.modified.tv_sec) return a.modified.tv_sec > b.modified.tv_sec;
+    if (a.modified.tv_nsec != b.modified.tv_nsec) return a.modified.tv_nsec > b.modified.tv_nsec;
+    return a.name < b.name;
+}
+
+// Regular ".tvl" files (exact case) whose names fit a row and hold no line feed, which would
+// split one name into two entries of the newline-separated list.
+std::vector<ListedDocument> read_documents(DIR* folder) {
+    std::vector<ListedDocument> found;
+    while (struct dirent* entry = readdir(folder)) {
+        const char* name = entry->d_name;
+        const size_t length = strlen(name);
+        if (length < 5 || length >= PLATFORM_DOC_NAME_ROW || strcmp(name + length - 4, ".tvl") != 0)
+            continue;
+        if (strchr(name, '\n')) continue;
+        struct stat info;
+        if (fstatat(dirfd(folder), name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+        found.push_back({name, info.st_mtim});
+    }
+    return found;
+}
+
+} // namespace
+
 int platform_list_documents(char* out, size_t size) {
     q_assert(out, return -1);
     if (size > 0) out[0] = 0;
@@ -179,21 +212,17 @@ int platform_list_documents(char* out, size_t size) {
     if (!compute_save_dir(dir, sizeof dir, nullptr)) return -1;
     std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir), closedir);
     if (!folder) return 0;
+    std::vector<ListedDocument> documents = read_documents(folder.get());
+    std::sort(documents.begin(), documents.end(), newer_first);
     int count = 0;
     size_t used = 0;
-    while (struct dirent* entry = readdir(folder.get())) {
-        const char* name = entry->d_name;
-        const size_t length = strlen(name);
-        if (length < 5 || strcmp(name + length - 4, ".tvl") != 0) continue;
-        // A line feed would split one name into two entries of the newline-separated list.
-        if (strchr(name, '\n')) continue;
-        struct stat info;
-        if (fstatat(dirfd(folder.get()), name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+    for (const ListedDocument& document : documents) {
+        const size_t length = document.name.size();
         const size_t remaining = size > used ? size - used : 0;
         const size_t need = length + (count == 0 ? 1 : 2);
         if (!(need < remaining)) break; // room for the separator and the terminator
         if (count > 0) out[used++] = '\n';
-        memcpy(out + used, name, length);
+        memcpy(out + used, document.name.data(), length);
         used += length;
         out[used] = 0;
         count++;
@@ -250,25 +279,63 @@ int platform_choose_file(int save, const char* initial, const char* patterns, ch
 int platform_web_request_load() { return 0; }
 void platform_offer_download(const char*) {}
 
+namespace {
+
+// The program file a command name resolves to through PATH, or "" when there is none.
+std::string find_program(const char* command) {
+    const char* path = getenv("PATH");
+    std::string folders = path && path[0] ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t begin = 0;
+    while (begin <= folders.size()) {
+        size_t end = folders.find(':', begin);
+        if (end == std::string::npos) end = folders.size();
+        std::string candidate = folders.substr(begin, end - begin);
+        candidate = (candidate.empty() ? std::string(".") : candidate) + "/" + command;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        begin = end + 1;
+    }
+    return "";
+}
+
+} // namespace
+
 // The viewer is started directly with an argument vector: the path is never part of a shell
-// command line, so quotes, "$(...)" or spaces in a file name are just characters.
+// command line, so quotes, "$(...)" or spaces in a file name are just characters. It runs in a
+// session of its own whose parent exits at once, so the main loop never waits for it, no
+// finished viewer is left unreaped, and its output never reaches our terminal or log.
 int platform_reveal_export(const char* path) {
     q_assert(path, return 0);
-    char arg0[] = "xdg-open";
-    std::string arg1(path);
-    char* argv[] = {arg0, arg1.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, arg0, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const std::string program = find_program("xdg-open");
+    if (program.empty()) {
+        q_log(3, "could not open %s with the system viewer", path);
+        return 0;
+    }
+    // Everything the child needs is prepared here: between fork and exec only calls that are
+    // safe in a copy of a threaded process may run.
+    std::string arg0 = "xdg-open", arg1 = path;
+    char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        if (fork() == 0) {
+            const int null_fd = open("/dev/null", O_RDWR);
+            if (null_fd >= 0) {
+                dup2(null_fd, STDIN_FILENO);
+                dup2(null_fd, STDOUT_FILENO);
+                dup2(null_fd, STDERR_FILENO);
+            }
+            close_range(3, ~0u, 0); // the display connection and our log are not the viewer's
+            execve(program.c_str(), argv, environ);
+            _exit(127);
+        }
+        _exit(0);
+    }
     int status = 0;
-    if (rc == 0) {
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (child > 0) {
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         q_log(3, "could not open %s with the system viewer", path);
         return 0;
     }

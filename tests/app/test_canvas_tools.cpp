@@ -212,3 +212,22 @@ TEST_F(CanvasTools, ShortcutsFollowModifierEventsInOrder) {
     key(ALLEGRO_KEY_E);
     EXPECT_EQ(app.brush.mode, BRUSH_MODE_ERASE);
 }
+
+// Dragging a placed shape's handle draws it anew at the new size instead of stretching it;
+// the bracket keys give it the new brush size.
+TEST_F(CanvasTools, PlacedShapeIsRedrawnWhileAHandleIsDragged) {
+    set_view(110.0f, 80.0f, 1.0f); // the display's middle shows the document's middle
+    _on_shape_hexagon(&app);
+    ASSERT_EQ(app.selection.rect.w, 80);
+    ASSERT_EQ(app.tool, TOOL_SELECT);
+    press(110 + 90, 80 + 40); // the right edge's handle
+    move(110 + 170, 80 + 40);
+    EXPECT_EQ(al_get_bitmap_width(app.selection.float_bitmap), 160);
+    EXPECT_NEAR(app.selection.scale[0], 1.0f, 1e-4f);
+    release(110 + 170, 80 + 40);
+    EXPECT_EQ(al_get_bitmap_width(app.selection.float_bitmap), 160);
+    ALLEGRO_BITMAP* before = app.selection.float_bitmap;
+    key(ALLEGRO_KEY_CLOSEBRACE);
+    EXPECT_NE(app.selection.float_bitmap, before);
+    EXPECT_EQ(al_get_bitmap_width(app.selection.float_bitmap), 160);
+}

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/help_data.h"
 #include "i18n.h"
 #include "i18n_data.h"
 
@@ -148,6 +149,27 @@ TEST(I18nTables, SuffixedKeysHaveEnglishText) {
             EXPECT_TRUE(found);
         }
     }
+}
+
+// The help pages show every title, key and text translated, tab by tab in a fixed order.
+TEST(I18nTables, HelpPagesAreTranslated) {
+    const size_t lines[HELP_TAB_COUNT] = {11, 23, 4, 12, 8, 11, 8, 5, 5, 5, 26};
+    for (int i = 0; i < HELP_TAB_COUNT; i++) {
+        const HELP_TAB* tab = help_data_tab(i);
+        EXPECT_EQ(tab->count, lines[i]) << tab->title;
+        std::vector<const char*> keys{tab->title};
+        for (size_t l = 0; l < tab->count; l++) {
+            if (tab->lines[l].key[0]) keys.push_back(tab->lines[l].key);
+            keys.push_back(tab->lines[l].text);
+        }
+        for (const Table& t : kTranslated)
+            for (const char* key : keys) {
+                bool found = false;
+                for (size_t r = 0; r < t.count && !found; r++) found = std::strcmp(t.rows[r].key, key) == 0;
+                EXPECT_TRUE(found) << t.name << ": " << key;
+            }
+    }
+    EXPECT_EQ(help_data_tab(11), help_data_tab(0));
 }
 
 namespace {

@@ -1,8 +1,9 @@
+#include <allegro5/allegro.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <sys/stat.h>
 
@@ -10,30 +11,6 @@
 #include "test_support.h"
 
 namespace {
-
-// Sets or clears environment variables for one test and puts the old values back.
-class EnvOverride {
-  public:
-    void set(const char* name, const char* value) {
-        remember(name);
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~EnvOverride() {
-        for (auto& [name, value] : saved_) {
-            if (value.first) setenv(name.c_str(), value.second.c_str(), 1);
-            else unsetenv(name.c_str());
-        }
-    }
-
-  private:
-    void remember(const char* name) {
-        if (saved_.count(name)) return;
-        const char* old = getenv(name);
-        saved_[name] = {old != nullptr, old ? old : ""};
-    }
-    std::map<std::string, std::pair<bool, std::string>> saved_;
-};
 
 std::string save_path_of(const char* file) {
     char out[PLATFORM_PATH_MAX];
@@ -92,24 +69,33 @@ TEST(Platform, AppDataFolderIsOneLevelAndMustBeCreatable) {
     EXPECT_TRUE(log.contains("could not create save dir /nonexistent-tavolix-root/deeper/Tavolix"));
 }
 
-TEST(Platform, ListsOnlyRegularTvlFilesThatFit) {
+// Newest first, so the open list's rows are the latest work; a name too long for a row is left
+// out whole, never cut into the name of another file.
+TEST(Platform, ListsRegularTvlFilesNewestFirst) {
     ScratchDir dir;
     EnvOverride env;
     env.set("APPDATA", dir.path().c_str());
     ASSERT_EQ(platform_init(), 1);
     const std::string folder = dir.path() + "/Tavolix/";
-    for (const char* name : {"one.tvl", "two.tvl", "CAPS.TVL", ".tvl", "notes.txt", "a\nb.tvl"})
+    const std::string fits(PLATFORM_DOC_NAME_ROW - 5, 'f'), too_long(PLATFORM_DOC_NAME_ROW - 4, 'l');
+    const std::string names[] = {"old.tvl", "new.tvl", fits + ".tvl", too_long + ".tvl",
+                                 "CAPS.TVL", ".tvl", "notes.txt", "a\nb.tvl"};
+    const auto now = std::filesystem::file_time_type::clock::now();
+    int age = 0;
+    for (const std::string& name : names) {
         ASSERT_TRUE(write_file(folder + name, "x"));
+        std::filesystem::last_write_time(folder + name, now - std::chrono::hours(24 - age++));
+    }
+    std::filesystem::last_write_time(folder + "old.tvl", now - std::chrono::hours(48));
     std::filesystem::create_directory(folder + "folder.tvl");
 
     char out[256];
-    ASSERT_EQ(platform_list_documents(out, sizeof out), 2);
-    const std::string list = out;
-    EXPECT_TRUE(list == "one.tvl\ntwo.tvl" || list == "two.tvl\none.tvl") << list;
+    ASSERT_EQ(platform_list_documents(out, sizeof out), 3);
+    EXPECT_EQ(std::string(out), fits + ".tvl\nnew.tvl\nold.tvl");
 
-    char tight[12]; // room for one name only
+    char tight[80]; // room for the newest name only
     EXPECT_EQ(platform_list_documents(tight, sizeof tight), 1);
-    EXPECT_EQ(std::string(tight).size(), 7u);
+    EXPECT_EQ(std::string(tight), fits + ".tvl");
     EXPECT_EQ(platform_list_documents(nullptr, 5), -1);
 }
 
@@ -144,26 +130,32 @@ TEST(Platform, AssetSearchFallsBackToWorkingFolder) {
     EXPECT_EQ(platform_asset_path("no/such/asset.png", small, sizeof small), 0);
 }
 
-// The viewer gets the path as one argument: nothing in a file name is run as a command.
-TEST(Platform, RevealExportNeverGoesThroughAShell) {
+// The viewer gets the path as one argument (nothing in a file name is run as a command), and
+// the program does not wait for it: a viewer that stays open never freezes the main loop.
+TEST(Platform, RevealExportStartsTheViewerAndReturns) {
     ScratchDir dir;
     EnvOverride env;
     const std::string bin = dir.path() + "/bin";
     std::filesystem::create_directory(bin);
     const std::string record = dir.file("args.txt");
     ASSERT_TRUE(write_file(bin + "/xdg-open",
-                           "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > '" + record + "'\n"
-                           "case \"$1\" in *fail*) exit 4;; esac\n"));
+                           "#!/bin/sh\necho noise; echo noise >&2\n"
+                           "printf '%s|%s' \"$#\" \"$1\" > '" + record + ".part'\n"
+                           "/bin/mv '" + record + ".part' '" + record + "'\n/bin/sleep 2\n"));
     std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
-    env.set("PATH", (bin + ":" + getenv("PATH")).c_str());
+    env.set("PATH", bin.c_str());
 
     const std::string marker = dir.file("pwned");
     const std::string path = dir.path() + "/my \"best\" $(touch " + marker + ") 'x'; `id`.png";
+    const double start = al_get_time();
     EXPECT_EQ(platform_reveal_export(path.c_str()), 1);
+    EXPECT_LT(al_get_time() - start, 1.0);
+    for (int i = 0; i < 200 && !std::filesystem::exists(record); i++) al_rest(0.01);
     EXPECT_EQ(read_file(record), "1|" + path);
     EXPECT_FALSE(std::filesystem::exists(marker));
 
     LogCapture log(3);
-    EXPECT_EQ(platform_reveal_export("/tmp/should fail.png"), 0);
-    EXPECT_TRUE(log.contains("could not open /tmp/should fail.png with the system viewer"));
+    env.set("PATH", dir.path().c_str()); // no viewer there
+    EXPECT_EQ(platform_reveal_export("/tmp/a.png"), 0);
+    EXPECT_TRUE(log.contains("could not open /tmp/a.png with the system viewer"));
 }
