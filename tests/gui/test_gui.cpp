@@ -58,7 +58,7 @@ TEST(GuiLayout, AlphaCellsMixTheColourOverGrey) {
     EXPECT_EQ(r * 65536 + g * 256 + b, 245 * 65536 + 118 * 256 + 118);
 }
 
-struct GuiTest : AppRecordTest {
+struct PanelTest : AppRecordTest {
     ALLEGRO_FONT* font = nullptr;
     void SetUp() override {
         AppRecordTest::SetUp();
@@ -88,7 +88,7 @@ struct GuiTest : AppRecordTest {
     }
 };
 
-TEST_F(GuiTest, SwatchTextContrastsWithItsColour) {
+TEST_F(PanelTest, SwatchTextContrastsWithItsColour) {
     const struct {
         ALLEGRO_COLOR colour;
         float text;
@@ -101,7 +101,7 @@ TEST_F(GuiTest, SwatchTextContrastsWithItsColour) {
     }
 }
 
-TEST_F(GuiTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
+TEST_F(PanelTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
     ALLEGRO_BITMAP* target = al_create_bitmap(app.display_w, app.display_h);
     ASSERT_NE(target, nullptr);
     ALLEGRO_STATE saved;
@@ -131,7 +131,7 @@ TEST_F(GuiTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
     al_destroy_bitmap(target);
 }
 
-TEST_F(GuiTest, HiddenGuiNeverTakesAnEventNorThePointer) {
+TEST_F(PanelTest, HiddenGuiNeverTakesAnEventNorThePointer) {
     const ALLEGRO_EVENT on_toolbar = press(40, 40);
     EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 1);
     EXPECT_EQ(tavolix_gui_wants_pointer(&app), 1);
@@ -143,7 +143,7 @@ TEST_F(GuiTest, HiddenGuiNeverTakesAnEventNorThePointer) {
     EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 1);
 }
 
-TEST_F(GuiTest, HidingKeepsAPopupsTextAndFocusButFreesTheKeyboard) {
+TEST_F(PanelTest, HidingKeepsAPopupsTextAndFocusButFreesTheKeyboard) {
     TAVOLIX_GUI& gui = app.gui;
     const int win = q_gui_add_window(gui.ctx, "save name", 300, 300, 200, 80);
     const int field = q_gui_add_textarea(gui.ctx, win, 10, 10, 180, 28, 0, 0, nullptr, nullptr);
@@ -163,7 +163,7 @@ TEST_F(GuiTest, HidingKeepsAPopupsTextAndFocusButFreesTheKeyboard) {
     EXPECT_EQ(tavolix_gui_wants_keyboard(&app), 1);
 }
 
-TEST_F(GuiTest, SyncGuardKeepsCallbacksFromChangingTheModel) {
+TEST_F(PanelTest, SyncGuardKeepsCallbacksFromChangingTheModel) {
     LAYER* layer = app.doc->active_layer;
     app.symmetry.count = 2;
     for (bool guard : {true, false}) {
@@ -181,7 +181,7 @@ TEST_F(GuiTest, SyncGuardKeepsCallbacksFromChangingTheModel) {
     EXPECT_STREQ(q_gui_listbox_get_item_text(app.gui.ctx, app.gui.lp.list, 0), "● Layer 1 [L]");
 }
 
-TEST_F(GuiTest, LayerButtonsKeepAtLeastOneLayerAndMapRowsToLayers) {
+TEST_F(PanelTest, LayerButtonsKeepAtLeastOneLayerAndMapRowsToLayers) {
     _on_layer_remove(app.gui.lp.remove, &app);
     EXPECT_EQ(document_layer_count(app.doc), 1u);
     _on_layer_add(app.gui.lp.add, &app);
@@ -193,7 +193,7 @@ TEST_F(GuiTest, LayerButtonsKeepAtLeastOneLayerAndMapRowsToLayers) {
     EXPECT_EQ(app.doc->active_layer, document_layer_at(app.doc, 0));
 }
 
-TEST_F(GuiTest, NewInterfaceFontReachesTheToolkitBeforeTheOldOneGoes) {
+TEST_F(PanelTest, NewInterfaceFontReachesTheToolkitBeforeTheOldOneGoes) {
     ALLEGRO_FONT* before = app.font;
     ASSERT_EQ(tavolix_app_reload_font(&app), 1);
     font = nullptr;
