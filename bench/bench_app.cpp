@@ -42,6 +42,7 @@ bool start_and_draw(TAVOLIX_APP* app) {
     app_state_switch(app, APP_STATE_CANVAS);
     al_clear_to_color(al_map_rgb(40, 42, 46));
     app->state->draw(app);
+    tavolix_gui_draw(app);
     // Reading a pixel back waits for the renderer to finish the frame.
     al_get_pixel(al_get_backbuffer(app->display), 640, 400);
     al_flip_display();
@@ -80,9 +81,10 @@ void BM_ShutDown(benchmark::State& state) {
 }
 BENCHMARK(BM_ShutDown)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// From a pointer motion while painting to the end of the next frame: the canvas handles the
-// motion (a size-64 brush on the 4096-pixel document), then a whole frame is drawn and read
-// back so the renderer has finished it.
+// From a pointer motion while painting to the end of the next frame: the GUI sees the motion
+// first, the canvas handles it (a size-64 brush on the 4096-pixel document), then a whole
+// frame, the GUI included, is drawn and read back so the renderer has finished it. Argument:
+// 0 with the panels hidden, 1 with them shown.
 void BM_MotionToFrameWhilePainting(benchmark::State& state) {
     QuietScratchApp scratch;
     TAVOLIX_APP app{};
@@ -92,10 +94,11 @@ void BM_MotionToFrameWhilePainting(benchmark::State& state) {
         return;
     }
     app.brush.size = 64.0f;
+    tavolix_gui_set_visible(&app, static_cast<int>(state.range(0)));
     ALLEGRO_EVENT press{};
     press.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
     press.mouse.button = 1;
-    press.mouse.x = 200;
+    press.mouse.x = 300;
     press.mouse.y = 200;
     app.state->handle_event(&app, &press);
     int step = 0;
@@ -104,13 +107,15 @@ void BM_MotionToFrameWhilePainting(benchmark::State& state) {
         motion.type = ALLEGRO_EVENT_MOUSE_AXES;
         // A back-and-forth path keeps the stroke on screen however many iterations run.
         const int phase = step++ % 160;
-        motion.mouse.x = 200 + (phase < 80 ? phase : 160 - phase) * 10;
+        motion.mouse.x = 300 + (phase < 80 ? phase : 160 - phase) * 9;
         motion.mouse.y = 200 + (step % 7) * 3;
         motion.mouse.dx = 10;
         motion.mouse.timestamp = al_get_time();
+        tavolix_gui_handle_event(&app, &motion);
         app.state->handle_event(&app, &motion);
         al_clear_to_color(al_map_rgb(40, 42, 46));
         app.state->draw(&app);
+        tavolix_gui_draw(&app);
         al_get_pixel(al_get_backbuffer(app.display), 640, 400);
         al_flip_display();
     }
@@ -178,6 +183,45 @@ void BM_SessionRestore(benchmark::State& state) {
 }
 BENCHMARK(BM_SessionRestore)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-BENCHMARK(BM_MotionToFrameWhilePainting)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_MotionToFrameWhilePainting)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
+
+// The GUI alone: a whole rebuild with its icons (an interface-size change), and an idle
+// frame's cost when the cached image is current.
+void BM_GuiRebuild(benchmark::State& state) {
+    QuietScratchApp scratch;
+    TAVOLIX_APP app{};
+    if (!start_and_draw(&app)) {
+        state.SkipWithError("start-up failed");
+        tavolix_app_shutdown(&app);
+        return;
+    }
+    for (auto _ : state) {
+        tavolix_gui_rebuild(&app);
+        tavolix_gui_draw(&app);
+        al_get_pixel(al_get_backbuffer(app.display), 100, 100);
+    }
+    tavolix_app_shutdown(&app);
+}
+BENCHMARK(BM_GuiRebuild)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_GuiIdleFrame(benchmark::State& state) {
+    QuietScratchApp scratch;
+    TAVOLIX_APP app{};
+    if (!start_and_draw(&app)) {
+        state.SkipWithError("start-up failed");
+        tavolix_app_shutdown(&app);
+        return;
+    }
+    for (auto _ : state) {
+        tavolix_gui_draw(&app);
+        al_get_pixel(al_get_backbuffer(app.display), 100, 100);
+    }
+    tavolix_app_shutdown(&app);
+}
+BENCHMARK(BM_GuiIdleFrame)->Unit(benchmark::kMicrosecond)->Iterations(500);
 
 } // namespace

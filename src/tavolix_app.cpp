@@ -28,6 +28,7 @@
 #include "i18n.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
+#include "q/q_gui.h"
 #include "ui_scale.h"
 
 namespace {
@@ -49,6 +50,9 @@ int _app_load_font(TAVOLIX_APP* app) {
         q_log(3, "could not load font %s%s", path, app->font ? ", keeping previous font" : "");
         return 0;
     }
+    // The toolkit moves to the new font before the old one goes, so no widget and no cached
+    // measurement is ever left with a destroyed font.
+    if (app->gui.ctx) q_gui_set_default_font(app->gui.ctx, font);
     if (app->font) al_destroy_font(app->font);
     app->font = font;
     return 1;
@@ -224,6 +228,10 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         return 0;
     }
 
+    if (!tavolix_gui_init(app)) {
+        q_log(0, "could not create gui");
+        return 0;
+    }
     if (app->settings_load_pending == 0) {
         if (app->language == 0) tavolix_gui_request_language_choice(app);
         tavolix_gui_layout_restore(app);
@@ -738,8 +746,8 @@ void on_timer(TAVOLIX_APP* app) {
         tavolix_gui_layout_restore(app);
         app->redraw = true;
     }
-    // Tooltips: with no toolkit there is never one pending.
-    const int tooltip = 0;
+    const int tooltip =
+        (app->gui_visible && app->gui.ctx) ? q_gui_tooltip_pending(app->gui.ctx) : 0;
     if (tooltip == 1 || tooltip != app->gui.tooltip_last) {
         app->gui.gui_cache_valid = false;
         app->redraw = true;
@@ -865,8 +873,11 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                 if (event.keyboard.keycode == ALLEGRO_KEY_BACK) {
                     on_back(app);
                 } else if (tavolix_gui_wants_keyboard(app)) {
+                    // Tab shows and hides the GUI even while a text field has the keyboard.
                     if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
                         tavolix_gui_close_top_popup(app);
+                    else if (event.keyboard.keycode == ALLEGRO_KEY_TAB)
+                        tavolix_gui_set_visible(app, !app->gui_visible);
                 } else if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE) {
                     on_escape(app);
                 } else {

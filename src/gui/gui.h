@@ -1,11 +1,111 @@
-// The program's GUI as seen by the shell. Until the toolkit context exists every operation
-// only invalidates the cached GUI image and reports that it did nothing.
+// ============================================================================================
+// The program's GUI: the tool bar and the layer panel, routing, sync and the saved layout
+//   [SECTION] Records: metrics, icon registry, widget ids, popups, the GUI record
+//   [SECTION] What the shell calls
+//   [SECTION] Building blocks the tests and the popups share
+//
+// Sources, by concern:
+//   gui_build.cpp      metrics, building the panels, the icon registry, rebuild
+//   gui_callbacks.cpp  what each panel widget does
+//   gui_route.cpp      event routing, popups' open state, visibility, sync, layout files
+//   gui_draw.cpp       the cached GUI image, colour swatches, the alpha overlays
+//   icons.cpp          the icon renderer (icons.h)
+//
+// Until the toolkit context exists every operation only invalidates the cached GUI image and
+// reports that it did nothing.
+// ============================================================================================
 #pragma once
 
 #include <allegro5/allegro.h>
 
+#include "gui/icons.h"
+
 struct Q_GUI_CTX;
+struct Q_GUI_SECTIONLIST;
 struct TAVOLIX_APP;
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Records: metrics, icon registry, widget ids, popups, the GUI record
+// --------------------------------------------------------------------------------------------
+
+// Every size of the panels, scaled by k = max(0.5, UI scale).
+struct GUI_METRICS {
+    float k;
+    float margin;        // panels' distance from the display edges
+    float toolbar_limit; // widest tool bar content
+    float row;           // ordinary rows, header and small buttons
+    float gap;           // between rows and between the buttons of a row
+    float panel_default; // layer panel width when none is stored
+    float panel_min;     // narrowest layer panel
+    float tab_w;         // a collapsed panel's tab
+    float tool_button;   // height of the large tool buttons
+    float scrollbar;
+    float value_room; // kept free right of a slider for its value text
+    float popup_wide, popup_narrow;
+    int icon; // icon size: the row, rounded
+};
+
+constexpr int GUI_ICON_SLOTS = 40;
+constexpr int GUI_SLIDER_SLOTS = 8;
+
+// A slider and the label right of it that shows its value.
+struct GUI_SLIDER_VALUE {
+    int slider, label;
+    const char* format;
+};
+
+struct GUI_ICON_ENTRY {
+    int widget;
+    int icon;
+    float w, h;
+    TAVOLIX_ICON_SET set;
+};
+
+// Popups in the order Escape closes them, top priority first.
+enum GUI_POPUP {
+    GUI_POPUP_TEXT,
+    GUI_POPUP_SAVE_NAME,
+    GUI_POPUP_RENAME,
+    GUI_POPUP_OPEN_LIST,
+    GUI_POPUP_PALETTE_NAME,
+    GUI_POPUP_PICKER,
+    GUI_POPUP_TIP,
+    GUI_POPUP_HELP,
+    GUI_POPUP_PALETTE_MANAGER,
+    GUI_POPUP_NEW_DOC,
+    GUI_POPUP_EXPORT,
+    GUI_POPUP_CONFIRM,
+    GUI_POPUP_NOTIFY,
+    GUI_POPUP_LANGUAGE,
+    GUI_POPUP_COUNT
+};
+
+// Confirmation kinds.
+enum { GUI_CONFIRM_CLEAR_LAYER = 0, GUI_CONFIRM_RESET_PALETTES = 1, GUI_CONFIRM_QUIT = 2,
+       GUI_CONFIRM_REMOVE_PALETTE = 3 };
+
+// Tool bar widget ids; -1 while the widget does not exist (a collapsed or folded-away panel).
+struct GUI_TOOLBAR_IDS {
+    int collapse, hide, expand;
+    int undo, redo, brush, eraser, select, lasso, cut, copy, paste, navigate;
+    int presets[4];
+    int tip, tip_preview;
+    int line, bezier, rect, circle, triangle, star, pentagon, hexagon, fill, gradient, text,
+        arrow, shape_fill;
+    int palette, color, swatches[8], edit, new_palette, manage;
+    int size, opacity, flow, hardness;
+    int sym_mode, sym_move, sym_count, sym_reset, sym_offset;
+    int file_new, save, load, export_;
+    int pressure, palm, language, ui_size;
+    int help, exit;
+};
+
+struct GUI_PANEL_IDS {
+    int collapse, expand;
+    int list, add, remove, up, down, clear, rename, show, lock, blend, opacity;
+    int templates;
+    int grid, snap, diagonals, grid_size;
+};
 
 struct TAVOLIX_GUI {
     Q_GUI_CTX* ctx; // first member: the toolkit context, NULL while there is no GUI
@@ -30,6 +130,41 @@ struct TAVOLIX_GUI {
     unsigned char picker_rgba[4];
     bool palette_editing;
     int selected_swatch; // 0..7 a palette swatch, 8 the picker's own colour, -1 none
+    int edit_swatch;     // swatch last assigned in palette-editing mode, -1 none
+
+    // The built panels.
+    GUI_METRICS metrics;
+    int toolbar_window, panel_window;
+    Q_GUI_SECTIONLIST* toolbar_sections;
+    Q_GUI_SECTIONLIST* panel_sections;
+    GUI_TOOLBAR_IDS tb;
+    GUI_PANEL_IDS lp;
+    bool sync_guard; // widgets are being set from the model: their callbacks stand still
+    bool layout_restored;
+    bool panel_open_when_hidden;
+    int focus_when_hidden; // text field that had the focus when the GUI was hidden, or -1
+
+    // Popups: open flags survive rebuilds; windows and fields are made by the popup builder.
+    bool popup_open[GUI_POPUP_COUNT];
+    int popup_window[GUI_POPUP_COUNT];
+    int popup_field[GUI_POPUP_COUNT]; // text field taking the keyboard, -1 none
+    int help_tab_window;
+    int picker_preview; // the colour picker's preview, for its alpha overlay
+    int confirm_mode;
+    char confirm_text[256];
+    int confirm_button, confirm_label;
+
+    GUI_SLIDER_VALUE slider_values[GUI_SLIDER_SLOTS];
+    int slider_value_count;
+
+    GUI_ICON_ENTRY icons[GUI_ICON_SLOTS];
+    int icon_count;
+    bool icons_ready;
+
+    ALLEGRO_BITMAP* gui_cache;
+    int gui_cache_w, gui_cache_h;
+    ALLEGRO_BITMAP* tip_preview;
+
 
     // Documents and export (src/gui/doc_names.cpp).
     char doc_name[64];      // the current document's name, at most 63 characters
@@ -41,6 +176,11 @@ struct TAVOLIX_GUI {
 // First-run values of the interface options.
 void tavolix_gui_option_defaults(TAVOLIX_GUI* gui);
 
+// --------------------------------------------------------------------------------------------
+// [SECTION] What the shell calls
+// --------------------------------------------------------------------------------------------
+
+int tavolix_gui_init(TAVOLIX_APP* app);
 int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
 int tavolix_gui_wants_keyboard(TAVOLIX_APP* app);
 int tavolix_gui_wants_pointer(TAVOLIX_APP* app);
@@ -50,6 +190,7 @@ void tavolix_gui_request_save(TAVOLIX_APP* app);
 void tavolix_gui_request_language_choice(TAVOLIX_APP* app);
 void tavolix_gui_notify(TAVOLIX_APP* app, const char* text);
 void tavolix_gui_set_visible(TAVOLIX_APP* app, int visible);
+void tavolix_gui_on_resize(TAVOLIX_APP* app);
 void tavolix_gui_sync(TAVOLIX_APP* app);
 void tavolix_gui_sync_symmetry(TAVOLIX_APP* app);
 void tavolix_gui_sync_layers(TAVOLIX_APP* app);
@@ -59,6 +200,30 @@ void tavolix_gui_layout_restore(TAVOLIX_APP* app);
 void tavolix_gui_shutdown(TAVOLIX_APP* app);
 int tavolix_gui_rebuild(TAVOLIX_APP* app);
 void tavolix_gui_draw(TAVOLIX_APP* app);
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Building blocks the tests and the popups share
+// --------------------------------------------------------------------------------------------
+
+GUI_METRICS gui_metrics(float ui_scale);
+// Content width of the expanded tool bar on a display this wide.
+float gui_toolbar_content_width(const GUI_METRICS* m, float display_w);
+// Layer panel width for a stored width (0 or less: the default) on a display this wide.
+float gui_panel_width(const GUI_METRICS* m, float display_w, float stored);
+// Layer index of a list row; rows count from the top of the stack.
+int gui_layer_of_row(int row, int count);
+// The list row text of a layer: visibility mark, name, lock mark; at most `size` - 1 bytes,
+// never cut inside a UTF-8 character.
+void gui_layer_row_text(const char* name, bool visible, bool locked, char* out, size_t size);
+
+// A button that looks like a colour swatch, its text black or white for contrast.
+void _theme_color_button(Q_GUI_CTX* ctx, int widget, ALLEGRO_COLOR colour);
+// A translucent colour over a checkerboard inside a button; `whole` false uses only a square
+// at the right end.
+void _draw_alpha_overlay(TAVOLIX_APP* app, int window, int widget, ALLEGRO_COLOR colour,
+                         bool whole);
+// One checkerboard cell's colour: the straight colour at its alpha over a grey.
+ALLEGRO_COLOR _alpha_cell(ALLEGRO_COLOR colour, int grey);
 
 // ============================================================================================
 // Placed shapes and text, document names and paths, the export region and the notification

@@ -188,6 +188,15 @@ app_window() {
     fail "no window named tavolix within 10 s"
 }
 
+# hide_gui: Tab hides the panels, for tests that judge the whole window's pixels; only the
+# small show handle stays in the top-left corner (6..30).
+hide_gui() {
+    local before
+    before=$(log_count "gui hidden")
+    key Tab
+    wait_log_count "gui hidden" $((before + 1))
+}
+
 # Input goes through the server's test extension to the focused window, as a real key would.
 key() { xdotool key "$@" || fail "xdotool key $*"; }
 click_at() { # x y (window coordinates) [button]
@@ -471,3 +480,6 @@ assert_profile() {
         [[ "$got" =~ ^$regex$ ]] || fail "$line of $name is '$got', expected /$regex/"
     done <<<"$out"
 }
+
+# Widget positions of the panels.
+source "$E2E_DIR/panels.sh"

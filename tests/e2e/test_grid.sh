@@ -11,6 +11,7 @@ wait_log "state switch: (none) -> splash"
 app_window
 key space
 wait_log "canvas ready"
+hide_gui
 wait_pixel 640 400 255 255 255
 move_to 1270 790 # the brush cursor stays clear of every row and column looked at
 

@@ -11,6 +11,7 @@ wait_log "state switch: (none) -> splash"
 app_window
 key space
 wait_log "canvas ready"
+hide_gui
 wait_pixel 640 400 255 255 255
 
 # dark_box NAME: "W H X Y" of the box around every pixel of the shot darker than mid grey.

@@ -1,0 +1,198 @@
+// ============================================================================================
+// Drawing the GUI
+//   [SECTION] Colour swatches and the alpha overlay
+//   [SECTION] Icons and the tip preview
+//   [SECTION] The frame step: cached image, hidden handle
+//
+// The windows are drawn into one display-sized image that is redrawn only when something
+// changed, so an idle GUI costs a single blit per frame.
+// ============================================================================================
+#include <allegro5/allegro_primitives.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "canvas/allegro_state.h"
+#include "canvas/brush.h"
+#include "gui/gui_internal.h"
+#include "q/q_common.h"
+#include "q/q_gui.h"
+#include "tavolix_app.h"
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Colour swatches and the alpha overlay
+// --------------------------------------------------------------------------------------------
+
+void _theme_color_button(Q_GUI_CTX* ctx, int widget, ALLEGRO_COLOR colour) {
+    q_assert(ctx, return);
+    const float luminance = 0.299f * colour.r + 0.587f * colour.g + 0.114f * colour.b;
+    const ALLEGRO_COLOR text = luminance < 0.5f ? al_map_rgb(255, 255, 255) : al_map_rgb(0, 0, 0);
+    const ALLEGRO_COLOR opaque = al_map_rgba_f(colour.r, colour.g, colour.b, 1.0f);
+    const ALLEGRO_COLOR border = al_map_rgb(120, 120, 120);
+    const Q_GUI_THEME theme = q_gui_make_theme(opaque, opaque, opaque, border, border, border, text,
+                                               text, text, 1.0f, 4.0f, 4.0f);
+    q_gui_set_widget_theme(ctx, widget, &theme);
+}
+
+ALLEGRO_COLOR _alpha_cell(ALLEGRO_COLOR colour, int grey) {
+    const float a = std::clamp(colour.a, 0.0f, 1.0f);
+    const float g = static_cast<float>(grey) * (1.0f - a);
+    auto channel = [&](float c) {
+        return static_cast<unsigned char>(std::lround(std::clamp(c * 255.0f * a + g, 0.0f, 255.0f)));
+    };
+    return al_map_rgb(channel(colour.r), channel(colour.g), channel(colour.b));
+}
+
+void _draw_alpha_overlay(TAVOLIX_APP* app, int window, int widget, ALLEGRO_COLOR colour,
+                         bool whole) {
+    q_assert(app, return);
+    Q_GUI_CTX* ctx = app->gui.ctx;
+    if (!ctx || colour.a >= 0.996f) return;
+    const Q_GUI_WINDOW* win = q_gui_get_window(ctx, window);
+    const Q_GUI_WIDGET* w = q_gui_get_widget(ctx, widget);
+    if (!win || !w || !w->visible || !(win->state & Q_GUI_WIN_OPEN)) return;
+    const float top = win->y - win->scroll_y +
+                      ((win->flags & Q_GUI_WINDOW_NO_TITLEBAR) ? 0.0f : win->titlebar_h);
+    float x0 = win->x - win->scroll_x + w->x + 3, y0 = top + w->y + 3;
+    const float x1 = x0 + w->w - 6, y1 = y0 + w->h - 6;
+    if (x1 <= x0 || y1 <= y0) return;
+    if (!whole) x0 = std::max(x0, x1 - (y1 - y0));
+    // Clip to the window too: a scrolled panel must not paint outside itself.
+    const int cx0 = static_cast<int>(std::floor(std::max(x0, win->x)));
+    const int cy0 = static_cast<int>(std::floor(std::max(y0, win->y)));
+    const int cx1 = static_cast<int>(std::ceil(std::min(x1, win->x + win->w)));
+    const int cy1 = static_cast<int>(std::ceil(std::min(y1, win->y + win->h)));
+    if (cx1 <= cx0 || cy1 <= cy0) return;
+    int old_x, old_y, old_w, old_h;
+    al_get_clipping_rectangle(&old_x, &old_y, &old_w, &old_h);
+    al_set_clipping_rectangle(cx0, cy0, cx1 - cx0, cy1 - cy0);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ZERO);
+    const ALLEGRO_COLOR dark = _alpha_cell(colour, 170), light = _alpha_cell(colour, 235);
+    constexpr float CELL = 6.0f;
+    int row = 0;
+    for (float y = y0; y < y1; y += CELL, row++) {
+        int col = 0;
+        for (float x = x0; x < x1; x += CELL, col++)
+            al_draw_filled_rectangle(x, y, std::min(x + CELL, x1), std::min(y + CELL, y1),
+                                     ((row + col) % 2) ? light : dark);
+    }
+    al_set_clipping_rectangle(old_x, old_y, old_w, old_h);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Icons and the tip preview
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+void render_icons(TAVOLIX_GUI* gui) {
+    const Q_GUI_THEME theme = q_gui_default_theme();
+    for (int i = 0; i < gui->icon_count; i++) {
+        GUI_ICON_ENTRY& e = gui->icons[i];
+        tavolix_icon_set_destroy(&e.set);
+        if (tavolix_icon_render(e.icon, &theme, static_cast<int>(e.w), static_cast<int>(e.h),
+                                &e.set))
+            q_gui_button_set_state_bitmaps(gui->ctx, e.widget, e.set.bitmaps[0],
+                                           e.set.bitmaps[1], e.set.bitmaps[2]);
+    }
+    gui->icons_ready = true;
+    gui->gui_cache_valid = false;
+}
+
+void refresh_tip_preview(TAVOLIX_APP* app) {
+    TAVOLIX_GUI* gui = &app->gui;
+    if (gui->tb.tip_preview < 0) return;
+    const int side = std::max(1, gui->metrics.icon);
+    if (!gui->tip_preview || al_get_bitmap_width(gui->tip_preview) != side) {
+        if (gui->tip_preview) al_destroy_bitmap(gui->tip_preview);
+        ALLEGRO_STATE saved;
+        al_store_state(&saved, ALLEGRO_STATE_NEW_BITMAP_PARAMETERS);
+        al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
+        gui->tip_preview = al_create_bitmap(side, side);
+        al_restore_state(&saved);
+    }
+    if (gui->tip_preview && brush_render_tip_preview(&app->brush, gui->tip_preview))
+        q_gui_label_set_bitmap(gui->ctx, gui->tb.tip_preview, gui->tip_preview);
+}
+
+void show_slider_values(TAVOLIX_GUI* gui) {
+    for (int i = 0; i < gui->slider_value_count; i++) {
+        const GUI_SLIDER_VALUE& v = gui->slider_values[i];
+        char text[32];
+        _utf8_format(text, sizeof text, v.format, q_gui_slider_get_value(gui->ctx, v.slider));
+        q_gui_label_set_text(gui->ctx, v.label, text);
+    }
+}
+
+void draw_windows(TAVOLIX_APP* app) {
+    TAVOLIX_GUI* gui = &app->gui;
+    refresh_tip_preview(app);
+    show_slider_values(gui);
+    q_gui_draw(gui->ctx);
+    _draw_alpha_overlay(app, gui->toolbar_window, gui->tb.color, app->brush.color, false);
+    if (gui->popup_open[GUI_POPUP_PICKER]) {
+        const unsigned char* p = gui->picker_rgba;
+        _draw_alpha_overlay(app, gui->popup_window[GUI_POPUP_PICKER], gui->picker_preview,
+                            al_map_rgba(p[0], p[1], p[2], p[3]), true);
+    }
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] The frame step: cached image, hidden handle
+// --------------------------------------------------------------------------------------------
+
+// While the GUI is hidden only this handle shows where a press brings it back.
+void draw_show_handle() {
+    al_draw_filled_rounded_rectangle(6, 6, 30, 30, 4, 4, al_map_rgba(70, 75, 90, 200));
+    const ALLEGRO_COLOR bar = al_map_rgb(220, 220, 220);
+    for (float y : {18.0f, 13.0f, 23.0f}) al_draw_line(11, y, 25, y, bar, 2);
+}
+
+bool cache_fits(TAVOLIX_APP* app) {
+    TAVOLIX_GUI* gui = &app->gui;
+    if (gui->gui_cache && gui->gui_cache_w == app->display_w && gui->gui_cache_h == app->display_h)
+        return true;
+    if (gui->gui_cache) al_destroy_bitmap(gui->gui_cache);
+    gui->gui_cache_valid = false;
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_NEW_BITMAP_PARAMETERS);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
+    gui->gui_cache = al_create_bitmap(std::max(1, app->display_w), std::max(1, app->display_h));
+    al_restore_state(&saved);
+    gui->gui_cache_w = gui->gui_cache ? app->display_w : 0;
+    gui->gui_cache_h = gui->gui_cache ? app->display_h : 0;
+    return gui->gui_cache != nullptr;
+}
+
+} // namespace
+
+void tavolix_gui_draw(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    if (!gui->ctx) return;
+    if (gui->rebuild_pending) {
+        gui->rebuild_pending = false;
+        if (!tavolix_gui_rebuild(app)) return;
+    }
+    if (!gui->icons_ready) render_icons(gui);
+    if (!app->gui_visible) {
+        draw_show_handle();
+        return;
+    }
+    if (!cache_fits(app)) {
+        draw_windows(app);
+        return;
+    }
+    if (!gui->gui_cache_valid) {
+        ALLEGRO_STATE saved;
+        al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
+        al_set_target_bitmap(gui->gui_cache);
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        draw_windows(app);
+        al_restore_state(&saved);
+        gui->gui_cache_valid = true;
+    }
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    al_draw_bitmap(gui->gui_cache, 0, 0, 0);
+}

@@ -1,0 +1,202 @@
+// The panels: layout rules, layer rows, swatch looks, the alpha overlay, routing while hidden,
+// the sync guard and the font switch.
+#include <allegro5/allegro_font.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "app/app_fixture.h"
+#include "gui/gui_internal.h"
+#include "q/q_gui.h"
+#include "test_support.h"
+
+TEST(GuiLayout, MetricsFollowTheRules) {
+    const GUI_METRICS one = gui_metrics(1.0f);
+    const GUI_METRICS tiny = gui_metrics(0.3f);
+    EXPECT_FLOAT_EQ(tiny.k, 0.5f);
+    EXPECT_FLOAT_EQ(tiny.margin, 4.0f);
+    EXPECT_EQ(tiny.icon, 14);
+    EXPECT_FLOAT_EQ(gui_metrics(NAN).k, 1.0f);
+    const struct {
+        float display_w, expected;
+    } toolbar[] = {{1000, 180}, {400, 144}, {200, 180}};
+    for (const auto& c : toolbar)
+        EXPECT_FLOAT_EQ(gui_toolbar_content_width(&one, c.display_w), c.expected) << c.display_w;
+    const struct {
+        float stored, expected;
+    } panel[] = {{500, 400}, {100, 180}, {0, 200}, {-7, 200}, {NAN, 200}, {INFINITY, 200}};
+    for (const auto& c : panel)
+        EXPECT_FLOAT_EQ(gui_panel_width(&one, 1000, c.stored), c.expected) << c.stored;
+}
+
+TEST(GuiLayout, LayerRowsCountFromTheTop) {
+    const int cases[][3] = {{0, 3, 2}, {2, 3, 0}, {-1, 3, 2}, {9, 3, 0}, {0, 0, -1}};
+    for (const auto& c : cases) EXPECT_EQ(gui_layer_of_row(c[0], c[1]), c[2]) << c[0];
+}
+
+TEST(GuiLayout, LayerRowTextNeverSplitsACharacter) {
+    char row[256];
+    gui_layer_row_text("Sky", false, true, row, sizeof row);
+    EXPECT_STREQ(row, "○ Sky [L]");
+    std::string name;
+    for (int i = 0; i < 200; i++) name += "é";
+    gui_layer_row_text(name.c_str(), true, false, row, sizeof row);
+    const size_t n = strlen(row);
+    EXPECT_LE(n, 255u);
+    EXPECT_EQ(n % 2, 0u) << "the mark is 4 bytes, every letter 2: an odd length split one";
+    EXPECT_NE(static_cast<unsigned char>(row[n - 1]), 0xC3);
+}
+
+TEST(GuiLayout, AlphaCellsMixTheColourOverGrey) {
+    const ALLEGRO_COLOR half_red = al_map_rgba_f(1, 0, 0, 0.5f);
+    unsigned char r, g, b;
+    al_unmap_rgb(_alpha_cell(half_red, 170), &r, &g, &b);
+    EXPECT_EQ(r * 65536 + g * 256 + b, 213 * 65536 + 85 * 256 + 85);
+    al_unmap_rgb(_alpha_cell(half_red, 235), &r, &g, &b);
+    EXPECT_EQ(r * 65536 + g * 256 + b, 245 * 65536 + 118 * 256 + 118);
+}
+
+struct PanelTest : AppRecordTest {
+    ALLEGRO_FONT* font = nullptr;
+    void SetUp() override {
+        AppRecordTest::SetUp();
+        font = al_create_builtin_font();
+        ASSERT_NE(font, nullptr);
+        app.font = font;
+        app.ui_scale = 1.0f;
+        // The panels are laid out for the program's window, whatever the test display is.
+        app.display_w = 1280;
+        app.display_h = 800;
+        tavolix_gui_option_defaults(&app.gui);
+        palette_set_defaults(&app.palettes);
+        ASSERT_EQ(tavolix_gui_init(&app), 1);
+    }
+    void TearDown() override {
+        tavolix_gui_shutdown(&app);
+        if (app.font) al_destroy_font(app.font);
+        AppRecordTest::TearDown();
+    }
+    ALLEGRO_EVENT press(int x, int y) {
+        ALLEGRO_EVENT e{};
+        e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+        e.mouse.x = x;
+        e.mouse.y = y;
+        e.mouse.button = 1;
+        return e;
+    }
+};
+
+TEST_F(PanelTest, SwatchTextContrastsWithItsColour) {
+    const struct {
+        ALLEGRO_COLOR colour;
+        float text;
+    } cases[] = {{al_map_rgb(255, 255, 0), 0.0f}, {al_map_rgb(0, 0, 128), 1.0f}};
+    for (const auto& c : cases) {
+        _theme_color_button(app.gui.ctx, app.gui.tb.swatches[0], c.colour);
+        const Q_GUI_WIDGET* w = q_gui_get_widget(app.gui.ctx, app.gui.tb.swatches[0]);
+        EXPECT_FLOAT_EQ(w->theme.text_normal.r, c.text);
+        EXPECT_FLOAT_EQ(w->theme.bg_hover.b, c.colour.b);
+    }
+}
+
+TEST_F(PanelTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
+    ALLEGRO_BITMAP* target = al_create_bitmap(app.display_w, app.display_h);
+    ASSERT_NE(target, nullptr);
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP);
+    al_set_target_bitmap(target);
+    const Q_GUI_WINDOW* win = q_gui_get_window(app.gui.ctx, app.gui.toolbar_window);
+    const Q_GUI_WIDGET* chip = q_gui_get_widget(app.gui.ctx, app.gui.tb.color);
+    const int right = static_cast<int>(win->x + chip->x + chip->w - 3);
+    const int top = static_cast<int>(win->y + chip->y + 3);
+    for (float alpha : {1.0f, 0.996f, 0.5f}) {
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        _draw_alpha_overlay(&app, app.gui.toolbar_window, app.gui.tb.color,
+                            al_map_rgba_f(0, 0, 1, alpha), false);
+        const Rgba first = pixel_at(target, right - static_cast<int>(chip->h - 6) + 1, top + 1);
+        const Rgba next = pixel_at(target, right - static_cast<int>(chip->h - 6) + 7, top + 1);
+        if (alpha >= 0.996f) {
+            EXPECT_EQ(first.a, 0) << alpha;
+            continue;
+        }
+        EXPECT_EQ(first.r, 85); // grey 170 at half
+        EXPECT_EQ(first.b, 213);
+        EXPECT_EQ(next.r, 118); // grey 235 at half
+        EXPECT_EQ(pixel_at(target, right - static_cast<int>(chip->h - 6) - 3, top + 1).a, 0)
+            << "only the square at the right end";
+    }
+    al_restore_state(&saved);
+    al_destroy_bitmap(target);
+}
+
+TEST_F(PanelTest, HiddenGuiNeverTakesAnEventNorThePointer) {
+    const ALLEGRO_EVENT on_toolbar = press(40, 40);
+    EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 1);
+    EXPECT_EQ(tavolix_gui_wants_pointer(&app), 1);
+    tavolix_gui_set_visible(&app, 0);
+    EXPECT_FALSE(app.gui_visible);
+    EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 0);
+    EXPECT_EQ(tavolix_gui_wants_pointer(&app), 0);
+    tavolix_gui_set_visible(&app, 1);
+    EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 1);
+}
+
+TEST_F(PanelTest, HidingKeepsAPopupsTextAndFocusButFreesTheKeyboard) {
+    TAVOLIX_GUI& gui = app.gui;
+    const int win = q_gui_add_window(gui.ctx, "save name", 300, 300, 200, 80);
+    const int field = q_gui_add_textarea(gui.ctx, win, 10, 10, 180, 28, 0, 0, nullptr, nullptr);
+    gui.popup_window[GUI_POPUP_SAVE_NAME] = win;
+    gui.popup_field[GUI_POPUP_SAVE_NAME] = field;
+    gui.popup_open[GUI_POPUP_SAVE_NAME] = true;
+    q_gui_textarea_set_text(gui.ctx, field, "half a name");
+    q_gui_set_focus(gui.ctx, field);
+    EXPECT_EQ(tavolix_gui_wants_keyboard(&app), 1);
+
+    tavolix_gui_set_visible(&app, 0);
+    EXPECT_EQ(tavolix_gui_wants_keyboard(&app), 0) << "Tab must reach the canvas to come back";
+    EXPECT_EQ(q_gui_window_is_open(gui.ctx, win), 0);
+    tavolix_gui_set_visible(&app, 1);
+    EXPECT_EQ(q_gui_window_is_open(gui.ctx, win), 1);
+    EXPECT_STREQ(q_gui_textarea_get_text(gui.ctx, field), "half a name");
+    EXPECT_EQ(tavolix_gui_wants_keyboard(&app), 1);
+}
+
+TEST_F(PanelTest, SyncGuardKeepsCallbacksFromChangingTheModel) {
+    LAYER* layer = app.doc->active_layer;
+    app.symmetry.count = 2;
+    for (bool guard : {true, false}) {
+        app.gui.sync_guard = guard;
+        _on_layer_check(app.gui.lp.lock, 1, &app);
+        _on_layer_opacity(app.gui.lp.opacity, 25, &app);
+        _on_sym_count(app.gui.tb.sym_count, 7, &app);
+        EXPECT_EQ(layer->locked, !guard);
+        EXPECT_FLOAT_EQ(layer->opacity, guard ? 1.0f : 0.25f);
+        EXPECT_EQ(app.symmetry.count, guard ? 2 : 7);
+    }
+    // Refilling the list from the model leaves the guard as it found it.
+    tavolix_gui_sync_layers(&app);
+    EXPECT_FALSE(app.gui.sync_guard);
+    EXPECT_STREQ(q_gui_listbox_get_item_text(app.gui.ctx, app.gui.lp.list, 0), "● Layer 1 [L]");
+}
+
+TEST_F(PanelTest, LayerButtonsKeepAtLeastOneLayerAndMapRowsToLayers) {
+    _on_layer_remove(app.gui.lp.remove, &app);
+    EXPECT_EQ(document_layer_count(app.doc), 1u);
+    _on_layer_add(app.gui.lp.add, &app);
+    _on_layer_add(app.gui.lp.add, &app);
+    ASSERT_EQ(document_layer_count(app.doc), 3u);
+    _on_layer_select(app.gui.lp.list, 2, 1, &app); // bottom row
+    EXPECT_EQ(app.doc->active_layer, document_layer_at(app.doc, 0));
+    _on_layer_move(app.gui.lp.down, &app); // already at the bottom
+    EXPECT_EQ(app.doc->active_layer, document_layer_at(app.doc, 0));
+}
+
+TEST_F(PanelTest, NewInterfaceFontReachesTheToolkitBeforeTheOldOneGoes) {
+    ALLEGRO_FONT* before = app.font;
+    ASSERT_EQ(tavolix_app_reload_font(&app), 1);
+    font = nullptr;
+    EXPECT_NE(app.font, before);
+    EXPECT_EQ(app.gui.ctx->default_font, app.font);
+}
