@@ -83,7 +83,8 @@ Q_STR* qstrcat_ex(Q_STR** destination, const char* source, size_t length, int re
         return NULL;
     }
     const size_t needed = str->used + length;
-    if (needed > str->capacity) {
+    // A record made with capacity 0 has no buffer at all, not even for the terminator.
+    if (needed > str->capacity || !str->data) {
         if (!resize) {
             q_log(3, "%p to %p: not enough space. Resize forbidden. %zu needed, %zu available",
                   static_cast<const void*>(source), static_cast<void*>(str), needed,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "app_fixture.h"
@@ -176,6 +177,8 @@ TEST(UiScale, DensityAndSizeChoice) {
     EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(3.0f, 1, 0), 1.0f);
     EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(1.0f, 9, 0), 1.3f);
     EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(1.0f, -4, 0), 0.85f);
+    for (float density : {NAN, INFINITY, -INFINITY})
+        EXPECT_FLOAT_EQ(tavolix_ui_scale_from_density(density, 2, 1), 1.15f) << density;
 }
 
 TEST(I18n, EnglishKeysAndSuffixes) {

@@ -135,6 +135,22 @@ TEST(I18nTables, LanguagesShareKeysAndConversions) {
     }
 }
 
+// Key caps are named as printed on that language's keyboards, and one action keeps one verb.
+TEST(I18nTables, KeyNamesAndVerbsAsNativeSpeakersWriteThem) {
+    const struct {
+        const Table& table;
+        std::vector<const char*> never;
+    } rules[] = {
+        {kTranslated[0], {"Shift"}},
+        {kTranslated[2], {"Ctrl", "Shift", "Reset", "Sichern", "sichern"}},
+    };
+    for (const auto& rule : rules)
+        for (size_t i = 0; i < rule.table.count; i++)
+            for (const char* word : rule.never)
+                EXPECT_EQ(std::strstr(rule.table.rows[i].text, word), nullptr)
+                    << rule.table.name << ": " << rule.table.rows[i].text;
+}
+
 // A key with a "|" suffix must never reach the screen, so English must have a row for it.
 TEST(I18nTables, SuffixedKeysHaveEnglishText) {
     for (const Table& t : kTranslated) {

@@ -56,9 +56,11 @@ TEST(Platform, SaveFolderFollowsAppDataThenXdgThenHome) {
     ASSERT_EQ(stat((dir.path() + "/xdg/Tavolix").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 
-    env.set("XDG_DATA_HOME", nullptr);
     env.set("HOME", (dir.path() + "/home").c_str());
-    EXPECT_EQ(save_path_of("s"), dir.path() + "/home/.local/share/Tavolix/s");
+    for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/xdg"}) {
+        env.set("XDG_DATA_HOME", xdg); // unset, empty and relative all mean $HOME/.local/share
+        EXPECT_EQ(save_path_of("s"), dir.path() + "/home/.local/share/Tavolix/s") << xdg;
+    }
     ASSERT_EQ(platform_init(), 1); // creates the missing parents too
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/home/.local/share/Tavolix"));
 
@@ -128,12 +130,12 @@ TEST(Platform, FileChooserOverrides) {
     EXPECT_EQ(platform_choose_file(0, "", "*.tvl", nullptr, 0), -1);
 }
 
-TEST(Platform, DensityOverride) {
+TEST(Platform, DensityThatIsNotAFiniteNumberCountsAsUnset) {
     EnvOverride env;
-    env.set("TAVOLIX_TEST_DENSITY", nullptr);
-    EXPECT_FLOAT_EQ(platform_display_density(), 1.0f);
-    env.set("TAVOLIX_TEST_DENSITY", "2.25");
-    EXPECT_FLOAT_EQ(platform_display_density(), 2.25f);
+    for (const char* text : {"nan", "inf", "-inf", "1e99"}) {
+        env.set("TAVOLIX_TEST_DENSITY", text);
+        EXPECT_FLOAT_EQ(platform_display_density(), 1.0f) << text;
+    }
 }
 
 TEST(Platform, AssetSearchFallsBackToWorkingFolder) {

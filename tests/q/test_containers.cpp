@@ -23,19 +23,20 @@ void count_destroy(void* item) {
 // ---- Q_STR ----
 
 TEST(QStr, AppendGrowsAndKeepsTerminator) {
-    Q_STR* str = nullptr;
-    ASSERT_NE(qstrcat_ex(&str, "", 0, 1), nullptr);
-    EXPECT_EQ(str->used, 0u);
-    EXPECT_EQ(str->capacity, 1u);
-    std::string expected;
-    for (int i = 0; i < 100; i++) {
-        ASSERT_NE(qstrcat_ex(&str, "abc", 3, 1), nullptr);
-        expected += "abc";
+    // From nothing, and from a record made with capacity 0, which has no buffer yet.
+    for (Q_STR* str : {static_cast<Q_STR*>(nullptr), new_qstr(0)}) {
+        ASSERT_NE(qstrcat_ex(&str, "", 0, 1), nullptr);
+        EXPECT_EQ(str->used, 0u);
+        EXPECT_EQ(str->data[0], 0);
+        std::string expected;
+        for (int i = 0; i < 100; i++) {
+            ASSERT_NE(qstrcat_ex(&str, "abc", 3, 1), nullptr);
+            expected += "abc";
+        }
+        EXPECT_EQ(std::string(str->data, str->used), expected);
+        EXPECT_EQ(str->data[str->used], 0);
+        free_qstr(&str);
     }
-    EXPECT_EQ(std::string(str->data, str->used), expected);
-    EXPECT_EQ(str->data[str->used], 0);
-    free_qstr(&str);
-    EXPECT_EQ(str, nullptr);
 }
 
 TEST(QStr, RefusesWithoutResizeAndGuardsWrapAround) {
