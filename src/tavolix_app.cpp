@@ -530,17 +530,19 @@ int tavolix_app_settings_load(TAVOLIX_APP* app) {
     return ok;
 }
 
-// Renames a state file that could not be read to "<path>.bad" (replacing an older one), so the
-// next save does not overwrite what the user might still recover from it. 1 when moved.
-static int keep_aside(const char* path, const char* what, const char* why) {
+// Keeps a state file that could not be read, or was read only in part, as "<path>.bad"
+// (replacing an older one), so the next save does not overwrite what the user might still
+// recover from it. An unreadable file is moved; a damaged one is copied, since what could be
+// read from it is in use. 1 when kept.
+static int keep_aside(const char* path, const char* what, const char* why, bool copy = false) {
     char bad[PLATFORM_PATH_MAX + 8];
     snprintf(bad, sizeof bad, "%s.bad", path);
-    if (rename(path, bad) != 0) {
-        q_log(3, "%s: %s %s and could not be moved aside", what, path, why);
+    if (copy ? !file_copy(path, bad) : rename(path, bad) != 0) {
+        q_log(3, "%s: %s %s and could not be %s aside", what, path, why, copy ? "copied" : "moved");
         return 0;
     }
     platform_save_sync();
-    q_log(3, "%s: %s %s, kept as %s", what, path, why, bad);
+    q_log(3, "%s: %s %s, %s %s", what, path, why, copy ? "a copy kept as" : "kept as", bad);
     return 1;
 }
 
@@ -586,11 +588,14 @@ int tavolix_app_palette_load(TAVOLIX_APP* app) {
     std::vector<unsigned char> bytes(4096);
     const size_t count = fread(bytes.data(), 1, bytes.size(), in);
     fclose(in);
-    const int result = palette_deserialize(&app->palettes, bytes.data(), count);
+    uint32_t dropped = 0;
+    const int result = palette_deserialize(&app->palettes, bytes.data(), count, &dropped);
     q_log(6, "palette load: %zu bytes, %d user palette(s), active %d", count,
           static_cast<int>(app->palettes.user_count), app->palettes.active);
-    // The next save would replace it with the factory set.
+    // The next save would replace it with the factory set, or with only the palettes that
+    // could be read: either way the original goes aside first.
     if (!result) keep_aside(path, "palette load", "refused");
+    else if (dropped > 0) keep_aside(path, "palette load", "was damaged", true);
     return result;
 }
 

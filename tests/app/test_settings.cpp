@@ -222,10 +222,26 @@ TEST_F(SettingsFixture, PalettesPersistAndComeBack) {
     EXPECT_EQ(back.palettes.user_count, 1u);
     EXPECT_EQ(back.palettes.active, app.palettes.active);
 
-    ASSERT_TRUE(write_file(save_file("palette.dat"), "not a palette file"));
+    // A file cut inside its second palette keeps the first and a copy of itself; the file
+    // stays for the next start until a save replaces it.
+    palette_new_from_active(&app.palettes);
+    tavolix_app_palette_persist(&app);
+    const std::string cut = read_file(save_file("palette.dat")).substr(0, 20 + 60 + 50);
+    ASSERT_TRUE(write_file(save_file("palette.dat"), cut));
     LogCapture log(3);
+    EXPECT_EQ(tavolix_app_palette_load(&back), 1);
+    EXPECT_EQ(back.palettes.user_count, 1u);
+    EXPECT_EQ(read_file(save_file("palette.dat")), cut);
+    EXPECT_EQ(read_file(save_file("palette.dat.bad")), cut);
+    EXPECT_TRUE(log.contains("was damaged, a copy kept as"));
+    // A file read whole never replaces that copy; one that cannot be read at all is moved there.
+    tavolix_app_palette_persist(&back);
+    EXPECT_EQ(tavolix_app_palette_load(&back), 1);
+    EXPECT_EQ(read_file(save_file("palette.dat.bad")), cut);
+    ASSERT_TRUE(write_file(save_file("palette.dat"), "not a palette file"));
     EXPECT_EQ(tavolix_app_palette_load(&back), 0);
     EXPECT_EQ(back.palettes.user_count, 0u); // the factory set stands
+    EXPECT_FALSE(std::filesystem::exists(save_file("palette.dat")));
     EXPECT_EQ(read_file(save_file("palette.dat.bad")), "not a palette file");
     EXPECT_TRUE(log.contains("refused, kept as"));
 }
