@@ -777,12 +777,15 @@ void _app_on_halt(TAVOLIX_APP* app) {
     if (app->display) al_acknowledge_drawing_halt(app->display);
 }
 
+} // namespace
+
 void _app_on_resume(TAVOLIX_APP* app) {
+    q_assert(app, return);
     q_log(6, "drawing resumed");
     app->halted = false;
     if (app->display) al_acknowledge_drawing_resume(app->display);
     ALLEGRO_EVENT queued;
-    while (al_get_next_event(app->queue, &queued)) {
+    while (app->queue && al_get_next_event(app->queue, &queued)) {
         if (queued.type == ALLEGRO_EVENT_DISPLAY_RESIZE && app->display)
             al_acknowledge_resize(app->display);
     }
@@ -797,8 +800,9 @@ void _app_on_resume(TAVOLIX_APP* app) {
     if (app->doc) document_restore_all(app->doc);
     brush_engine_flush_cache();
     tavolix_gui_rebuild(app);
-    // A stroke cannot survive the display loss; ending it closes its undo operation.
-    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    // A stroke begun while drawing was halted lost its buffer with the flush: ending it would
+    // record a step of unchanged tiles and wipe the redo history, so it is dropped instead.
+    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->sym_drag = app->gradient_drag = app->form_press = false;
@@ -807,6 +811,8 @@ void _app_on_resume(TAVOLIX_APP* app) {
     if (app->timer) al_resume_timer(app->timer);
     _app_drain_import(app);
 }
+
+namespace {
 
 // Escape takes back one thing at a time: a pending shape, then a floating selection; with
 // nothing left to cancel it ends the program.

@@ -138,6 +138,9 @@ int tavolix_app_clipboard_copy(TAVOLIX_APP* app);
 int tavolix_app_clipboard_cut(TAVOLIX_APP* app);
 int tavolix_app_clipboard_paste(TAVOLIX_APP* app);
 void _app_drain_import(TAVOLIX_APP* app);
+// The platform let the program draw again: the display and the document's bitmaps are rebuilt
+// and whatever the canvas had in progress is forgotten.
+void _app_on_resume(TAVOLIX_APP* app);
 // The settings record: applied from the bytes of a file (1 when its magic matched) and built
 // for writing (124 bytes).
 int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count);

@@ -157,6 +157,21 @@ TEST_F(AppFixture, SettlingCommitsEverythingInProgress) {
     EXPECT_EQ(pixel_at(app.doc->active_layer->backup, 20, 20).a, 0);
 }
 
+// Drawing can stop and start again mid-stroke; the stroke is forgotten, not recorded as a step
+// of unchanged tiles that would wipe the redo history.
+TEST_F(AppFixture, ResumeForgetsAStrokeWithoutTouchingTheHistory) {
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20.0f, 20.0f, 1.0f, nullptr), 1);
+    ASSERT_EQ(brush_stroke_end(&app.stroke, app.doc), 1);
+    ASSERT_EQ(undo_perform(app.doc), 1);
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 60.0f, 40.0f, 1.0f, nullptr), 1);
+    _app_on_resume(&app);
+    EXPECT_FALSE(app.stroke.active);
+    EXPECT_FALSE(undo_available(app.doc));
+    ASSERT_EQ(redo_perform(app.doc), 1);
+    EXPECT_GT(alpha_at(20, 20), 0);
+    EXPECT_EQ(alpha_at(60, 40), 0);
+}
+
 TEST_F(AppFixture, ReplacingTheDocumentDropsWhatBelongedToTheOldOne) {
     selection_begin_marquee(&app.selection, 10.0f, 10.0f);
     selection_update_marquee(&app.selection, 30.0f, 30.0f);
