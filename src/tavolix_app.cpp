@@ -321,14 +321,29 @@ int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool) {
     q_assert(app, return);
     tavolix_app_commit_form(app);
+    // An outline still being dragged belongs to the selection tools: its release must not
+    // lift pixels out of the layer while another tool paints on it.
+    if (tool != TOOL_SELECT && tool != TOOL_LASSO &&
+        app->selection.phase == SELECTION_PHASE_OUTLINING)
+        selection_discard(&app->selection);
     app->tool = tool;
     app->brush.mode = BRUSH_MODE_PAINT;
+}
+
+void tavolix_app_commit_float(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (!app->doc || app->selection.phase != SELECTION_PHASE_FLOATING) return;
+    if (selection_commit(&app->selection, app->doc, &app->symmetry)) tavolix_gui_sync_layers(app);
+    app->redraw = true;
 }
 
 void tavolix_app_commit_form(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (!form_pending(&app->form)) return;
     if (app->doc) {
+        // The shape paints like any tool: a float lifted out of the layer goes back down first,
+        // or the shape's step would record the hole it left.
+        tavolix_app_commit_float(app);
         // The shape is replayed through the stroke record; a stroke still running there owns
         // the open undo operation and must finish first.
         if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
@@ -364,8 +379,7 @@ void tavolix_app_settle_canvas(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (!app->doc) return;
     if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
-    if (app->selection.phase == SELECTION_PHASE_FLOATING)
-        selection_commit(&app->selection, app->doc, &app->symmetry);
+    tavolix_app_commit_float(app);
     tavolix_app_commit_form(app);
 }
 
@@ -676,8 +690,7 @@ int tavolix_app_clipboard_cut(TAVOLIX_APP* app) {
 int tavolix_app_clipboard_paste(TAVOLIX_APP* app) {
     q_assert(app, return 0);
     if (!app->clipboard || !app->doc) return 0;
-    if (app->selection.phase == SELECTION_PHASE_FLOATING)
-        selection_commit(&app->selection, app->doc, &app->symmetry);
+    tavolix_app_commit_float(app);
     const int result = selection_paste(&app->selection, app->doc, app->clipboard,
                                        app->clipboard_x + 16, app->clipboard_y + 16);
     if (result == 1) {

@@ -6,6 +6,7 @@
 
 #include "app_fixture.h"
 #include "app_state.h"
+#include "canvas/fill.h"
 #include "canvas/undo.h"
 #include "tavolix_app.h"
 #include "test_support.h"
@@ -211,4 +212,50 @@ TEST_F(CanvasTools, ShortcutsFollowModifierEventsInOrder) {
     tavolix_app_track_modifiers(&app, &focus);
     key(ALLEGRO_KEY_E);
     EXPECT_EQ(app.brush.mode, BRUSH_MODE_ERASE);
+}
+
+// Whatever the order of keys and presses, the layer's committed pixels (what is saved) end up
+// equal to its working pixels (what is shown): no tool but select and lasso lifts pixels, and
+// a float lifted before goes down before another tool paints.
+TEST_F(CanvasTools, OtherToolsNeverPaintOverALiftedHole) {
+    const auto committed_equals_shown = [this] {
+        const LAYER* layer = app.doc->active_layer;
+        for (int y = 0; y < app.doc->height; y++)
+            for (int x = 0; x < app.doc->width; x++)
+                if (pixel_rgba(layer->backup, x, y) != pixel_rgba(layer->bitmap, x, y)) return false;
+        return true;
+    };
+    set_view(0.0f, 0.0f, 1.0f);
+    struct Case {
+        int outline_tool, switch_key, tool_after;
+    };
+    const Case cases[] = {{TOOL_SELECT, ALLEGRO_KEY_B, TOOL_BRUSH},
+                          {TOOL_LASSO, ALLEGRO_KEY_E, TOOL_BRUSH},
+                          {TOOL_SELECT, 0, TOOL_FILL},
+                          {TOOL_LASSO, 0, TOOL_LINE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.outline_tool << " " << c.switch_key << " "
+                                        << c.tool_after);
+        paint_line(20.0f, 40.0f, 80.0f, 40.0f);
+        app.tool = c.outline_tool;
+        press(30, 20);
+        move(60, 20);
+        move(60, 60);
+        if (c.switch_key) key(c.switch_key); // before the release: the outline is dropped
+        release(60, 60);
+        if (!c.switch_key) {
+            ASSERT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
+            selection_nudge(&app.selection, 0.0f, 20.0f);
+            tavolix_app_set_tool(&app, c.tool_after); // as the tool bar does
+        }
+        EXPECT_EQ(app.tool, c.tool_after);
+        press(45, 10);
+        move(45, 70);
+        release(45, 70);
+        if (c.tool_after == TOOL_LINE) key(ALLEGRO_KEY_ENTER);
+        EXPECT_NE(app.selection.phase, SELECTION_PHASE_FLOATING);
+        EXPECT_TRUE(committed_equals_shown());
+        fill_clear(app.doc);
+        app.brush.mode = BRUSH_MODE_PAINT;
+    }
 }
