@@ -1,11 +1,14 @@
 #include <allegro5/allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "canvas/allegro_state.h"
+#include "canvas/compositor.h"
 #include "template.h"
 #include "test_support.h"
 
@@ -22,7 +25,7 @@ int total(const TEMPLATE_STATS& s) {
 }
 
 // Draws a template in opaque white on a transparent video bitmap and hands it back.
-ALLEGRO_BITMAP* render(int index, int W, int H) {
+ALLEGRO_BITMAP* render(int index, int W, int H, const TEMPLATE_VIEW* view = nullptr) {
     NewBitmapFlagsScope flags(ALLEGRO_VIDEO_BITMAP);
     ALLEGRO_BITMAP* bitmap = al_create_bitmap(W, H);
     if (!bitmap) return nullptr;
@@ -30,8 +33,21 @@ ALLEGRO_BITMAP* render(int index, int W, int H) {
     al_clear_to_color(al_map_rgba(0, 0, 0, 0));
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
     const ALLEGRO_COLOR white = al_map_rgb(255, 255, 255);
-    template_draw(index, W, H, &white, 1.0f);
+    template_draw(index, W, H, &white, 1.0f, view);
     return bitmap;
+}
+
+bool same_pixels(ALLEGRO_BITMAP* a, ALLEGRO_BITMAP* b, int x, int y, int w, int h) {
+    const int format = ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;
+    ALLEGRO_LOCKED_REGION* ra = al_lock_bitmap_region(a, x, y, w, h, format, ALLEGRO_LOCK_READONLY);
+    ALLEGRO_LOCKED_REGION* rb = al_lock_bitmap_region(b, x, y, w, h, format, ALLEGRO_LOCK_READONLY);
+    bool same = ra && rb;
+    for (int row = 0; same && row < h; row++)
+        same = memcmp(static_cast<char*>(ra->data) + row * ra->pitch,
+                      static_cast<char*>(rb->data) + row * rb->pitch, static_cast<size_t>(w) * 4) == 0;
+    if (ra) al_unlock_bitmap(a);
+    if (rb) al_unlock_bitmap(b);
+    return same;
 }
 
 bool painted(ALLEGRO_BITMAP* bitmap, int x, int y) {
@@ -85,21 +101,19 @@ TEST(Template, IsometricFamiliesCoverTheCanvas) {
     EXPECT_EQ(s.dropped, 0);
 }
 
-TEST(Template, DotRadiusIsAtLeastTheLineThickness) {
-    // d = 2.5: 39 x 23 dots, radius max(thickness, 0.1125).
+TEST(Template, DotRadiusIsAtLeastTheLineThicknessAndThicknessAtLeastOne) {
+    // d = 2.5 on 100 x 60: 39 x 23 dots of radius max(thickness, 0.1125); the vanishing point's
+    // dot is 2.5 line thicknesses wide. A thickness at or below 0, or not finite, means 1.
     EXPECT_EQ(stats_of(13, 100, 60).circles, 39 * 23);
-    EXPECT_FLOAT_EQ(stats_of(13, 100, 60, 0.05f).radius, 0.1125f);
-    EXPECT_FLOAT_EQ(stats_of(13, 100, 60, 0.5f).radius, 0.5f);
+    const struct {
+        int index;
+        float thickness, radius;
+    } cases[] = {{13, 0.05f, 0.1125f}, {13, 0.5f, 0.5f},  {13, 0.0f, 1.0f},    {13, NAN, 1.0f},
+                 {16, -3.0f, 2.5f},    {16, INFINITY, 2.5f}, {16, 2.0f, 5.0f}};
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(stats_of(c.index, 100, 60, c.thickness).radius, c.radius)
+            << c.index << " " << c.thickness;
     EXPECT_FLOAT_EQ(stats_of(13, 1000, 1000, 1.0f).radius, 0.045f * 1000.0f / 24.0f);
-}
-
-TEST(Template, ThicknessAtOrBelowZeroMeansOne) {
-    // The vanishing point's dot is 2.5 line thicknesses wide, and dots never shrink below one.
-    for (float t : {0.0f, -3.0f, NAN, INFINITY}) {
-        EXPECT_FLOAT_EQ(stats_of(16, 100, 100, t).radius, 2.5f) << t;
-        EXPECT_FLOAT_EQ(stats_of(13, 100, 60, t).radius, 1.0f) << t;
-    }
-    EXPECT_FLOAT_EQ(stats_of(16, 100, 100, 2.0f).radius, 5.0f);
 }
 
 TEST(Template, ThinCanvasesLeaveOutRunsCloserThanAPixel) {
@@ -118,13 +132,64 @@ TEST(Template, ThinCanvasesLeaveOutRunsCloserThanAPixel) {
     }
 }
 
-TEST(Template, EveryTemplateStaysBoundedAtAnySize) {
-    // Just above the one-pixel threshold a long thin canvas is where runs are longest.
-    const int sizes[] = {1, 2, 23, 24, 26, 28, 40, 45, 64, 65, 100, 370, 1000, 4096, 16383, 16384};
-    for (int index = 0; index < template_count(); ++index)
-        for (int W : sizes)
-            for (int H : sizes)
-                ASSERT_LE(total(stats_of(index, W, H)), 16500) << index << " " << W << "x" << H;
+// However long and thin the canvas, an export holds every guide spaced a pixel or more apart.
+TEST(Template, WideAndTallCanvasesKeepEveryGuideInAnExport) {
+    EXPECT_EQ(stats_of(11, 4096, 1000).circles, 262 * 63); // d = 15.625
+    EXPECT_EQ(stats_of(11, 1000, 4096).circles, 262 * 63);
+    EXPECT_EQ(stats_of(8, 16384, 64).lines, 16383 + 63); // cell 1
+    EXPECT_EQ(stats_of(15, 16384, 300).dropped, 0);
+
+    DOCUMENT* doc = document_new(4096, 1000);
+    ASSERT_NE(doc, nullptr);
+    doc->template_index = 11;
+    ALLEGRO_BITMAP* flat = compositor_flatten(doc);
+    ASSERT_NE(flat, nullptr);
+    // The pixels holding the centres of dots (1, 1), (262, 1), (262, 63) and (131, 32).
+    for (auto [x, y] : {std::pair{15, 15}, {4093, 15}, {4093, 984}, {2046, 500}})
+        EXPECT_NE(pixel_rgba(flat, x, y), pixel_rgba(flat, 8, 8)) << x << "," << y;
+    al_destroy_bitmap(flat);
+    document_free(&doc);
+}
+
+// On screen only what the view shows is drawn, and only families a screen pixel or more apart:
+// a frame costs what the screen can show, not what the canvas holds.
+TEST(Template, OnScreenTheViewBoundsTheWork) {
+    const std::pair<int, int> sizes[] = {{16384, 64}, {64, 16384}, {16384, 16384}, {4096, 1000}};
+    for (auto [W, H] : sizes) {
+        const float fit = std::min(1280.0f / static_cast<float>(W), 800.0f / static_cast<float>(H));
+        const TEMPLATE_VIEW whole{0.0f, 0.0f, static_cast<float>(W), static_cast<float>(H), fit};
+        const TEMPLATE_VIEW corner{0.0f, 0.0f, 1280.0f / 4.0f, 800.0f / 4.0f, 4.0f};
+        for (int index = 1; index < template_count(); ++index) {
+            TEMPLATE_STATS s;
+            for (const TEMPLATE_VIEW& view : {whole, corner}) {
+                template_draw_stats(index, W, H, 1.0f / view.scale, &s, &view);
+                // Far fewer primitives than the 1280 x 800 screen has pixels.
+                EXPECT_LE(total(s), 1280 * 800 / 16) << index << " " << W << "x" << H;
+            }
+        }
+    }
+}
+
+// Clipping to the view leaves out only what cannot be seen: inside the view every pixel is as
+// it is when the whole template is drawn.
+TEST(Template, ClippingToTheViewKeepsEveryVisiblePixel) {
+    const TEMPLATE_VIEW views[] = {{37.5f, 21.0f, 150.0f, 90.0f, 1.0f}, {-50, 140, 90, 400, 1.0f}};
+    for (int index = 1; index < template_count(); ++index) {
+        ALLEGRO_BITMAP* whole = render(index, 240, 180);
+        ASSERT_NE(whole, nullptr);
+        for (const TEMPLATE_VIEW& view : views) {
+            ALLEGRO_BITMAP* clipped = render(index, 240, 180, &view);
+            ASSERT_NE(clipped, nullptr);
+            const int x0 = std::max(0, static_cast<int>(view.x0));
+            const int x1 = std::min(240, static_cast<int>(view.x1));
+            const int y0 = std::max(0, static_cast<int>(view.y0));
+            const int y1 = std::min(180, static_cast<int>(view.y1));
+            EXPECT_TRUE(same_pixels(whole, clipped, x0, y0, x1 - x0, y1 - y0))
+                << "template " << index << " view at " << view.x0;
+            al_destroy_bitmap(clipped);
+        }
+        al_destroy_bitmap(whole);
+    }
 }
 
 TEST(Template, OrdinaryCanvasesLoseNothing) {
