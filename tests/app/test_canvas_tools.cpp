@@ -222,7 +222,8 @@ TEST_F(CanvasTools, OtherToolsNeverPaintOverALiftedHole) {
         const LAYER* layer = app.doc->active_layer;
         for (int y = 0; y < app.doc->height; y++)
             for (int x = 0; x < app.doc->width; x++)
-                if (pixel_rgba(layer->backup, x, y) != pixel_rgba(layer->bitmap, x, y)) return false;
+                if (pixel_rgba(layer->backup, x, y) != pixel_rgba(layer->bitmap, x, y))
+                    return false;
         return true;
     };
     set_view(0.0f, 0.0f, 1.0f);

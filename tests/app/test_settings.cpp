@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,8 @@ uint32_t field(const unsigned char* bytes, size_t offset) {
            static_cast<uint32_t>(bytes[offset + 2]) << 16 |
            static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
+
+int pct(float fraction) { return static_cast<int>(std::lround(fraction * 100.0f)); }
 
 void set_field(std::vector<unsigned char>& bytes, size_t offset, uint32_t value) {
     for (int i = 0; i < 4; i++) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
@@ -104,41 +107,77 @@ TEST_F(SettingsFixture, RecordLayoutFollowsTheTable) {
     EXPECT_TRUE(back.gui.section_folded[4] && !back.gui.section_folded[0]);
 }
 
-TEST_F(SettingsFixture, SizeThresholdsAndClamps) {
+// Every ranged field at one below its minimum, its minimum, its maximum and one above: values
+// outside are brought back field by field, never the whole file rejected.
+TEST_F(SettingsFixture, EveryFieldIsClampedToItsRange) {
+    using Get = int (*)(const TAVOLIX_APP&);
+    const int presets = brush_preset_count();
+    struct Field {
+        size_t offset;
+        int64_t low, high;       // the range as stored
+        int below, above;        // what one past each end reads as
+        int low_read, high_read; // what the ends read as
+        Get get;
+    };
+    const Field fields[] = {
+        {16, 0, 4, 0, 0, 0, 4, [](const TAVOLIX_APP& a) { return a.language; }},
+        {20, 0, 5, 0, 5, 0, 5, [](const TAVOLIX_APP& a) { return a.tool; }},
+        {28, 0, presets, -1, -1, -1, presets - 1, [](const TAVOLIX_APP& a) { return a.preset; }},
+        {32, 1, 128, 1, 128, 1, 128, [](const TAVOLIX_APP& a) { return int(a.brush.size); }},
+        {36, 1, 100, 1, 100, 1, 100, [](const TAVOLIX_APP& a) { return pct(a.brush.opacity); }},
+        {40, 1, 100, 1, 100, 1, 100, [](const TAVOLIX_APP& a) { return pct(a.brush.flow); }},
+        {44, 0, 100, 0, 100, 0, 100, [](const TAVOLIX_APP& a) { return pct(a.brush.hardness); }},
+        {52, 0, 6, 0, 6, 0, 6, [](const TAVOLIX_APP& a) { return a.brush.tip; }},
+        {68, 2, 256, 2, 256, 2, 256, [](const TAVOLIX_APP& a) { return int(a.grid.size); }},
+        {72, 0, 4, 0, 4, 0, 4, [](const TAVOLIX_APP& a) { return a.symmetry.mode; }},
+        {76, 2, 16, 2, 16, 2, 16, [](const TAVOLIX_APP& a) { return a.symmetry.count; }},
+        {96, 0, 4096, 0, 4096, 0, 4096,
+         [](const TAVOLIX_APP& a) { return static_cast<int>(a.gui.panel_width); }},
+        {104, 0, 256, 0, 256, 0, 256, [](const TAVOLIX_APP& a) { return a.gui.export_border; }},
+        {112, 8, 256, 8, 256, 8, 256, [](const TAVOLIX_APP& a) { return a.gui.text_size; }},
+        {116, 0, 3, 0, 3, 0, 3, [](const TAVOLIX_APP& a) { return a.gui.text_font; }},
+        {120, 0, 3, 0, 3, 0, 3, [](const TAVOLIX_APP& a) { return a.ui_size; }},
+    };
+    unsigned char full[124];
+    _settings_build(&app, full);
+    for (const Field& f : fields) {
+        const std::pair<int64_t, int> probes[] = {{f.low - 1, f.below},
+                                                  {f.low, f.low_read},
+                                                  {f.high, f.high_read},
+                                                  {f.high + 1, f.above}};
+        for (auto [stored, expected] : probes) {
+            std::vector<unsigned char> bytes(full, full + 124);
+            set_field(bytes, f.offset, static_cast<uint32_t>(stored));
+            TAVOLIX_APP a{};
+            reset(&a);
+            ASSERT_EQ(_settings_apply(&a, bytes.data(), bytes.size()), 1);
+            EXPECT_EQ(f.get(a), expected) << "offset " << f.offset << " stored " << stored;
+        }
+    }
+}
+
+TEST_F(SettingsFixture, ShortFilesApplyWhatTheyHold) {
     unsigned char full[124];
     app.ui_size = 3;
     app.tool = TOOL_FILL;
+    app.language = 2;
     _settings_build(&app, full);
-    std::vector<unsigned char> bytes(full, full + 124);
-    set_field(bytes, 16, 0x109); // only the low byte counts, and 9 is no language
-    set_field(bytes, 20, 6);     // the curve tool is never restored
-    set_field(bytes, 28, 99);    // a preset past the table
-    set_field(bytes, 32, 0xFFFFFFFF);
-    set_field(bytes, 68, 9999);
-
     TAVOLIX_APP a{};
     reset(&a);
-    a.language = 2;
-    ASSERT_EQ(_settings_apply(&a, bytes.data(), 123), 1);
-    EXPECT_EQ(a.language, 0);
-    EXPECT_EQ(a.tool, TOOL_LINE);
-    EXPECT_EQ(a.preset, -1);
-    EXPECT_FLOAT_EQ(a.brush.size, 1.0f);
-    EXPECT_FLOAT_EQ(a.grid.size, 256.0f);
-    EXPECT_EQ(a.ui_size, 1); // 123 bytes: everything but the interface size
-
+    ASSERT_EQ(_settings_apply(&a, full, 123), 1); // everything but the interface size
+    EXPECT_EQ(a.tool, TOOL_FILL);
+    EXPECT_EQ(a.ui_size, 1);
     TAVOLIX_APP b{};
     reset(&b);
-    set_field(bytes, 16, 2);
-    ASSERT_EQ(_settings_apply(&b, bytes.data(), 119), 1); // options and language only
+    ASSERT_EQ(_settings_apply(&b, full, 119), 1); // options and language only
     EXPECT_EQ(b.language, 2);
     EXPECT_EQ(b.tool, TOOL_BRUSH);
     EXPECT_FALSE(b.gui.gui_initialised);
-    ASSERT_EQ(_settings_apply(&b, bytes.data(), 19), 1);
+    ASSERT_EQ(_settings_apply(&b, full, 19), 1);
     EXPECT_EQ(b.language, 0);
-    EXPECT_EQ(_settings_apply(&b, bytes.data(), 15), 0);
-    bytes[0] = 'X';
-    EXPECT_EQ(_settings_apply(&b, bytes.data(), 124), 0);
+    EXPECT_EQ(_settings_apply(&b, full, 15), 0);
+    full[0] = 'X';
+    EXPECT_EQ(_settings_apply(&b, full, 124), 0);
 }
 
 TEST_F(SettingsFixture, PersistAndLoadThroughTheSaveFolder) {

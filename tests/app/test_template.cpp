@@ -44,7 +44,8 @@ bool same_pixels(ALLEGRO_BITMAP* a, ALLEGRO_BITMAP* b, int x, int y, int w, int 
     bool same = ra && rb;
     for (int row = 0; same && row < h; row++)
         same = memcmp(static_cast<char*>(ra->data) + row * ra->pitch,
-                      static_cast<char*>(rb->data) + row * rb->pitch, static_cast<size_t>(w) * 4) == 0;
+                      static_cast<char*>(rb->data) + row * rb->pitch,
+                      static_cast<size_t>(w) * 4) == 0;
     if (ra) al_unlock_bitmap(a);
     if (rb) al_unlock_bitmap(b);
     return same;
