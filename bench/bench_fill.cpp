@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_support.h"
 #include "canvas/document.h"
 #include "canvas/fill.h"
 #include "canvas/undo.h"
@@ -22,10 +23,6 @@ namespace {
 constexpr int SIDE = 4096;
 constexpr double LAYER_MPIX = static_cast<double>(SIDE) * SIDE / 1e6;
 
-struct DocumentDeleter {
-    void operator()(DOCUMENT* doc) const { document_free(&doc); }
-};
-using DocumentPtr = std::unique_ptr<DOCUMENT, DocumentDeleter>;
 
 enum class Image { blank, maze };
 
