@@ -64,6 +64,10 @@ fail() {
 }
 
 pass() {
+    # A sanitizer build reports into the program's log; any report fails the test.
+    local report
+    report=$(grep -h -m 1 -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$W"/run*.log 2>/dev/null)
+    [ -z "$report" ] || fail "sanitizer report: $report"
     E2E_PASSED=1
     note "PASS"
     exit 0
