@@ -115,7 +115,7 @@ class NewBitmapFormatScope {
 // upload. Dropping the object makes the unlock an upload; Allegro makes a new one the next
 // time the bitmap becomes a target. The current target keeps its own.
 inline void prepare_pixel_write(ALLEGRO_BITMAP* bitmap) {
-    if (bitmap && bitmap != al_get_target_bitmap() &&
+    if (bitmap && bitmap != al_get_target_bitmap() && !al_is_bitmap_locked(bitmap) &&
         !(al_get_bitmap_flags(bitmap) & ALLEGRO_MEMORY_BITMAP))
         al_remove_opengl_fbo(bitmap);
 }
