@@ -126,11 +126,6 @@ TEST(Template, ThinCanvasesLeaveOutRunsCloserThanAPixel) {
     const TEMPLATE_STATS margin = stats_of(4, 200, 20);
     EXPECT_EQ(margin.lines, 1);
     EXPECT_EQ(margin.dropped, 1);
-
-    for (int index = 0; index < template_count(); ++index) {
-        EXPECT_LE(total(stats_of(index, 16384, 1)), 200) << index;
-        EXPECT_LE(total(stats_of(index, 1, 16384)), 200) << index;
-    }
 }
 
 // However long and thin the canvas, an export holds every guide spaced a pixel or more apart.
@@ -222,30 +217,26 @@ TEST(Template, EverythingStaysOnTheCanvas) {
     }
 }
 
-TEST(Template, GridLinesLandWhereCounted) {
-    // Cell 3.125: lines at 3.125, 6.25, ... cover pixels 3, 6, ...; none on the edges.
-    ALLEGRO_BITMAP* bitmap = render(8, 200, 200);
-    ASSERT_NE(bitmap, nullptr);
-    EXPECT_TRUE(painted(bitmap, 3, 1));
-    EXPECT_TRUE(painted(bitmap, 6, 1));
-    EXPECT_TRUE(painted(bitmap, 1, 3));
-    EXPECT_TRUE(painted(bitmap, 196, 1));
-    for (int x : {0, 1, 4, 5, 198, 199})
-        EXPECT_FALSE(painted(bitmap, x, 1)) << x;
-    for (int y : {0, 1, 198, 199})
-        EXPECT_FALSE(painted(bitmap, 1, y)) << y;
-    al_destroy_bitmap(bitmap);
-}
-
-TEST(Template, DotsLandOnTheirCentres) {
-    // d = 4, radius 1: the dot at (4, 4) covers pixels 3..4 in both directions.
-    ALLEGRO_BITMAP* bitmap = render(13, 96, 96);
-    ASSERT_NE(bitmap, nullptr);
-    EXPECT_TRUE(painted(bitmap, 3, 3));
-    EXPECT_TRUE(painted(bitmap, 4, 4));
-    EXPECT_TRUE(painted(bitmap, 91, 91));
-    EXPECT_FALSE(painted(bitmap, 1, 1));
-    EXPECT_FALSE(painted(bitmap, 6, 6));
-    EXPECT_FALSE(painted(bitmap, 95, 95)); // no dot at 96, on the edge
-    al_destroy_bitmap(bitmap);
+// Where the counted primitives really land, in pixels of a render.
+TEST(Template, GridLinesAndDotsLandWhereCounted) {
+    struct Case {
+        int index, side;
+        std::vector<std::pair<int, int>> painted, clear;
+    };
+    const Case cases[] = {
+        // Cell 3.125: lines at 3.125, 6.25, ... cover pixels 3, 6, ...; none on the edges.
+        {8, 200, {{3, 1}, {6, 1}, {1, 3}, {196, 1}},
+         {{0, 1}, {1, 1}, {4, 1}, {5, 1}, {198, 1}, {199, 1}, {1, 0}, {1, 198}, {1, 199}}},
+        // d = 4, radius 1: the dot at (4, 4) covers pixels 3..4 each way; none at 96, the edge.
+        {13, 96, {{3, 3}, {4, 4}, {91, 91}}, {{1, 1}, {6, 6}, {95, 95}}},
+    };
+    for (const Case& c : cases) {
+        ALLEGRO_BITMAP* bitmap = render(c.index, c.side, c.side);
+        ASSERT_NE(bitmap, nullptr);
+        for (auto [x, y] : c.painted)
+            EXPECT_TRUE(painted(bitmap, x, y)) << c.index << ": " << x << "," << y;
+        for (auto [x, y] : c.clear)
+            EXPECT_FALSE(painted(bitmap, x, y)) << c.index << ": " << x << "," << y;
+        al_destroy_bitmap(bitmap);
+    }
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -13,41 +12,7 @@
 
 namespace {
 
-// A pixel as stored: bytes R, G, B, A in memory.
-uint32_t rgba(int r, int g, int b, int a) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(r), static_cast<unsigned char>(g),
-                                    static_cast<unsigned char>(b), static_cast<unsigned char>(a)};
-    uint32_t p;
-    memcpy(&p, bytes, 4);
-    return p;
-}
-
-struct Image {
-    int w = 0, h = 0;
-    std::vector<uint32_t> px;
-    Image(int width, int height, uint32_t c) : w(width), h(height), px(size_t(width) * height, c) {}
-    uint32_t& at(int x, int y) { return px[size_t(y) * w + x]; }
-    size_t count(uint32_t c) const { return size_t(std::count(px.begin(), px.end(), c)); }
-    bool operator==(const Image& o) const { return w == o.w && h == o.h && px == o.px; }
-};
-
-Image transfer(ALLEGRO_BITMAP* bitmap, const Image* in) {
-    Image img(al_get_bitmap_width(bitmap), al_get_bitmap_height(bitmap), 0);
-    ALLEGRO_LOCKED_REGION* r = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
-                                              in ? ALLEGRO_LOCK_WRITEONLY : ALLEGRO_LOCK_READONLY);
-    EXPECT_NE(r, nullptr);
-    for (int y = 0; r && y < img.h; y++) {
-        auto* row = static_cast<unsigned char*>(r->data) + y * r->pitch;
-        if (in)
-            memcpy(row, &in->px[size_t(y) * img.w], size_t(img.w) * 4);
-        else
-            memcpy(&img.px[size_t(y) * img.w], row, size_t(img.w) * 4);
-    }
-    if (r) al_unlock_bitmap(bitmap);
-    return img;
-}
-
-const uint32_t CLEAR = 0, BLACK = rgba(0, 0, 0, 255), TEAL = rgba(51, 102, 153, 255);
+const uint32_t CLEAR = 0, BLACK = packed(0, 0, 0, 255), TEAL = packed(51, 102, 153, 255);
 const ALLEGRO_COLOR TEAL_COLOUR = al_map_rgba_f(0.2f, 0.4f, 0.6f, 0.5f); // alpha is ignored
 
 struct FillTest : ::testing::Test {
@@ -56,15 +21,13 @@ struct FillTest : ::testing::Test {
     void make(int w, int h) {
         if (doc) document_free(&doc);
         ASSERT_NE(doc = document_new(w, h), nullptr);
-        ASSERT_NE(layer = document_add_layer(doc, nullptr), nullptr);
-        fill_bitmap(layer->bitmap, al_map_rgba(0, 0, 0, 0));
-        layer->needs_clear = false;
+        ASSERT_NE(layer = add_clear_layer(doc, nullptr), nullptr);
     }
     void SetUp() override { make(64, 48); }
     void TearDown() override { document_free(&doc); }
-    void load(const Image& img) { transfer(layer->bitmap, &img), transfer(layer->backup, &img); }
-    Image shown() const { return transfer(layer->bitmap, nullptr); }
-    Image committed() const { return transfer(layer->backup, nullptr); }
+    void load(const Image& img) { write_image(layer->bitmap, img), write_image(layer->backup, img); }
+    Image shown() const { return read_image(layer->bitmap); }
+    Image committed() const { return read_image(layer->backup); }
     size_t steps() const { return doc->undo->undo_stack->count; }
     UNDO_RECORD* newest() const {
         return static_cast<UNDO_RECORD*>(doc->undo->undo_stack->end->ptr);
@@ -77,7 +40,7 @@ TEST_F(FillTest, TransparentLayerFillsWhollyAsOneUndoStep) {
     ASSERT_EQ(fill_flood(doc, 10.7f, 20.2f, &TEAL_COLOUR, 0.1f), 1);
     const Image after = shown();
     EXPECT_EQ(after.count(TEAL), 64u * 48);
-    EXPECT_EQ(committed(), after); // the buffer became the new backup
+    EXPECT_EQ(committed(), after);
     EXPECT_EQ(steps(), 1u);
     // Refilling with the same colour does nothing unless a tolerance lets it match again.
     EXPECT_EQ(fill_flood(doc, 1, 1, &TEAL_COLOUR, 0.0f), 0);
@@ -91,10 +54,10 @@ TEST_F(FillTest, TransparentLayerFillsWhollyAsOneUndoStep) {
 }
 
 TEST_F(FillTest, ToleranceIsCountedInLevelsFromTheSeed) {
-    Image img(64, 48, rgba(100, 100, 100, 255));
-    img.at(5, 5) = rgba(126, 100, 100, 255);  // 26 levels off: inside 0.1
-    img.at(9, 5) = rgba(100, 100, 127, 255);  // 27 off: outside
-    img.at(13, 5) = rgba(100, 100, 100, 228); // alpha counts too
+    Image img(64, 48, packed(100, 100, 100, 255));
+    img.at(5, 5) = packed(126, 100, 100, 255);  // 26 levels off: inside 0.1
+    img.at(9, 5) = packed(100, 100, 127, 255);  // 27 off: outside
+    img.at(13, 5) = packed(100, 100, 100, 228); // alpha counts too
     load(img);
     ASSERT_EQ(fill_flood(doc, 0.5f, 0.5f, &TEAL_COLOUR, 0.1f), 1);
     Image after = shown();
@@ -129,12 +92,12 @@ TEST_F(FillTest, WritesAndRecordsOnlyTheFilledBoundingBox) {
     // A probe on screen only, on the wall next to the box: a rewrite from the buffer would
     // turn it back to black.
     Image probed = img;
-    probed.at(300, 40) = rgba(0, 200, 0, 255);
-    transfer(layer->bitmap, &probed);
+    probed.at(300, 40) = packed(0, 200, 0, 255);
+    write_image(layer->bitmap, probed);
 
     ASSERT_EQ(fill_flood(doc, 320.5f, 40.5f, &TEAL_COLOUR, 0.1f), 1);
     Image after = shown();
-    EXPECT_EQ(after.at(300, 40), rgba(0, 200, 0, 255));
+    EXPECT_EQ(after.at(300, 40), packed(0, 200, 0, 255));
     EXPECT_EQ(after.count(TEAL), 39u * 39);
     ASSERT_EQ(newest()->tiles->count, 1u);
     EXPECT_EQ(static_cast<UNDO_TILE*>(newest()->tiles->start->ptr)->x, 256);
@@ -180,7 +143,7 @@ TEST_F(FillTest, RefusalsChangeNothing) {
 
 TEST_F(FillTest, GradientFadesFromFullColourToTheOldPixels) {
     make(128, 4);
-    const uint32_t old = rgba(0, 0, 200, 200), solid = rgba(255, 128, 0, 255);
+    const uint32_t old = packed(0, 0, 200, 200), solid = packed(255, 128, 0, 255);
     const ALLEGRO_COLOR orange = al_map_rgba_f(1.0f, 0.5f, 0.0f, 0.3f);
     load(Image(128, 4, old));
 
@@ -188,8 +151,8 @@ TEST_F(FillTest, GradientFadesFromFullColourToTheOldPixels) {
     Image after = shown();
     for (int y = 0; y < 4; y++) {
         EXPECT_EQ(after.at(0, y), solid);
-        EXPECT_EQ(after.at(50, y), rgba(128, 64, 100, 228)); // half coverage over the old pixel
-        EXPECT_EQ(after.at(99, y), rgba(3, 1, 198, 201));
+        EXPECT_EQ(after.at(50, y), packed(128, 64, 100, 228)); // half coverage over the old pixel
+        EXPECT_EQ(after.at(99, y), packed(3, 1, 198, 201));
         for (int x = 100; x < 128; x++)
             EXPECT_EQ(after.at(x, y), old) << x;
     }
@@ -202,19 +165,19 @@ TEST_F(FillTest, GradientFadesFromFullColourToTheOldPixels) {
     after = shown();
     EXPECT_EQ(after.at(127, 0), solid);
     EXPECT_EQ(after.at(100, 3), solid);
-    EXPECT_EQ(after.at(60, 2), rgba(128, 64, 100, 228));
+    EXPECT_EQ(after.at(60, 2), packed(128, 64, 100, 228));
     EXPECT_EQ(after.at(20, 3), old);
 
     // A drag under a pixel long paints everything; channels past 1 or below 0 are clamped.
     const ALLEGRO_COLOR wild = al_map_rgba_f(1.7f, -0.4f, 0.5f, 1.0f);
     ASSERT_EQ(fill_gradient(doc, 5.2f, 1.2f, 5.6f, 1.7f, &wild), 1);
-    EXPECT_EQ(shown().count(rgba(255, 0, 128, 255)), 128u * 4);
+    EXPECT_EQ(shown().count(packed(255, 0, 128, 255)), 128u * 4);
     EXPECT_EQ(steps(), 2u);
 }
 
 TEST_F(FillTest, ClearEmptiesTheLayerAsOneUndoStep) {
     make(600, 300);
-    const Image img(600, 300, rgba(10, 20, 30, 40));
+    const Image img(600, 300, packed(10, 20, 30, 40));
     load(img);
     ASSERT_EQ(fill_clear(doc), 1);
     EXPECT_EQ(shown().count(CLEAR), 600u * 300);
@@ -227,7 +190,7 @@ TEST_F(FillTest, ClearEmptiesTheLayerAsOneUndoStep) {
 
 // A fresh working bitmap holds whatever the driver left in it until it is first cleared.
 TEST_F(FillTest, WritingAnUnclearedLayerLeavesNothingUndefined) {
-    const uint32_t junk = rgba(200, 0, 200, 255), green = rgba(0, 255, 0, 255);
+    const uint32_t junk = packed(200, 0, 200, 255), green = packed(0, 255, 0, 255);
     const Image buf(64, 48, green);
     const auto* bytes = reinterpret_cast<const unsigned char*>(buf.px.data());
     fill_bitmap(layer->bitmap, al_map_rgba(200, 0, 200, 255));
@@ -258,10 +221,10 @@ TEST_F(FillTest, WritingAnUnclearedLayerLeavesNothingUndefined) {
 TEST(FillSpans, AgreesWithAPixelByPixelSearch) {
     uint32_t rng = 12345;
     auto next = [&rng] { return rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5; };
-    const uint32_t palette[] = {rgba(64, 64, 64, 128),
-                                rgba(72, 64, 64, 128),
-                                rgba(64, 64, 88, 128),
-                                rgba(64, 64, 112, 128),
+    const uint32_t palette[] = {packed(64, 64, 64, 128),
+                                packed(72, 64, 64, 128),
+                                packed(64, 64, 88, 128),
+                                packed(64, 64, 112, 128),
                                 BLACK,
                                 CLEAR};
     for (int round = 0; round < 200; round++) {
@@ -271,7 +234,7 @@ TEST(FillSpans, AgreesWithAPixelByPixelSearch) {
         const int sx = int(next() % unsigned(img.w)), sy = int(next() % unsigned(img.h));
         const int tolerance = int(next() % 30);
         const uint32_t seed = img.at(sx, sy),
-                       value = round % 2 ? rgba(192, 192, 0, 255) : seed ^ 1u;
+                       value = round % 2 ? packed(192, 192, 0, 255) : seed ^ 1u;
 
         Image want = img;
         std::vector<int> todo{sy * img.w + sx}, bounds_want{sx, sy, sx, sy};

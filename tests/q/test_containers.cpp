@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <fstream>
-#include <set>
 #include <string>
 
 #include "q/q_hash.h"
@@ -53,14 +52,8 @@ TEST(QStr, RefusesWithoutResizeAndGuardsWrapAround) {
     Q_STR* none = nullptr;
     EXPECT_EQ(qstrcat_ex(&none, "x", 1, 0), nullptr);
     EXPECT_TRUE(log.contains("destination is NULL"));
-    free_qstr(&str);
-}
-
-TEST(QStr, CopyRefusesAFilledDestination) {
-    Q_STR* str = char_to_qstr("first");
-    ASSERT_NE(str, nullptr);
-    EXPECT_EQ(char_to_qstr_ex("second", 6, &str), 0);
-    EXPECT_STREQ(str->data, "first");
+    EXPECT_EQ(char_to_qstr_ex("second", 6, &str), 0); // a copy needs an empty destination
+    EXPECT_STREQ(str->data, "abcd");
     free_qstr(&str);
 }
 
@@ -198,19 +191,4 @@ TEST(Hash, TypesAreNotMixed) {
     EXPECT_EQ(table->nb_keys, 0u);
     EXPECT_EQ(new_ht(0), nullptr);
     destroy_ht(&table);
-}
-
-TEST(Hash, SeedsDifferBetweenTablesButLookupsAgree) {
-    std::set<uint32_t> seeds;
-    for (int i = 0; i < 8; i++) {
-        HASH_TABLE* table = new_ht(7);
-        EXPECT_LT(table->seed, 100000u);
-        seeds.insert(table->seed);
-        ht_put_int(table, "k", i);
-        int v = -1;
-        EXPECT_EQ(ht_get_int(table, "k", &v), 1);
-        EXPECT_EQ(v, i);
-        destroy_ht(&table);
-    }
-    EXPECT_GT(seeds.size(), 1u);
 }
