@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -21,39 +22,15 @@ const Table kTranslated[] = {
     {"de", tavolix_i18n_de, tavolix_i18n_de_count},
 };
 
-// The printf conversions of a format in order, written out whole ("%+d", "%-08.3lf"). "%%" prints a
-// percent sign and is skipped; a '%' that does not start a valid conversion ("100%" at the end,
-// "100% (hard)") is plain text, so only a real conversion can make a text disagree with its key.
-std::vector<std::string> printf_conversions(const char* s) {
+// The printf conversions of a format in order, written out whole ("%+d", "%-08.3lf"). "%%"
+// prints a percent sign; a '%' that starts no valid conversion ("100%" at the end, "100% (hard)")
+// is plain text, so only a real conversion can make a text disagree with its key.
+std::vector<std::string> printf_conversions(const std::string& s) {
+    static const std::regex spec(
+        "%%|%[-+ #0']*(\\*|[0-9]+)?(\\.(\\*|[0-9]+))?(hh|ll|[hljztL])?[diouxXeEfFgGaAcspn]");
     std::vector<std::string> out;
-    auto in = [](char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; };
-    for (size_t i = 0; s[i]; i++) {
-        if (s[i] != '%') continue;
-        if (s[i + 1] == '%') {
-            i++;
-            continue;
-        }
-        size_t j = i + 1;
-        while (in(s[j], "-+ #0'")) j++;
-        auto skip_count = [&] {
-            if (s[j] == '*') {
-                j++;
-                return;
-            }
-            while (in(s[j], "0123456789")) j++;
-        };
-        skip_count();  // width
-        if (s[j] == '.') {
-            j++;
-            skip_count();  // precision
-        }
-        if ((s[j] == 'h' && s[j + 1] == 'h') || (s[j] == 'l' && s[j + 1] == 'l')) j += 2;
-        else if (in(s[j], "hljztL")) j++;
-        if (in(s[j], "diouxXeEfFgGaAcspn")) {
-            out.emplace_back(s + i, j + 1 - i);
-            i = j;
-        }
-    }
+    for (auto it = std::sregex_iterator(s.begin(), s.end(), spec); it != std::sregex_iterator(); ++it)
+        if (it->str() != "%%") out.push_back(it->str());
     return out;
 }
 

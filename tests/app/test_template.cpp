@@ -58,18 +58,13 @@ bool painted(ALLEGRO_BITMAP* bitmap, int x, int y) {
 } // namespace
 
 TEST(Template, BlankUnknownAndEmptyCanvasesDrawNothing) {
-    EXPECT_EQ(template_count(), 25);
     EXPECT_STREQ(template_name(24), "Sketching guide");
     EXPECT_STREQ(template_name(25), "Blank");
-    EXPECT_STREQ(template_name(static_cast<unsigned>(-1)), "Blank");
-
     for (int index : {0, 25, -1, 1000})
         EXPECT_EQ(total(stats_of(index, 1000, 1000)), 0) << index;
-    for (int index = 1; index < template_count(); ++index) {
-        EXPECT_EQ(total(stats_of(index, 0, 100)), 0) << index;
-        EXPECT_EQ(total(stats_of(index, 100, 0)), 0) << index;
-        EXPECT_EQ(total(stats_of(index, -8, -8)), 0) << index;
-    }
+    for (int index = 1; index < template_count(); ++index)
+        for (auto [W, H] : {std::pair{0, 100}, {100, 0}, {-8, -8}})
+            EXPECT_EQ(total(stats_of(index, W, H)), 0) << index;
 }
 
 TEST(Template, GridAndRulingCountsDoNotDependOnRounding) {
@@ -188,31 +183,25 @@ TEST(Template, ClippingToTheViewKeepsEveryVisiblePixel) {
     }
 }
 
-TEST(Template, OrdinaryCanvasesLoseNothing) {
-    const std::pair<int, int> sizes[] = {{64, 64},     {1000, 1000}, {1920, 1080},
-                                         {1080, 1920}, {3000, 1000}, {16384, 16384}};
+// Every template draws something on ordinary canvases and loses nothing to the spacing rule,
+// and on every canvas, however stretched, stays inside it: clipped families, hexagons and rays,
+// and layouts that run out of room.
+TEST(Template, OrdinaryCanvasesLoseNothingAndEverythingStaysOnTheCanvas) {
+    const std::pair<int, int> sizes[] = {{64, 64},     {1000, 1000}, {1920, 1080}, {1080, 1920},
+                                         {3000, 1000}, {300, 7000},  {16384, 100}, {100, 16384},
+                                         {16384, 1},   {1, 16384},   {3, 7}};
     for (auto [W, H] : sizes) {
-        for (int index = 1; index < template_count(); ++index) {
-            const TEMPLATE_STATS s = stats_of(index, W, H);
-            EXPECT_EQ(s.dropped, 0) << index << " " << W << "x" << H;
-            EXPECT_GT(total(s), 0) << index << " " << W << "x" << H;
-        }
-    }
-}
-
-TEST(Template, EverythingStaysOnTheCanvas) {
-    // Clipped families, hexagons and rays, and layouts that run out of room on extreme shapes.
-    const std::pair<int, int> sizes[] = {{1000, 1000}, {1920, 1080}, {300, 7000}, {16384, 100},
-                                         {100, 16384}, {16384, 1},   {1, 16384},  {3, 7}};
-    for (auto [W, H] : sizes) {
+        const bool ordinary = std::max(W, H) <= 3 * std::min(W, H) && std::min(W, H) >= 64;
         const float slack = 0.01f + 1e-5f * static_cast<float>(std::max(W, H));
         for (int index = 1; index < template_count(); ++index) {
             const TEMPLATE_STATS s = stats_of(index, W, H);
+            if (ordinary) {
+                EXPECT_TRUE(s.dropped == 0 && total(s) > 0) << index << " " << W << "x" << H;
+            }
             if (total(s) == 0) continue;
-            EXPECT_GE(s.min_x, -slack) << index << " " << W << "x" << H;
-            EXPECT_GE(s.min_y, -slack) << index << " " << W << "x" << H;
-            EXPECT_LE(s.max_x, W + slack) << index << " " << W << "x" << H;
-            EXPECT_LE(s.max_y, H + slack) << index << " " << W << "x" << H;
+            EXPECT_TRUE(s.min_x >= -slack && s.min_y >= -slack && s.max_x <= W + slack &&
+                        s.max_y <= H + slack)
+                << index << " " << W << "x" << H;
         }
     }
 }
