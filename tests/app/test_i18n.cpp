@@ -1,3 +1,4 @@
+#include <allegro5/allegro.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -34,24 +35,14 @@ std::vector<std::string> printf_conversions(const std::string& s) {
     return out;
 }
 
+// Allegro reads every code point up to the end: -1 there, -2 at a broken sequence.
 bool valid_utf8(const char* s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s);
-    while (*p) {
-        unsigned char c = *p++;
-        int more = 0;
-        unsigned min = 0, cp = 0;
-        if (c < 0x80) continue;
-        if ((c & 0xE0) == 0xC0) more = 1, cp = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) more = 2, cp = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) more = 3, cp = c & 0x07, min = 0x10000;
-        else return false;
-        for (int k = 0; k < more; k++, p++) {
-            if ((*p & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (*p & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    ALLEGRO_USTR_INFO info;
+    const ALLEGRO_USTR* text = al_ref_cstr(&info, s);
+    int pos = 0, c = 0;
+    while ((c = al_ustr_get_next(text, &pos)) >= 0) {
     }
-    return true;
+    return c == -1;
 }
 
 bool ends_with_space(const char* s) { return s[0] && s[std::strlen(s) - 1] == ' '; }

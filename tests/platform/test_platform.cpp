@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -15,24 +16,17 @@ namespace {
 class EnvOverride {
   public:
     void set(const char* name, const char* value) {
-        remember(name);
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        const char* old = getenv(name);
+        if (!saved_.count(name)) saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        value ? setenv(name, value, 1) : unsetenv(name);
     }
     ~EnvOverride() {
-        for (auto& [name, value] : saved_) {
-            if (value.first) setenv(name.c_str(), value.second.c_str(), 1);
-            else unsetenv(name.c_str());
-        }
+        for (auto& [name, value] : saved_)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
 
   private:
-    void remember(const char* name) {
-        if (saved_.count(name)) return;
-        const char* old = getenv(name);
-        saved_[name] = {old != nullptr, old ? old : ""};
-    }
-    std::map<std::string, std::pair<bool, std::string>> saved_;
+    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 std::string save_path_of(const char* file) {

@@ -28,13 +28,10 @@ TEST(Log, LineFormatWithoutColour) {
 TEST(Log, LevelNamesAndThreshold) {
     LogCapture log(7);
     for (int level = 0; level <= 8; level++) q_log(level, "level %d", level);
-    const std::string text = log.text();
-    for (const char* name : {"EMERG:", "ALERT:", "CRITICAL:", "ERR:", "WARNING:", "NOTICE:",
-                             "INFO:", "DEBUG:"})
-        EXPECT_TRUE(text.rfind(name, 0) == 0 || text.find(std::string("\n") + name) != text.npos)
-            << name;
-    EXPECT_EQ(text.find("level 8"), std::string::npos);
-    EXPECT_EQ(text.rfind("EMERG:", 0), 0u);
+    EXPECT_TRUE(std::regex_search(log.text(), std::regex("^EMERG:.*\nALERT:.*\nCRITICAL:.*\n"
+                                                         "ERR:.*\nWARNING:.*\nNOTICE:.*\n"
+                                                         "INFO:.*\nDEBUG:.* level 7\n$")))
+        << log.text();
 }
 
 TEST(Log, AssertionNamesExpressionOnlyAtDebugLevel) {
