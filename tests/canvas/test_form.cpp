@@ -39,18 +39,14 @@ TEST(Form, LinesAndCurvesEvaluateFromStartToEnd) {
     expect_point(line, 7.0f, 50, -20); // t is kept on the form
     expect_point(line, NAN, 10, 20);
 
-    FORM curve = make(FORM_BEZIER, 0, 0, 90, 0); // a fresh curve is straight
-    EXPECT_TRUE(curve.x[1] == 30 && curve.x[2] == 60 && curve.y[1] == 0 && curve.y[2] == 0);
+    FORM curve = make(FORM_BEZIER, 0, 0, 90, 0); // a fresh curve is straight: handles at thirds
     curve.y[1] = curve.y[2] = -40;
     expect_point(curve, 0.0f, 0, 0);
     expect_point(curve, 0.5f, 45, -30);
     expect_point(curve, 1.0f, 90, 0);
 
     // Ends come back exactly, not merely close: a snapped end must be painted on the grid.
-    const FORM awkward = make(FORM_LINE, 0.1f, -7.3f, 16777215.0f, 3.3e-3f);
-    float x = 0, y = 0;
-    form_point(&awkward, 1.0f, &x, &y);
-    EXPECT_TRUE(x == 16777215.0f && y == 3.3e-3f);
+    expect_point(make(FORM_LINE, 0.1f, -7.3f, 16777215.0f, 3.3e-3f), 1.0f, 16777215.0f, 3.3e-3f);
 }
 
 TEST(Form, BeginRefusesBadKindsAndNonFinitePointsWithoutTouchingTheForm) {
@@ -69,12 +65,14 @@ TEST(Form, BeginRefusesBadKindsAndNonFinitePointsWithoutTouchingTheForm) {
 
 TEST(Form, HitTestPicksHandlesThenBodyAndScalesWithZoom) {
     FORM curve = make(FORM_BEZIER, 0, 0, 90, 0); // handles at 30 and 60
-    EXPECT_EQ(press(curve, 35, 0, 1), 1);
-    EXPECT_EQ(press(curve, 45, 5, 1), FORM_HIT_BODY);
-    EXPECT_EQ(press(curve, 45, 9, 1), FORM_HIT_MISS);
-    EXPECT_EQ(press(curve, 35, 0, 4), FORM_HIT_BODY); // four times as far on screen
-    EXPECT_EQ(press(curve, 45, 5, 4), FORM_HIT_MISS);
-    EXPECT_EQ(press(curve, 45, 20, 0.25f), 2); // equally near both handles: the later
+    const struct {
+        float x, y, zoom;
+        int hit;
+    } presses[] = {{35, 0, 1, 1},     {45, 5, 1, FORM_HIT_BODY}, {45, 9, 1, FORM_HIT_MISS},
+                   {35, 0, 4, FORM_HIT_BODY}, // four times as far on screen
+                   {45, 5, 4, FORM_HIT_MISS}, {45, 20, 0.25f, 2}}; // equally near: the later
+    for (const auto& p : presses)
+        EXPECT_EQ(press(curve, p.x, p.y, p.zoom), p.hit) << p.x << "," << p.y << " x" << p.zoom;
     EXPECT_EQ(form_hit_test(&curve, 30, 0, -9, 8), FORM_HIT_BODY); // no negative catch
 
     // The box edge belongs to the body, computed the way the canvas computes it.

@@ -36,17 +36,13 @@ TEST(Symmetry, EachModeWritesItsCopiesInOrderWithinTheBuffer) {
     expect_mirror(make(SYMMETRY_Y, 100, 50), 30, 10, {30, 10, 30, 90});
     expect_mirror(make(SYMMETRY_XY, 100, 50), -20, 60, {-20, 60, 220, 60, -20, 40, 220, 40});
     expect_mirror(make(SYMMETRY_XY, 100, 50), 30, 10, {30, 10, 170, 10, 30, 90}, 3);
-    for (int mode : {0, 5, -1}) {
+    for (int mode : {0, 5, -1})
         expect_mirror(make(mode, 100, 50), 30, 10, {30, 10});
-        EXPECT_STREQ(symmetry_mode_name(mode), "Off");
-    }
-    EXPECT_STREQ(symmetry_mode_name(SYMMETRY_XY), "XY");
 
     DOCUMENT* doc = document_new(201, 100);
     SYMMETRY sym = make(SYMMETRY_XY, 1, 1, 3);
     ASSERT_EQ(symmetry_init(&sym, doc), 1);
-    EXPECT_TRUE(sym.mode == SYMMETRY_OFF && sym.count == 6);
-    EXPECT_TRUE(sym.center[0] == 100.5f && sym.center[1] == 50.0f);
+    EXPECT_TRUE(sym.mode == SYMMETRY_OFF && sym.center[0] == 100.5f && sym.center[1] == 50.0f);
     document_free(&doc);
 }
 

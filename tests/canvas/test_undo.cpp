@@ -318,23 +318,6 @@ TEST_F(UndoTest, AStepForAFreedLayerIsDroppedWithoutTouchingIt) {
     EXPECT_TRUE(both_are(a, 1, 1, CLEAR));
 }
 
-// When a record that holds a layer is freed out of order (here: a successful undo whose record
-// the redo list cannot take), every other step naming that layer goes with it.
-TEST_F(UndoTest, FreeingAHeldLayerDropsEveryStepNamingIt) {
-    LogCapture log(3);
-    add("A");
-    add("B", true);
-    ASSERT_EQ(stroke(0, 0, 10, 10, RED), 1);
-    ASSERT_EQ(undo_perform(doc), 1); // the red step waits on the redo list
-    LIST* redo = doc->undo->redo_stack;
-    redo->max_count = redo->count; // the list refuses the next record
-    ASSERT_EQ(undo_perform(doc), 1); // B detached; its record cannot be kept and frees it
-    redo->max_count = SIZE_MAX;
-    EXPECT_EQ(redo->count, 0u);
-    EXPECT_EQ(redo_perform(doc), 0);
-    EXPECT_EQ(stack() + active(), "AA");
-}
-
 TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     LogCapture log(3);
     add("A");
@@ -362,22 +345,4 @@ TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     history->max_count = SIZE_MAX;
     ASSERT_EQ(document_insert_layer(doc, detached, 1), 1);
     EXPECT_EQ(stack(), "AB");
-}
-
-// The after copy cannot be made (here: the working bitmap is locked elsewhere); the tile still
-// goes back to its earlier pixels, and redo then leaves that tile as it is.
-TEST_F(UndoTest, UndoRestoresATileWhoseAfterCopyCannotBeMade) {
-    LogCapture log(7);
-    LAYER* layer = add("A");
-    ASSERT_EQ(stroke(0, 0, 5, 5, RED), 1);
-    ASSERT_NE(al_lock_bitmap(layer->bitmap, ALLEGRO_PIXEL_FORMAT_ANY, ALLEGRO_LOCK_READONLY),
-              nullptr);
-    EXPECT_EQ(undo_perform(doc), 1);
-    al_unlock_bitmap(layer->bitmap);
-    EXPECT_TRUE(log.contains("region"));
-    auto* tile = static_cast<UNDO_TILE*>(newest(doc->undo->redo_stack)->tiles->start->ptr);
-    EXPECT_EQ(tile->after, nullptr);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 1, 1), CLEAR, 0));
-    EXPECT_EQ(redo_perform(doc), 1);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 1, 1), CLEAR, 0));
 }

@@ -179,23 +179,6 @@ TEST_F(GestureTest, SlidingPansAndSpreadingZoomsAboutTheNewMidpoint) {
     expect_view(view, 155 + 1.5f * (5 - 155), 140 + 1.5f * (40 - 140), 1.5f, 0);
 }
 
-TEST_F(GestureTest, AThirdFingerIsTrackedButDoesNotDriveTheView) {
-    down(g, view, 1, 100, 100);
-    down(g, view, 2, 200, 100);
-    down(g, view, 3, 500, 500);
-    move(g, view, 3, 520, 480);
-    expect_view(view, 0, 0, 1, 0);
-    EXPECT_FLOAT_EQ(g.slots[2].x, 520.0f);
-
-    // Once the first finger lifts, the third joins the pair from where it was last seen.
-    up(g, view, 1);
-    const Point under_b = to_canvas(view, 200, 100);
-    const Point under_c = to_canvas(view, 520, 480);
-    move(g, view, 2, 150, 50);
-    expect_at(view, under_b, 150, 50, "second finger");
-    expect_at(view, under_c, 520, 480, "third finger");
-}
-
 TEST_F(GestureTest, CoincidentFingersPanWithoutZoomingOrTurning) {
     down(g, view, 1, 100, 100);
     down(g, view, 2, 100, 100);

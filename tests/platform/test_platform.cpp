@@ -119,14 +119,6 @@ TEST(Platform, DensityThatIsNotAFiniteNumberCountsAsUnset) {
     }
 }
 
-TEST(Platform, AssetSearchFallsBackToWorkingFolder) {
-    char out[PLATFORM_PATH_MAX];
-    ASSERT_EQ(platform_asset_path("no/such/asset.png", out, sizeof out), 1);
-    EXPECT_STREQ(out, "./assets/no/such/asset.png");
-    char small[10];
-    EXPECT_EQ(platform_asset_path("no/such/asset.png", small, sizeof small), 0);
-}
-
 // The viewer gets the path as one argument: nothing in a file name is run as a command.
 TEST(Platform, RevealExportNeverGoesThroughAShell) {
     ScratchDir dir;

@@ -149,23 +149,3 @@ TEST(Hash, PutGetReplaceDestroysOldItemOnce) {
     EXPECT_EQ(destroyed, 21);
     EXPECT_EQ(table, nullptr);
 }
-
-TEST(Hash, TypesAreNotMixed) {
-    LogCapture log(3);
-    HASH_TABLE* table = new_ht(16);
-    ASSERT_EQ(ht_put_int(table, "n", 5), 1);
-    int x = 1;
-    void* item = nullptr;
-    EXPECT_EQ(ht_put_ptr(table, "n", &x, nullptr, nullptr), 0);
-    EXPECT_EQ(ht_get_ptr(table, "n", &item), 0);
-    ASSERT_EQ(ht_put_string(table, "s", "text"), 1);
-    const char* text = nullptr;
-    ASSERT_EQ(ht_get_string(table, "s", &text), 1);
-    EXPECT_STREQ(text, "text");
-    EXPECT_EQ(ht_remove(table, "s"), 1);
-    EXPECT_EQ(ht_get_string(table, "s", &text), 0);
-    empty_ht(table);
-    EXPECT_EQ(table->nb_keys, 0u);
-    EXPECT_EQ(new_ht(0), nullptr);
-    destroy_ht(&table);
-}

@@ -5,15 +5,6 @@
 #include "q/q_common.h"
 #include "test_support.h"
 
-namespace {
-
-int guarded(const int* pointer) {
-    q_assert(pointer, return 0);
-    return 1;
-}
-
-} // namespace
-
 TEST(Log, LineFormatWithoutColour) {
     LogCapture log(6);
     q_log(6, "hello %s", "50% of it");
@@ -32,16 +23,4 @@ TEST(Log, LevelNamesAndThreshold) {
                                                          "ERR:.*\nWARNING:.*\nNOTICE:.*\n"
                                                          "INFO:.*\nDEBUG:.* level 7\n$")))
         << log.text();
-}
-
-TEST(Log, AssertionNamesExpressionOnlyAtDebugLevel) {
-    {
-        LogCapture log(6);
-        EXPECT_EQ(guarded(nullptr), 0);
-        EXPECT_EQ(log.text(), "");
-    }
-    LogCapture log(7);
-    EXPECT_EQ(guarded(nullptr), 0);
-    EXPECT_TRUE(log.contains("if( !(pointer) ) assert at line ")) << log.text();
-    EXPECT_TRUE(log.contains(" of tests/q/test_log.cpp")) << log.text();
 }
