@@ -2,10 +2,10 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 #include <tuple>
 #include <vector>
 
+#include "canvas/allegro_state.h"
 #include "canvas/document.h"
 #include "canvas/selection.h"
 #include "canvas/symmetry.h"
@@ -22,41 +22,21 @@ const Rgba CLEAR{0, 0, 0, 0};
 
 using Pixels = Image;
 
-// Sets every pixel of a rectangle from f(x, y), given as stored (premultiplied) bytes.
-void write_pixels(ALLEGRO_BITMAP* bitmap, int x0, int y0, int w, int h,
-                  const std::function<Rgba(int, int)>& f) {
-    Image image(w, h);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            const Rgba c = f(x0 + x, y0 + y);
-            image.at(x, y) = packed(c.r, c.g, c.b, c.a);
-        }
-    write_image(bitmap, image, x0, y0);
-}
-
 // Distinct, partly translucent premultiplied pixels: a pixel lost or blended twice shows.
 Rgba pattern(int x, int y) {
     const int a = 100 + (x * 3 + y * 5) % 156;
     return {(x * 7) % (a + 1), (y * 11) % (a + 1), ((x + y) * 13) % (a + 1), a};
 }
 
-::testing::AssertionResult same_pixels(const Pixels& got, const Pixels& want) {
-    if (got.px.size() != want.px.size()) return ::testing::AssertionFailure() << "size differs";
-    size_t bad = 0, first = 0;
-    for (size_t i = 0; i < got.px.size(); i++)
-        if (got.px[i] != want.px[i] && bad++ == 0) first = i;
-    if (!bad) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << bad << " pixels differ, first at " << first % DOC_W << "," << first / DOC_W;
-}
-
-ALLEGRO_BITMAP* solid_bitmap(int w, int h, Rgba c, int flags = ALLEGRO_MEMORY_BITMAP) {
-    const int saved = al_get_new_bitmap_flags();
-    al_set_new_bitmap_flags(flags);
-    ALLEGRO_BITMAP* b = al_create_bitmap(w, h);
-    al_set_new_bitmap_flags(saved);
-    if (b) write_pixels(b, 0, 0, w, h, [c](int, int) { return c; });
-    return b;
+// A w x h image whose pixel (x, y) is f(x0 + x, y0 + y).
+template <class F> Image image_of(int x0, int y0, int w, int h, F f) {
+    Image image(w, h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const Rgba c = f(x0 + x, y0 + y);
+            image.at(x, y) = packed(c.r, c.g, c.b, c.a);
+        }
+    return image;
 }
 
 struct SelectionTest : ::testing::Test {
@@ -69,7 +49,7 @@ struct SelectionTest : ::testing::Test {
     void SetUp() override {
         ASSERT_NE(doc = document_new(DOC_W, DOC_H), nullptr);
         ASSERT_NE(layer = add_clear_layer(doc, "A"), nullptr);
-        write_pixels(layer->bitmap, 0, 0, 300, 200, pattern);
+        write_image(layer->bitmap, image_of(0, 0, 300, 200, pattern));
         ASSERT_EQ(layer_backup(layer), 1);
         original = read_image(layer->bitmap);
         selection_init(&sel);
@@ -83,11 +63,8 @@ struct SelectionTest : ::testing::Test {
         return sel.rect.x == x && sel.rect.y == y && sel.rect.w == w && sel.rect.h == h;
     }
     // Working bitmap and backup both hold exactly `want`.
-    ::testing::AssertionResult layer_is(const Pixels& want) {
-        auto working = same_pixels(read_image(layer->bitmap), want);
-        if (!working) return working << " (working bitmap)";
-        auto backup = same_pixels(read_image(layer->backup), want);
-        return backup ? backup : backup << " (backup)";
+    bool layer_is(const Pixels& want) {
+        return read_image(layer->bitmap) == want && read_image(layer->backup) == want;
     }
     int lift_marquee(float x0, float y0, float x1, float y1) {
         selection_begin_marquee(&sel, x0, y0);
@@ -101,8 +78,10 @@ struct SelectionTest : ::testing::Test {
             selection_add_lasso_point(&sel, it->first, it->second);
         return selection_end_marquee(&sel, doc);
     }
-    void paste_solid(int w, int h, int x, int y, Rgba c = {200, 30, 40, 255}) {
-        ALLEGRO_BITMAP* src = solid_bitmap(w, h, c);
+    void paste_solid(int w, int h, int x, int y) {
+        NewBitmapFlagsScope memory(ALLEGRO_MEMORY_BITMAP);
+        ALLEGRO_BITMAP* src = al_create_bitmap(w, h);
+        write_image(src, Image(w, h, packed(200, 30, 40, 255)));
         ASSERT_EQ(selection_paste(&sel, doc, src, x, y), 1);
         al_destroy_bitmap(src);
     }
@@ -126,7 +105,7 @@ TEST_F(SelectionTest, MarqueeLiftsTheCoveredPixelsClampedToTheDocument) {
     EXPECT_TRUE(rgba_near(pixel_at(sel.float_bitmap, 10, 10), pattern(20, 15), 0));
     EXPECT_TRUE(rgba_near(pixel_at(layer->bitmap, 15, 10), CLEAR, 0));
     EXPECT_TRUE(rgba_near(pixel_at(layer->bitmap, 21, 10), pattern(21, 10), 0));
-    EXPECT_TRUE(same_pixels(read_image(layer->backup), original)); // nothing recorded yet
+    EXPECT_TRUE(read_image(layer->backup) == original); // nothing recorded yet
     EXPECT_EQ(steps(), 0u);
     selection_cancel(&sel);
 
@@ -224,7 +203,7 @@ TEST_F(SelectionTest, CommitAndDeleteNeverChangePixelsOutsideAnUndoStep) {
     EXPECT_EQ(selection_commit(&sel, doc, nullptr), 0);
     EXPECT_EQ(selection_delete(&sel, doc), 0);
     EXPECT_EQ(sel.phase, SELECTION_PHASE_FLOATING); // the float waits for another try
-    EXPECT_TRUE(same_pixels(read_image(layer->bitmap), lifted));
+    EXPECT_TRUE(read_image(layer->bitmap) == lifted);
     undo_abort(doc);
     ASSERT_EQ(selection_commit(&sel, doc, nullptr), 1);
     ASSERT_EQ(undo_perform(doc), 1);
@@ -235,8 +214,8 @@ TEST_F(SelectionTest, CommitAndDeleteNeverChangePixelsOutsideAnUndoStep) {
     ASSERT_EQ(document_detach_layer(doc, 0), layer);
     EXPECT_EQ(selection_commit(&sel, doc, nullptr), 0);
     EXPECT_EQ(sel.phase, SELECTION_PHASE_NONE);
-    EXPECT_TRUE(same_pixels(read_image(layer->bitmap), lifted));
-    EXPECT_TRUE(same_pixels(read_image(layer->backup), original));
+    EXPECT_TRUE(read_image(layer->bitmap) == lifted);
+    EXPECT_TRUE(read_image(layer->backup) == original);
     ASSERT_EQ(document_insert_layer(doc, layer, 0), 1);
     doc->active_layer = layer;
 
@@ -316,7 +295,7 @@ TEST_F(SelectionTest, CloneAndPasteCopyPixelsExactly) {
         ASSERT_EQ(selection_paste(&sel, doc, clone, x, y), 1);
         EXPECT_TRUE(sel.rect.x == want_x && sel.rect.y == want_y && !sel.lifted) << x << "," << y;
     }
-    write_pixels(clone, 0, 0, 30, 40, [](int, int) { return CLEAR; }); // the caller's own
+    write_image(clone, Image(30, 40)); // the caller's own
     EXPECT_TRUE(rgba_near(pixel_at(sel.float_bitmap, 29, 39), pattern(129, 89), 0));
     layer->locked = true; // a refused paste leaves the current float alone
     EXPECT_EQ(selection_paste(&sel, doc, clone, 0, 0), 0);

@@ -324,16 +324,13 @@ TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     LAYER* b = add("B");
 
     EXPECT_EQ(undo_record_layer_remove(doc, b, 1), 0); // still in the stack
-    EXPECT_TRUE(log.contains("layer B is still in the stack"));
 
     // Painting B while it is removed would leave a step that outlives it.
     ASSERT_EQ(undo_begin(doc), 1);
     undo_mark_dirty(doc, 1, 1, 1);
     LAYER* detached = document_detach_layer(doc, 1);
     EXPECT_EQ(undo_record_layer_remove(doc, detached, 1), 0);
-    EXPECT_TRUE(log.contains("layer B is being painted"));
     EXPECT_EQ(undo_commit(doc), 0);
-    EXPECT_TRUE(log.contains("no longer in the document"));
     EXPECT_FALSE(undo_available(doc));
 
     // The list refuses the record: the layer is not freed, so the caller can put it back.
@@ -341,7 +338,6 @@ TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     LIST* history = doc->undo->undo_stack;
     history->max_count = history->count;
     EXPECT_EQ(undo_record_layer_remove(doc, detached, 1), 0);
-    EXPECT_TRUE(log.contains("could not push undo record"));
     history->max_count = SIZE_MAX;
     ASSERT_EQ(document_insert_layer(doc, detached, 1), 1);
     EXPECT_EQ(stack(), "AB");
