@@ -131,8 +131,9 @@ int _layer_write_rect(LAYER* layer, const unsigned char* pixels, int width, int 
     const size_t stride = static_cast<size_t>(width) * 4;
     for (int top = y0; top <= y1; top += band) {
         const int h = std::min(band, y1 - top + 1);
-        ALLEGRO_LOCKED_REGION* region = al_lock_bitmap_region(
-            layer->bitmap, x0, top, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+        ALLEGRO_LOCKED_REGION* region =
+            al_lock_bitmap_region(layer->bitmap, x0, top, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
+                                  ALLEGRO_LOCK_WRITEONLY);
         if (!region) {
             q_log(3, "could not lock layer video bitmap for fill");
             return 0;

@@ -187,7 +187,8 @@ template <class Fill> int replace_file(const char* path, Fill fill) {
 int qstr_to_file(const Q_STR* record, const char* path) {
     q_assert(record, return 0);
     q_assert(path, return 0);
-    return replace_file(path, [record](int fd) { return write_all(fd, record->data, record->used); });
+    return replace_file(path,
+                        [record](int fd) { return write_all(fd, record->data, record->used); });
 }
 
 int file_copy(const char* from, const char* to) {

@@ -74,12 +74,8 @@ TEST_F(CanvasTools, GradientRunsFromTheSnappedPressToTheSnappedRelease) {
     EXPECT_EQ(at(5, 40).a, 0); // nothing until the release
     move(50, 41);
     release(88, 39); // snaps to (90, 40)
-    EXPECT_FALSE(app.gradient_drag);
-    EXPECT_EQ(at(9, 10).a, 255);
-    const int middle = at(50, 40).a;
-    EXPECT_GT(middle, 100);
-    EXPECT_LT(middle, 155);
-    EXPECT_EQ(at(95, 40).a, 0);
+    EXPECT_TRUE(at(9, 10).a == 255 && at(95, 40).a == 0);
+    EXPECT_NEAR(at(50, 40).a, 128, 27);
     EXPECT_TRUE(undo_available(app.doc));
 }
 
@@ -97,10 +93,8 @@ TEST_F(CanvasTools, HandleDragMovesAPointAndAPressElsewhereCommits) {
     EXPECT_TRUE(app.form.x[0] == 10.0f && app.form.x[1] == 90.0f && app.form.y[1] == 70.0f);
 
     press(50, 8); // far from the line and its box: commits, starts nothing new
-    EXPECT_FALSE(form_pending(&app.form));
-    EXPECT_FALSE(app.form_press);
     release(50, 8);
-    EXPECT_FALSE(form_pending(&app.form));
+    EXPECT_FALSE(form_pending(&app.form) || app.form_press);
     EXPECT_GT(at(50, 55).a, 200); // on the moved line, halfway
     EXPECT_EQ(at(50, 40).a, 0);   // where the line was before the drag
 }

@@ -30,7 +30,7 @@ std::vector<std::string> printf_conversions(const std::string& s) {
     static const std::regex spec(
         "%%|%[-+ #0']*(\\*|[0-9]+)?(\\.(\\*|[0-9]+))?(hh|ll|[hljztL])?[diouxXeEfFgGaAcspn]");
     std::vector<std::string> out;
-    for (auto it = std::sregex_iterator(s.begin(), s.end(), spec); it != std::sregex_iterator(); ++it)
+    for (std::sregex_iterator it(s.begin(), s.end(), spec), end; it != end; ++it)
         if (it->str() != "%%") out.push_back(it->str());
     return out;
 }
@@ -93,18 +93,14 @@ TEST(I18nTables, LanguagesShareKeysAndConversions) {
 
 // Key caps are named as printed on that language's keyboards, and one action keeps one verb.
 TEST(I18nTables, KeyNamesAndVerbsAsNativeSpeakersWriteThem) {
-    const struct {
-        const Table& table;
-        std::vector<const char*> never;
-    } rules[] = {
+    const std::pair<const Table&, std::vector<const char*>> rules[] = {
         {kTranslated[0], {"Shift"}},
         {kTranslated[2], {"Ctrl", "Shift", "Reset", "Sichern", "sichern"}},
     };
-    for (const auto& rule : rules)
-        for (size_t i = 0; i < rule.table.count; i++)
-            for (const char* word : rule.never)
-                EXPECT_EQ(std::strstr(rule.table.rows[i].text, word), nullptr)
-                    << rule.table.name << ": " << rule.table.rows[i].text;
+    for (const auto& [table, never] : rules)
+        for (size_t i = 0; i < table.count; i++)
+            for (const char* word : never)
+                EXPECT_EQ(std::strstr(table.rows[i].text, word), nullptr) << table.rows[i].text;
 }
 
 // A key with a "|" suffix must never reach the screen, so English must have a row for it.

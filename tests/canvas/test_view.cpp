@@ -59,10 +59,9 @@ TEST(View, TurningKeepsThePivotAndConversionsRoundTripAtAnyZoom) {
             const Point still = to_canvas(view, 300, 10);
             const Point there = to_screen(view, -40, 4000);
             const Point back = to_canvas(view, there.x, there.y);
-            EXPECT_NEAR(still.x - under.x, 0, slack) << zoom << " " << angle;
-            EXPECT_NEAR(still.y - under.y, 0, slack) << zoom << " " << angle;
-            EXPECT_NEAR(back.x, -40, slack) << zoom << " " << angle;
-            EXPECT_NEAR(back.y, 4000, slack) << zoom << " " << angle;
+            EXPECT_TRUE(std::hypot(still.x - under.x, still.y - under.y) < slack &&
+                        std::hypot(back.x + 40, back.y - 4000) < slack)
+                << zoom << " " << angle;
         }
     }
 }

@@ -11,14 +11,15 @@ struct Line {
     double width;
 };
 
-std::vector<Line> wrap(const std::vector<Q_WRAP_ITEM>& items, double max_width, int* count) {
+std::vector<Line> wrap(const std::vector<Q_WRAP_ITEM>& items, double max_width) {
     std::vector<Line> lines;
-    *count = q_wrap_layout(
+    const int count = q_wrap_layout(
         items.data(), items.size(), max_width,
         [](size_t first, size_t end, int, double width, void* user) {
             static_cast<std::vector<Line>*>(user)->push_back({first, end, width});
         },
         &lines);
+    EXPECT_EQ(count, static_cast<int>(lines.size()));
     return lines;
 }
 
@@ -46,9 +47,8 @@ TEST(Wrap, LinesBreakAtBlanksAndForcedBreaks) {
          {{0, 1, 60}, {1, 2, 60}, {2, 3, 60}}},
     };
     for (const Case& c : cases) {
-        int n = 0;
-        const std::vector<Line> lines = wrap(c.items, c.max_width, &n);
-        ASSERT_EQ(n, static_cast<int>(c.lines.size())) << c.what;
+        const std::vector<Line> lines = wrap(c.items, c.max_width);
+        ASSERT_EQ(lines.size(), c.lines.size()) << c.what;
         for (size_t i = 0; i < lines.size(); i++)
             EXPECT_TRUE(lines[i].first == c.lines[i].first && lines[i].end == c.lines[i].end &&
                         lines[i].width == c.lines[i].width)
