@@ -309,11 +309,12 @@ int _record_finish(UNDO_SYSTEM* undo, UNDO_RECORD* record, bool touched) {
     return touched ? 0 : 1;
 }
 
-// The layer of the open operation when it is still in the document; otherwise the operation
-// is closed and NULL returned. A layer that left the stack while it was being painted may
-// already be freed; its pixels could not be undone in place anyway.
+// The layer of the open operation; NULL when none is open, or when its layer is no longer in the
+// document, which closes the operation. A layer that left the stack while it was being painted
+// may already be freed; its pixels could not be undone in place anyway.
 LAYER* _open_layer(DOCUMENT* doc) {
     UNDO_SYSTEM* undo = doc->undo;
+    if (!undo->active) return NULL;
     if (_layer_in_stack(doc, undo->layer)) return undo->layer;
     q_log(3, "the layer of the open undo operation is no longer in the document");
     _undo_close(undo);
@@ -325,7 +326,6 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
     q_assert(doc, return 0);
     q_assert(doc->undo, return 0);
     UNDO_SYSTEM* undo = doc->undo;
-    if (!undo->active) return 0;
     LAYER* layer = _open_layer(doc);
     if (!layer) return 0;
     q_assert(layer->bitmap, return 0);
@@ -443,7 +443,6 @@ int undo_commit_kept(DOCUMENT* doc) {
     q_assert(doc, return 0);
     q_assert(doc->undo, return 0);
     UNDO_SYSTEM* undo = doc->undo;
-    if (!undo->active) return 0;
     LAYER* layer = _open_layer(doc);
     if (!layer) return 0;
     UNDO_RECORD* record = NULL;
