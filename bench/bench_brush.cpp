@@ -15,35 +15,17 @@
 #include "canvas/document.h"
 #include "canvas/undo.h"
 
+#include "bench_support.h"
+
 namespace {
 
 constexpr int SIDE = 4096;
 constexpr int DABS = 2000;
 constexpr int RADIAL_COPIES = 16;
 
-struct DocumentDeleter {
-    void operator()(DOCUMENT* doc) const {
-        brush_engine_flush_cache();
-        document_free(&doc);
-    }
-};
-using DocumentPtr = std::unique_ptr<DOCUMENT, DocumentDeleter>;
-
-// One opaque layer whose backup agrees with it, so erasing has something to remove and
-// every undo brings back the same starting pixels.
-DocumentPtr make_document() {
-    DocumentPtr doc(document_new(SIDE, SIDE));
-    if (!doc) return nullptr;
-    LAYER* layer = document_add_layer(doc.get(), nullptr);
-    if (!layer) return nullptr;
-    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-    al_set_target_bitmap(layer->bitmap);
-    al_clear_to_color(al_map_rgba(180, 120, 60, 255));
-    al_set_target_bitmap(previous);
-    layer->needs_clear = false;
-    if (!layer_backup(layer)) return nullptr;
-    return doc;
-}
+// One opaque layer, so erasing has something to remove and every undo brings back the same
+// starting pixels.
+DocumentPtr make_document() { return make_filled_document(SIDE, al_map_rgba(180, 120, 60, 255)); }
 
 // Points exactly one spacing step apart, so each segment lays exactly one dab, running in
 // rows across a square around the centre small enough that all 16 radial copies stay on

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 
+#include "bench_support.h"
 #include "canvas/compositor.h"
 #include "canvas/document.h"
 
@@ -15,10 +16,6 @@ namespace {
 constexpr int SIDE = 4096;
 constexpr int LAYERS = 8;
 
-struct DocumentDeleter {
-    void operator()(DOCUMENT* doc) const { document_free(&doc); }
-};
-using DocumentPtr = std::unique_ptr<DOCUMENT, DocumentDeleter>;
 
 struct BitmapDeleter {
     void operator()(ALLEGRO_BITMAP* bitmap) const { al_destroy_bitmap(bitmap); }

@@ -1,6 +1,5 @@
-// Bucket fill and gradient on a 4096 x 4096 layer. Each fill is measured three ways:
+// Bucket fill and gradient on a 4096 x 4096 layer. Each fill is measured two ways:
 //   Spans  - the scanline fill alone on a buffer in memory;
-//   NoUndo - reading the committed pixels, the fill, and writing the box back to the layer;
 //   Full   - fill_flood as the canvas calls it, including the undo step.
 // Two images: a transparent layer (one span per row) and a maze of one-pixel corridors, where
 // nearly every span is short and every row is scanned from both sides. Rates count the whole
@@ -13,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_support.h"
 #include "canvas/document.h"
 #include "canvas/fill.h"
 #include "canvas/undo.h"
@@ -22,10 +22,6 @@ namespace {
 constexpr int SIDE = 4096;
 constexpr double LAYER_MPIX = static_cast<double>(SIDE) * SIDE / 1e6;
 
-struct DocumentDeleter {
-    void operator()(DOCUMENT* doc) const { document_free(&doc); }
-};
-using DocumentPtr = std::unique_ptr<DOCUMENT, DocumentDeleter>;
 
 enum class Image { blank, maze };
 
@@ -126,30 +122,6 @@ void BM_FillSpans(benchmark::State& state, Image image) {
     rate(state);
 }
 
-// What fill_flood does apart from the undo step. The backup is never brought up to date, so
-// every pass starts from the same committed image.
-void BM_FillNoUndo(benchmark::State& state, Image image) {
-    DocumentPtr doc = make_document(image);
-    if (!doc) {
-        state.SkipWithError("could not build the document");
-        return;
-    }
-    LAYER* layer = doc->active_layer;
-    int bounds[4];
-    for (auto _ : state) {
-        unsigned char* pixels = _layer_pixels(layer, SIDE, SIDE);
-        const bool ok =
-            pixels && _fill_spans(pixels, SIDE, SIDE, 0, 0, COLOURS[0], 26, bounds) == 1 &&
-            _layer_write_rect(layer, pixels, SIDE, bounds[0], bounds[1], bounds[2], bounds[3]) == 1;
-        free(pixels);
-        if (!ok) {
-            state.SkipWithError("fill failed");
-            break;
-        }
-    }
-    rate(state);
-}
-
 // The whole operation. Undoing between passes (untimed) keeps the history at one step and the
 // layer at its starting image.
 void BM_FillFull(benchmark::State& state, Image image) {
@@ -193,8 +165,6 @@ void BM_Gradient(benchmark::State& state) {
 // The graphics driver may work on its own threads: wall time is the honest measure.
 BENCHMARK_CAPTURE(BM_FillSpans, blank, Image::blank)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_FillSpans, maze, Image::maze)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_FillNoUndo, blank, Image::blank)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_FillNoUndo, maze, Image::maze)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_FillFull, blank, Image::blank)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_FillFull, maze, Image::maze)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Gradient)->Unit(benchmark::kMillisecond)->UseRealTime();

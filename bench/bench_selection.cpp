@@ -12,6 +12,8 @@
 #include "canvas/selection.h"
 #include "canvas/undo.h"
 
+#include "bench_support.h"
+
 namespace {
 
 constexpr int SIDE = 4096;
@@ -19,24 +21,9 @@ constexpr int REGION = 2048;
 constexpr float ORIGIN = 1024.0f; // the region's top-left corner
 constexpr int LASSO_VERTICES = 64;
 
-struct DocumentDeleter {
-    void operator()(DOCUMENT* doc) const { document_free(&doc); }
-};
-using DocumentPtr = std::unique_ptr<DOCUMENT, DocumentDeleter>;
-
-// One translucent layer whose backup agrees with it, so every round starts from the same pixels.
+// One translucent layer, so every round starts from the same pixels.
 DocumentPtr make_document() {
-    DocumentPtr doc(document_new(SIDE, SIDE));
-    if (!doc) return nullptr;
-    LAYER* layer = document_add_layer(doc.get(), nullptr);
-    if (!layer) return nullptr;
-    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-    al_set_target_bitmap(layer->bitmap);
-    al_clear_to_color(al_map_rgba_f(0.3f * 0.8f, 0.5f * 0.8f, 0.7f * 0.8f, 0.8f));
-    al_set_target_bitmap(previous);
-    layer->needs_clear = false;
-    if (!layer_backup(layer)) return nullptr;
-    return doc;
+    return make_filled_document(SIDE, al_map_rgba_f(0.3f * 0.8f, 0.5f * 0.8f, 0.7f * 0.8f, 0.8f));
 }
 
 // Waits for the drawing queued on the bitmap.

@@ -104,11 +104,6 @@ Modifiers read_modifiers(const TAVOLIX_APP* app) {
                      (app->modifiers & (APP_MOD_LSHIFT | APP_MOD_RSHIFT)) != 0};
 }
 
-void commit_floating(TAVOLIX_APP* app) {
-    if (app->selection.phase != SELECTION_PHASE_FLOATING) return;
-    if (selection_commit(&app->selection, app->doc, &app->symmetry)) tavolix_gui_sync_layers(app);
-}
-
 ALLEGRO_COLOR premultiplied(ALLEGRO_COLOR c, float alpha) {
     return al_map_rgba_f(c.r * alpha, c.g * alpha, c.b * alpha, alpha);
 }
@@ -132,8 +127,7 @@ void _canvas_leave(TAVOLIX_APP* app) {
     app->form_press = false;
     app->gradient_drag = false;
     app->sym_drag = false;
-    if (app->doc && app->selection.phase == SELECTION_PHASE_FLOATING)
-        selection_commit(&app->selection, app->doc, &app->symmetry);
+    tavolix_app_commit_float(app);
 }
 
 void _canvas_update(TAVOLIX_APP*, double) {}
@@ -162,14 +156,14 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
 
     if (mod.ctrl && !stroke) {
         if (key == ALLEGRO_KEY_S) {
-            commit_floating(app);
+            tavolix_app_commit_float(app);
             tavolix_app_commit_form(app);
             tavolix_gui_request_save(app);
             app->redraw = true;
             return;
         }
         if (key == ALLEGRO_KEY_O || key == ALLEGRO_KEY_E) {
-            commit_floating(app);
+            tavolix_app_commit_float(app);
             tavolix_app_commit_form(app);
             if (platform_saves_ready() == 1) {
                 if (key == ALLEGRO_KEY_E) quick_export(app);
@@ -181,7 +175,7 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
     }
     if (mod.ctrl) {
         if (key == ALLEGRO_KEY_Z || key == ALLEGRO_KEY_Y) {
-            commit_floating(app);
+            tavolix_app_commit_float(app);
             tavolix_app_commit_form(app);
             const bool redo = key == ALLEGRO_KEY_Y || mod.shift;
             if ((redo ? redo_perform(app->doc) : undo_perform(app->doc)) == 1) {
@@ -208,13 +202,11 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
             return;
         }
         if (app->selection.phase == SELECTION_PHASE_FLOATING) {
-            selection_commit(&app->selection, app->doc, &app->symmetry);
-            tavolix_gui_sync_layers(app);
-            app->redraw = true;
+            tavolix_app_commit_float(app);
             return;
         }
     }
-    if ((key == ALLEGRO_KEY_B || key == ALLEGRO_KEY_E) && !stroke) commit_floating(app);
+    if ((key == ALLEGRO_KEY_B || key == ALLEGRO_KEY_E) && !stroke) tavolix_app_commit_float(app);
 
     switch (key) {
     case ALLEGRO_KEY_B: tavolix_app_set_tool(app, TOOL_BRUSH); break;
@@ -394,7 +386,7 @@ void canvas_press_tool(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, Point p) {
         if (sel->phase == SELECTION_PHASE_FLOATING) {
             const int h = selection_hit_test(sel, &app->view, app->cursor_x, app->cursor_y);
             if (h == 0) {
-                commit_floating(app);
+                tavolix_app_commit_float(app);
             } else {
                 sel->tracking = true;
                 selection_drag_begin(sel, h, p.x, p.y);
@@ -413,6 +405,8 @@ void canvas_press_tool(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, Point p) {
     default: break;
     }
 
+    // Every other tool paints, or is about to: lifted pixels go back into the layer first.
+    tavolix_app_commit_float(app);
     app->last_point[0] = p.x;
     app->last_point[1] = p.y;
     app->speed_pressure = 1.0f;

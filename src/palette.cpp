@@ -1,5 +1,6 @@
 #include "palette.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -299,9 +300,10 @@ Q_STR* palette_serialize(const PALETTE_SET* set) {
     return out;
 }
 
-int palette_deserialize(PALETTE_SET* set, const void* bytes, size_t size) {
+int palette_deserialize(PALETTE_SET* set, const void* bytes, size_t size, uint32_t* dropped) {
     q_assert(set, return 0);
     q_assert(bytes, return 0);
+    if (dropped) *dropped = 0;
     const uint8_t* in = static_cast<const uint8_t*>(bytes);
     if (size < 4 || memcmp(in, MAGIC, sizeof MAGIC) != 0) {
         q_log(3, "palette file refused: not a palette file (%zu bytes, no \"TPAL\" magic)", size);
@@ -322,24 +324,21 @@ int palette_deserialize(PALETTE_SET* set, const void* bytes, size_t size) {
     const uint32_t user_flag = _get_u32(in + 8);
     const uint32_t stored_index = _get_u32(in + 12);
     const uint32_t count = _get_u32(in + 16);
-    // Only this program writes the file and it never writes more than 16; a larger count means
-    // the file is damaged, and whatever follows cannot be trusted either.
-    if (count > PALETTE_USER_MAX) {
-        q_log(3, "palette file refused: %u user palettes, at most %d are possible", count,
-              PALETTE_USER_MAX);
-        return 0;
-    }
-    const size_t needed = HEADER_SIZE + count * RECORD_SIZE;
-    if (size < needed) {
-        q_log(3, "palette file refused: truncated, %zu of %zu bytes for %u user palette(s)", size,
-              needed, count);
-        return 0;
+    // A count past 16, or a file cut short, still holds the user's palettes in every record
+    // that is complete: those are kept, and only what is missing or past 16 is lost.
+    const size_t complete = (size - HEADER_SIZE) / RECORD_SIZE;
+    const uint32_t kept = static_cast<uint32_t>(
+        std::min<size_t>({count, static_cast<size_t>(PALETTE_USER_MAX), complete}));
+    if (kept < count) {
+        q_log(3, "palette file damaged: %u user palette(s) announced, %u kept (%zu bytes)", count,
+              kept, size);
+        if (dropped) *dropped = count - kept;
     }
 
     // Built aside and copied in at the end, so a refused file leaves the caller's set alone.
     PALETTE_SET read;
     memset(&read, 0, sizeof read);
-    for (uint32_t i = 0; i < count; i++) {
+    for (uint32_t i = 0; i < kept; i++) {
         const uint8_t* record = in + HEADER_SIZE + i * RECORD_SIZE;
         PALETTE* p = &read.user[i];
         // Up to the first zero only, so the rest of the field stays zero as in a set built here;
@@ -349,14 +348,14 @@ int palette_deserialize(PALETTE_SET* set, const void* bytes, size_t size) {
         p->base = base < PALETTE_PRESETS ? static_cast<int32_t>(base) : -1;
         memcpy(p->colors, record + PALETTE_NAME_SIZE + 4, sizeof p->colors);
     }
-    read.user_count = count;
+    read.user_count = kept;
     if (user_flag) {
-        if (count == 0)
+        if (kept == 0)
             read.active = 0;
-        else if (stored_index < count)
+        else if (stored_index < kept)
             read.active = PALETTE_PRESETS + static_cast<int32_t>(stored_index);
         else
-            read.active = PALETTE_PRESETS + static_cast<int32_t>(count) - 1;
+            read.active = PALETTE_PRESETS + static_cast<int32_t>(kept) - 1;
     } else {
         read.active = stored_index < PALETTE_PRESETS ? static_cast<int32_t>(stored_index)
                                                      : PALETTE_PRESETS - 1;

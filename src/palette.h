@@ -73,10 +73,14 @@ void palette_reset_all(PALETTE_SET* set);
 // The file image: "TPAL", version 1, user flag, active index within its group, user count,
 // then one 60-byte record per user palette (name field, base, colours). NULL when no memory.
 Q_STR* palette_serialize(const PALETTE_SET* set);
-// Parses a file image into the set. The whole image must be sound (magic, version, a count of
-// at most 16 and every record complete); otherwise the reason is logged at level 3, the result
-// is 0 and the set is left exactly as it was. Bytes after the last record are ignored.
-int palette_deserialize(PALETTE_SET* set, const void* bytes, size_t size);
+// Parses a file image into the set. A bad magic, version or header is refused: the reason is
+// logged at level 3, the result is 0 and the set is left exactly as it was. Otherwise the result
+// is 1 and every complete record up to the sixteenth is read; when the count claims more than
+// that (over 16, or a file cut inside or before a record) the loss is logged at level 3 and,
+// when `dropped` is given, the number of records not read is stored there. Bytes after the last
+// record are ignored.
+int palette_deserialize(PALETTE_SET* set, const void* bytes, size_t size,
+                        uint32_t* dropped = nullptr);
 // Serializes and replaces the file at path atomically. 1 on success.
 int palette_save(const PALETTE_SET* set, const char* path);
 // Resets the set to the factory defaults, then reads the file at path into it. 1 on success;

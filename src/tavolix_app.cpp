@@ -329,14 +329,29 @@ int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool) {
     q_assert(app, return);
     tavolix_app_commit_form(app);
+    // An outline still being dragged belongs to the selection tools: its release must not
+    // lift pixels out of the layer while another tool paints on it.
+    if (tool != TOOL_SELECT && tool != TOOL_LASSO &&
+        app->selection.phase == SELECTION_PHASE_OUTLINING)
+        selection_discard(&app->selection);
     app->tool = tool;
     app->brush.mode = BRUSH_MODE_PAINT;
+}
+
+void tavolix_app_commit_float(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (!app->doc || app->selection.phase != SELECTION_PHASE_FLOATING) return;
+    if (selection_commit(&app->selection, app->doc, &app->symmetry)) tavolix_gui_sync_layers(app);
+    app->redraw = true;
 }
 
 void tavolix_app_commit_form(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (!form_pending(&app->form)) return;
     if (app->doc) {
+        // The shape paints like any tool: a float lifted out of the layer goes back down first,
+        // or the shape's step would record the hole it left.
+        tavolix_app_commit_float(app);
         // The shape is replayed through the stroke record; a stroke still running there owns
         // the open undo operation and must finish first.
         if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
@@ -372,8 +387,7 @@ void tavolix_app_settle_canvas(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (!app->doc) return;
     if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
-    if (app->selection.phase == SELECTION_PHASE_FLOATING)
-        selection_commit(&app->selection, app->doc, &app->symmetry);
+    tavolix_app_commit_float(app);
     tavolix_app_commit_form(app);
 }
 
@@ -538,17 +552,19 @@ int tavolix_app_settings_load(TAVOLIX_APP* app) {
     return ok;
 }
 
-// Renames a state file that could not be read to "<path>.bad" (replacing an older one), so the
-// next save does not overwrite what the user might still recover from it. 1 when moved.
-static int keep_aside(const char* path, const char* what, const char* why) {
+// Keeps a state file that could not be read, or was read only in part, as "<path>.bad"
+// (replacing an older one), so the next save does not overwrite what the user might still
+// recover from it. An unreadable file is moved; a damaged one is copied, since what could be
+// read from it is in use. 1 when kept.
+static int keep_aside(const char* path, const char* what, const char* why, bool copy = false) {
     char bad[PLATFORM_PATH_MAX + 8];
     snprintf(bad, sizeof bad, "%s.bad", path);
-    if (rename(path, bad) != 0) {
-        q_log(3, "%s: %s %s and could not be moved aside", what, path, why);
+    if (copy ? !file_copy(path, bad) : rename(path, bad) != 0) {
+        q_log(3, "%s: %s %s and could not be %s aside", what, path, why, copy ? "copied" : "moved");
         return 0;
     }
     platform_save_sync();
-    q_log(3, "%s: %s %s, kept as %s", what, path, why, bad);
+    q_log(3, "%s: %s %s, %s %s", what, path, why, copy ? "a copy kept as" : "kept as", bad);
     return 1;
 }
 
@@ -594,11 +610,14 @@ int tavolix_app_palette_load(TAVOLIX_APP* app) {
     std::vector<unsigned char> bytes(4096);
     const size_t count = fread(bytes.data(), 1, bytes.size(), in);
     fclose(in);
-    const int result = palette_deserialize(&app->palettes, bytes.data(), count);
+    uint32_t dropped = 0;
+    const int result = palette_deserialize(&app->palettes, bytes.data(), count, &dropped);
     q_log(6, "palette load: %zu bytes, %d user palette(s), active %d", count,
           static_cast<int>(app->palettes.user_count), app->palettes.active);
-    // The next save would replace it with the factory set.
+    // The next save would replace it with the factory set, or with only the palettes that
+    // could be read: either way the original goes aside first.
     if (!result) keep_aside(path, "palette load", "refused");
+    else if (dropped > 0) keep_aside(path, "palette load", "was damaged", true);
     return result;
 }
 
@@ -679,8 +698,7 @@ int tavolix_app_clipboard_cut(TAVOLIX_APP* app) {
 int tavolix_app_clipboard_paste(TAVOLIX_APP* app) {
     q_assert(app, return 0);
     if (!app->clipboard || !app->doc) return 0;
-    if (app->selection.phase == SELECTION_PHASE_FLOATING)
-        selection_commit(&app->selection, app->doc, &app->symmetry);
+    tavolix_app_commit_float(app);
     const int result = selection_paste(&app->selection, app->doc, app->clipboard,
                                        app->clipboard_x + 16, app->clipboard_y + 16);
     if (result == 1) {
@@ -780,12 +798,15 @@ void _app_on_halt(TAVOLIX_APP* app) {
     if (app->display) al_acknowledge_drawing_halt(app->display);
 }
 
+} // namespace
+
 void _app_on_resume(TAVOLIX_APP* app) {
+    q_assert(app, return);
     q_log(6, "drawing resumed");
     app->halted = false;
     if (app->display) al_acknowledge_drawing_resume(app->display);
     ALLEGRO_EVENT queued;
-    while (al_get_next_event(app->queue, &queued)) {
+    while (app->queue && al_get_next_event(app->queue, &queued)) {
         if (queued.type == ALLEGRO_EVENT_DISPLAY_RESIZE && app->display)
             al_acknowledge_resize(app->display);
     }
@@ -800,8 +821,9 @@ void _app_on_resume(TAVOLIX_APP* app) {
     if (app->doc) document_restore_all(app->doc);
     brush_engine_flush_cache();
     tavolix_gui_rebuild(app);
-    // A stroke cannot survive the display loss; ending it closes its undo operation.
-    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    // A stroke begun while drawing was halted lost its buffer with the flush: ending it would
+    // record a step of unchanged tiles and wipe the redo history, so it is dropped instead.
+    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->sym_drag = app->gradient_drag = app->form_press = false;
@@ -810,6 +832,8 @@ void _app_on_resume(TAVOLIX_APP* app) {
     if (app->timer) al_resume_timer(app->timer);
     _app_drain_import(app);
 }
+
+namespace {
 
 // Escape takes back one thing at a time: a pending shape, then a floating selection; with
 // nothing left to cancel it ends the program.

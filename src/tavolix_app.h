@@ -147,13 +147,21 @@ int tavolix_app_clipboard_copy(TAVOLIX_APP* app);
 int tavolix_app_clipboard_cut(TAVOLIX_APP* app);
 int tavolix_app_clipboard_paste(TAVOLIX_APP* app);
 void _app_drain_import(TAVOLIX_APP* app);
+// The platform let the program draw again: the display and the document's bitmaps are rebuilt
+// and whatever the canvas had in progress is forgotten.
+void _app_on_resume(TAVOLIX_APP* app);
 // The settings record: applied from the bytes of a file (1 when its magic matched) and built
 // for writing (124 bytes).
 int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count);
 void _settings_build(const TAVOLIX_APP* app, unsigned char* out);
 
-// Commits a pending shape, then switches tool; the brush goes back to painting.
+// Commits a pending shape, then switches tool; the brush goes back to painting. Any tool but
+// select and lasso drops an outline still being dragged, so its release lifts nothing.
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool);
+// Drops a floating selection into its layer as one undo step. Every tool that changes pixels
+// calls it first: while lifted pixels float, the layer holds their hole, and a step recorded
+// over it would make the saved picture differ from the screen.
+void tavolix_app_commit_float(TAVOLIX_APP* app);
 // Paints a pending line or curve as one brush stroke (one undo step) and clears it.
 void tavolix_app_commit_form(TAVOLIX_APP* app);
 void tavolix_app_cancel_form(TAVOLIX_APP* app);

@@ -24,15 +24,10 @@ constexpr std::array<float, 3> RULED_DIVISIONS = {45.0f, 32.0f, 22.0f};
 // Small, medium and large grids and dots: cells of m/n, m the canvas's shorter side.
 constexpr std::array<float, 3> CELL_DIVISIONS = {64.0f, 40.0f, 24.0f};
 
-// Guides closer than a pixel are a grey wash rather than lines, and on thin canvases read from
-// files (16384 x 1) a grid built from the short side would mean millions of primitives a frame.
+// Guides closer than an output pixel are a grey wash rather than lines: a family spaced under
+// one pixel draws nothing. In an export a pixel is a canvas pixel; on screen it is also a
+// screen pixel, which keeps a frame's primitives to about what the screen can show.
 constexpr float MIN_SPACING = 1.0f;
-// Longest run one family of lines may draw. The densest grid has 64 cells on the short side,
-// so only canvases stretched past 64:1 ever reach it.
-constexpr int MAX_RUN = 4096;
-// Most dots, or hexagon edges, one field may draw. Small dots on a 16:9 canvas are about 7000;
-// this keeps them up to roughly 4:1.
-constexpr int MAX_FIELD = 16384;
 
 // Clipped pieces shorter than this are invisible and dropped.
 constexpr float MIN_PIECE = 1.0f / 256.0f;
@@ -49,8 +44,17 @@ struct PEN {
     const ALLEGRO_COLOR* color = nullptr;
     TEMPLATE_STATS* stats = nullptr;
     float thickness = 1.0f;
+    float min_spacing = MIN_SPACING; // canvas pixels
+    float clip[4] = {-HUGE_VALF, -HUGE_VALF, HUGE_VALF, HUGE_VALF}; // x0, y0, x1, y1
     int dropped = 0;
     bool placed = false;
+
+    // Whether a primitive within this box (grown by the line thickness) can touch the clip.
+    bool visible(float x0, float y0, float x1, float y1) const {
+        const float pad = thickness;
+        return std::min(x0, x1) - pad <= clip[2] && std::max(x0, x1) + pad >= clip[0] &&
+               std::min(y0, y1) - pad <= clip[3] && std::max(y0, y1) + pad >= clip[1];
+    }
 
     void extend(float x, float y) {
         if (!placed) {
@@ -65,6 +69,7 @@ struct PEN {
         stats->max_y = std::max(stats->max_y, y);
     }
     void line(float x0, float y0, float x1, float y1) {
+        if (!visible(x0, y0, x1, y1)) return;
         if (color) al_draw_line(x0, y0, x1, y1, *color, thickness);
         if (!stats) return;
         stats->lines++;
@@ -72,6 +77,7 @@ struct PEN {
         extend(x1, y1);
     }
     void circle(float cx, float cy, float r) {
+        if (!visible(cx - r, cy - r, cx + r, cy + r)) return;
         if (color) al_draw_filled_circle(cx, cy, r, *color);
         if (!stats) return;
         stats->circles++;
@@ -79,6 +85,7 @@ struct PEN {
         extend(cx, cy);
     }
     void rect(float x0, float y0, float x1, float y1) {
+        if (!visible(x0, y0, x1, y1)) return;
         if (color) al_draw_rectangle(x0, y0, x1, y1, *color, thickness);
         if (!stats) return;
         stats->rects++;
@@ -86,6 +93,7 @@ struct PEN {
         extend(x1, y1);
     }
     void ellipse(float cx, float cy, float rx, float ry) {
+        if (!visible(cx - rx, cy - ry, cx + rx, cy + ry)) return;
         if (color) al_draw_ellipse(cx, cy, rx, ry, *color, thickness);
         if (!stats) return;
         stats->ellipses++;
@@ -100,9 +108,9 @@ float _at(float origin, float step, int k) {
 }
 
 // How many positions origin + k·step, k = 1, 2, ..., lie below `limit` (or on it when
-// `inclusive`). -1 when there would be some but they are closer than a pixel or more than
-// `cap`: the caller then leaves the whole run out.
-int _run(float origin, float step, float limit, bool inclusive, int cap) {
+// `inclusive`). -1 when there would be some but they are closer than the pen's minimum
+// spacing: the caller then leaves the whole family out.
+int _run(const PEN& pen, float origin, float step, float limit, bool inclusive) {
     // Steps like H/45 are rounded, so the 45th line may land a hair above or below H. Within
     // about a thousandth of a step of the limit counts as on it, which keeps edge lines out
     // (or in, when inclusive) whatever the rounding did.
@@ -112,23 +120,38 @@ int _run(float origin, float step, float limit, bool inclusive, int cap) {
         return inclusive ? v <= limit + slack : v < limit - slack;
     };
     if (!inside(1)) return 0;
-    if (!(step >= MIN_SPACING)) return -1;
-    const double span = (static_cast<double>(limit) - origin) / step;
-    if (span > cap + 1.0) return -1;
-    int n = std::max(0, static_cast<int>(span));
+    if (!(step >= pen.min_spacing)) return -1;
+    // At least a pixel apart on a canvas of at most 16384 x 16384: far inside an int.
+    int n = std::max(0, static_cast<int>((static_cast<double>(limit) - origin) / step));
     while (n > 0 && !inside(n))
         --n;
     while (inside(n + 1))
         ++n;
-    return n > cap ? -1 : n;
+    return n;
 }
 
 // _run for one family of lines, which the pen notes when it has to be left out.
 int _lines(PEN& pen, float origin, float step, float limit) {
-    const int n = _run(origin, step, limit, false, MAX_RUN);
+    const int n = _run(pen, origin, step, limit, false);
     if (n >= 0) return n;
     pen.dropped++;
     return 0;
+}
+
+// Calls draw(k) for each k in first..last whose position origin + k·step along `axis` (0 for
+// x, 1 for y) can be seen in the pen's clip, give or take `reach` (half a primitive's extent).
+// Only those are visited, so the work follows what is visible, not the size of the canvas.
+template <class Draw>
+void _each(const PEN& pen, int axis, float origin, float step, int first, int last, float reach,
+           Draw draw) {
+    reach += pen.thickness;
+    const double lo = std::ceil((static_cast<double>(pen.clip[axis]) - reach - origin) / step);
+    const double hi = std::floor((static_cast<double>(pen.clip[axis + 2]) + reach - origin) / step);
+    // Compared in double first: a clip far off the canvas must not overflow an int.
+    if (lo > first) first = lo > last ? last + 1 : static_cast<int>(lo);
+    if (hi < last) last = hi < first ? first - 1 : static_cast<int>(hi);
+    for (int k = first; k <= last; ++k)
+        draw(k);
 }
 
 void _hline(PEN& pen, float y, float x0, float x1) {
@@ -141,9 +164,8 @@ void _vline(PEN& pen, float x, float y0, float y1) {
 
 // Full-width lines at y = k·d below H.
 void _ruled(PEN& pen, float W, float H, float d) {
-    const int n = _lines(pen, 0.0f, d, H);
-    for (int k = 1; k <= n; ++k)
-        _hline(pen, _at(0.0f, d, k), 0.0f, W);
+    _each(pen, 1, 0.0f, d, 1, _lines(pen, 0.0f, d, H), 0.0f,
+          [&](int k) { _hline(pen, _at(0.0f, d, k), 0.0f, W); });
 }
 
 // The segment (x0, y0)-(x1, y1) clipped to 0..W x 0..H (Liang-Barsky); nothing when it misses
@@ -191,58 +213,63 @@ void _family(PEN& pen, float W, float H, float angle, float spacing) {
         tmin = std::min(tmin, t);
         tmax = std::max(tmax, t);
     }
-    if (!(spacing >= MIN_SPACING)) {
+    if (!(spacing >= pen.min_spacing)) {
         pen.dropped++;
         return;
     }
     const float first = std::ceil(pmin / spacing) * spacing;
     if (first > pmax) return;
-    const int n = _run(first, spacing, pmax, true, MAX_RUN - 1);
-    if (n < 0) {
-        pen.dropped++;
-        return;
-    }
-    for (int k = 0; k <= n; ++k) {
+    const int n = _run(pen, first, spacing, pmax, true);
+    // The lines that can cross the clip are those whose distance lies within the clip's own
+    // projection onto the normal.
+    PEN along = pen;
+    along.clip[0] = HUGE_VALF;
+    along.clip[2] = -HUGE_VALF;
+    for (float cx : {pen.clip[0], pen.clip[2]})
+        for (float cy : {pen.clip[1], pen.clip[3]}) {
+            const float p = std::clamp(cx, -1e9f, 1e9f) * nx + std::clamp(cy, -1e9f, 1e9f) * ny;
+            along.clip[0] = std::min(along.clip[0], p);
+            along.clip[2] = std::max(along.clip[2], p);
+        }
+    _each(along, 0, first, spacing, 0, n, 0.0f, [&](int k) {
         const float dist = _at(first, spacing, k);
         const float ox = nx * dist;
         const float oy = ny * dist;
         _cline(pen, W, H, ox + dx * tmin, oy + dy * tmin, ox + dx * tmax, oy + dy * tmax);
-    }
+    });
 }
 
 // Square grid of cell q: the vertical lines, then the horizontal ones.
 void _grid(PEN& pen, float W, float H, float q) {
-    const int nx = _lines(pen, 0.0f, q, W);
-    for (int k = 1; k <= nx; ++k)
-        _vline(pen, _at(0.0f, q, k), 0.0f, H);
-    const int ny = _lines(pen, 0.0f, q, H);
-    for (int k = 1; k <= ny; ++k)
-        _hline(pen, _at(0.0f, q, k), 0.0f, W);
+    _each(pen, 0, 0.0f, q, 1, _lines(pen, 0.0f, q, W), 0.0f,
+          [&](int k) { _vline(pen, _at(0.0f, q, k), 0.0f, H); });
+    _each(pen, 1, 0.0f, q, 1, _lines(pen, 0.0f, q, H), 0.0f,
+          [&](int k) { _hline(pen, _at(0.0f, q, k), 0.0f, W); });
 }
 
 // Dots at (i·d, j·d) inside the canvas, never smaller than the line thickness.
 void _dots(PEN& pen, float W, float H, float d) {
-    const int ni = _run(0.0f, d, W, false, MAX_FIELD);
-    const int nj = _run(0.0f, d, H, false, MAX_FIELD);
+    const int ni = _run(pen, 0.0f, d, W, false);
+    const int nj = _run(pen, 0.0f, d, H, false);
     if (ni == 0 || nj == 0) return;
-    if (ni < 0 || nj < 0 || static_cast<long>(ni) * nj > MAX_FIELD) {
+    if (ni < 0 || nj < 0) {
         pen.dropped++;
         return;
     }
     const float r = std::max(pen.thickness, 0.045f * d);
-    for (int i = 1; i <= ni; ++i)
-        for (int j = 1; j <= nj; ++j)
-            pen.circle(_at(0.0f, d, i), _at(0.0f, d, j), r);
+    _each(pen, 0, 0.0f, d, 1, ni, r, [&](int i) {
+        _each(pen, 1, 0.0f, d, 1, nj, r,
+              [&](int j) { pen.circle(_at(0.0f, d, i), _at(0.0f, d, j), r); });
+    });
 }
 
 void _isometric(PEN& pen, float W, float H, float s) {
     // From the left edge to the right edge inclusive.
-    const int n = _run(0.0f, s, W, true, MAX_RUN - 1);
+    const int n = _run(pen, 0.0f, s, W, true);
     if (n < 0)
         pen.dropped++;
     else
-        for (int k = 0; k <= n; ++k)
-            _vline(pen, _at(0.0f, s, k), 0.0f, H);
+        _each(pen, 0, 0.0f, s, 0, n, 0.0f, [&](int k) { _vline(pen, _at(0.0f, s, k), 0.0f, H); });
     _family(pen, W, H, 0.5235988f, s);
     _family(pen, W, H, 2.617994f, s);
 }
@@ -253,29 +280,26 @@ void _hexagons(PEN& pen, float W, float H, float R) {
     const float pitch_x = 1.5f * R;
     const float pitch_y = SQRT3 * R;
     const float shift = pitch_y / 2.0f;
-    const int cols = _run(0.0f, pitch_x, W + R, false, MAX_FIELD);
-    const int rows_even = _run(0.0f, pitch_y, H + pitch_y, false, MAX_FIELD);
-    const int rows_odd = _run(shift, pitch_y, H + pitch_y, false, MAX_FIELD);
-    const long even_cols = cols / 2 + 1; // columns 0, 2, 4, ...
-    const long odd_cols = (cols + 1) / 2;
-    if (cols < 0 || rows_even < 0 || rows_odd < 0 ||
-        6 * (even_cols * (rows_even + 1) + odd_cols * (rows_odd + 1)) > MAX_FIELD) {
+    const int cols = _run(pen, 0.0f, pitch_x, W + R, false);
+    const int rows_even = _run(pen, 0.0f, pitch_y, H + pitch_y, false);
+    const int rows_odd = _run(pen, shift, pitch_y, H + pitch_y, false);
+    if (cols < 0 || rows_even < 0 || rows_odd < 0) {
         pen.dropped++;
         return;
     }
-    for (int i = 0; i <= cols; ++i) {
+    _each(pen, 0, 0.0f, pitch_x, 0, cols, R, [&](int i) {
         const bool odd = i % 2 == 1;
         const float x = _at(0.0f, pitch_x, i);
-        const int rows = odd ? rows_odd : rows_even;
-        for (int j = 0; j <= rows; ++j) {
-            const float y = _at(odd ? shift : 0.0f, pitch_y, j);
+        const float top = odd ? shift : 0.0f;
+        _each(pen, 1, top, pitch_y, 0, odd ? rows_odd : rows_even, shift, [&](int j) {
+            const float y = _at(top, pitch_y, j);
             for (int k = 0; k < 6; ++k) {
                 const int e = (k + 1) % 6;
                 _cline(pen, W, H, x + R * HEX_COS[k], y + R * HEX_SIN[k], x + R * HEX_COS[e],
                        y + R * HEX_SIN[e]);
             }
-        }
-    }
+        });
+    });
 }
 
 void _perspective(PEN& pen, float W, float H) {
@@ -302,9 +326,8 @@ void _daily(PEN& pen, float W, float H) {
     _vline(pen, split, top, H);
     for (int k = 1; k <= 12; ++k)
         _hline(pen, top + static_cast<float>(k) * 0.9f * H / 12.0f, 0.0f, split);
-    const int n = _lines(pen, top, H / 30.0f, H);
-    for (int k = 1; k <= n; ++k)
-        _hline(pen, _at(top, H / 30.0f, k), split, W);
+    _each(pen, 1, top, H / 30.0f, 1, _lines(pen, top, H / 30.0f, H), 0.0f,
+          [&](int k) { _hline(pen, _at(top, H / 30.0f, k), split, W); });
 }
 
 // Weekly and monthly: seven columns below a header, the area under it in six rows.
@@ -325,12 +348,11 @@ void _todo(PEN& pen, float W, float H) {
     const float line_x1 = 0.97f * W;
     // On a canvas some forty times taller than wide the boxes alone are wider than the page.
     if (line_x0 >= line_x1) return;
-    const int n = _lines(pen, 0.0f, p, H);
-    for (int k = 1; k <= n; ++k) {
+    _each(pen, 1, 0.0f, p, 1, _lines(pen, 0.0f, p, H), box, [&](int k) {
         const float y = _at(0.0f, p, k);
         pen.rect(box_x, y - box, box_x + box, y);
         _hline(pen, y, line_x0, line_x1);
-    }
+    });
 }
 
 // Twelve months, 4 x 3, each a framed block with a header and a 7 x 6 day grid.
@@ -419,9 +441,8 @@ void _geometry(PEN& pen, int index, int width, int height) {
     case 5: {
         const float top = 0.13f * H;
         pen.rect(0.04f * W, 0.03f * H, 0.96f * W, top);
-        const int n = _lines(pen, top, H / 32.0f, H);
-        for (int k = 1; k <= n; ++k)
-            _hline(pen, _at(top, H / 32.0f, k), 0.04f * W, 0.96f * W);
+        _each(pen, 1, top, H / 32.0f, 1, _lines(pen, top, H / 32.0f, H), 0.0f,
+              [&](int k) { _hline(pen, _at(top, H / 32.0f, k), 0.04f * W, 0.96f * W); });
         break;
     }
     case 6:
@@ -486,6 +507,18 @@ float _line_thickness(float thickness) {
     return thickness > 0.0f && std::isfinite(thickness) ? thickness : 1.0f;
 }
 
+PEN _pen(float thickness, const TEMPLATE_VIEW* view) {
+    PEN pen;
+    pen.thickness = _line_thickness(thickness);
+    if (!view) return pen;
+    if (view->scale > 0.0f && std::isfinite(view->scale))
+        pen.min_spacing = std::max(MIN_SPACING, 1.0f / view->scale);
+    const float clip[4] = {view->x0, view->y0, view->x1, view->y1};
+    for (int i = 0; i < 4; ++i)
+        if (!std::isnan(clip[i])) pen.clip[i] = clip[i];
+    return pen;
+}
+
 } // namespace
 
 int template_count() {
@@ -496,11 +529,11 @@ const char* template_name(unsigned index) {
     return index < TEMPLATE_NAMES.size() ? TEMPLATE_NAMES[index] : TEMPLATE_NAMES[0];
 }
 
-void template_draw(int index, int W, int H, const ALLEGRO_COLOR* color, float thickness) {
+void template_draw(int index, int W, int H, const ALLEGRO_COLOR* color, float thickness,
+                   const TEMPLATE_VIEW* view) {
     q_assert(color, return);
-    PEN pen;
+    PEN pen = _pen(thickness, view);
     pen.color = color;
-    pen.thickness = _line_thickness(thickness);
     _geometry(pen, index, W, H);
     // Once per template and size, not once per frame.
     static int reported[3] = {0, 0, 0};
@@ -508,17 +541,17 @@ void template_draw(int index, int W, int H, const ALLEGRO_COLOR* color, float th
         reported[0] = index;
         reported[1] = W;
         reported[2] = H;
-        q_log(7, "template %d on %dx%d: %d run(s) too dense to draw, left out", index, W, H,
+        q_log(7, "template %d on %dx%d: %d run(s) closer than a pixel, left out", index, W, H,
               pen.dropped);
     }
 }
 
-void template_draw_stats(int index, int W, int H, float thickness, TEMPLATE_STATS* out) {
+void template_draw_stats(int index, int W, int H, float thickness, TEMPLATE_STATS* out,
+                         const TEMPLATE_VIEW* view) {
     q_assert(out, return);
     *out = TEMPLATE_STATS{};
-    PEN pen;
+    PEN pen = _pen(thickness, view);
     pen.stats = out;
-    pen.thickness = _line_thickness(thickness);
     _geometry(pen, index, W, H);
     out->dropped = pen.dropped;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 // Small, Normal, Large, Huge.
@@ -14,7 +15,8 @@ float tavolix_ui_size_factor(int choice) {
 
 float tavolix_ui_scale_from_density(float density, int choice, int use_density) {
     float base = 1.0f;
-    if (use_density) {
+    // NaN would pass every comparison below and reach the font size as an integer.
+    if (use_density && std::isfinite(density)) {
         const float d = density / 1.5f;
         base = d < 1.0f ? 1.0f : std::min(d, 2.5f);
     }

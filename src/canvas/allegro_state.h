@@ -6,6 +6,7 @@
 #pragma once
 
 #include <allegro5/allegro.h>
+#include <allegro5/allegro_opengl.h>
 
 // Sets the new-bitmap flags for the lifetime of the object, then restores the previous ones.
 class NewBitmapFlagsScope {
@@ -107,3 +108,14 @@ class NewBitmapFormatScope {
   private:
     int saved_;
 };
+
+// Call before locking a video bitmap to write into it. Once a bitmap has been a drawing target
+// it keeps a framebuffer object, and unlocking a write lock then draws the new pixels through
+// that framebuffer, which on a software renderer costs some fifty times a plain texture
+// upload. Dropping the object makes the unlock an upload; Allegro makes a new one the next
+// time the bitmap becomes a target. The current target keeps its own.
+inline void prepare_pixel_write(ALLEGRO_BITMAP* bitmap) {
+    if (bitmap && bitmap != al_get_target_bitmap() && !al_is_bitmap_locked(bitmap) &&
+        !(al_get_bitmap_flags(bitmap) & ALLEGRO_MEMORY_BITMAP))
+        al_remove_opengl_fbo(bitmap);
+}

@@ -3,6 +3,7 @@
 #include <allegro5/allegro_primitives.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "canvas/allegro_state.h"
 #include "q/q_common.h"
@@ -44,6 +45,25 @@ void _draw_layer(const LAYER* layer, float dx, float dy) {
     al_draw_tinted_bitmap(layer->bitmap, al_map_rgba_f(o, o, o, o), dx, dy, 0);
 }
 
+// The canvas rectangle that the current target shows through the view: the bounds of its four
+// corners, which a rotated view turns.
+TEMPLATE_VIEW _visible_part(const VIEW* view) {
+    ALLEGRO_BITMAP* target = al_get_target_bitmap();
+    const float w = static_cast<float>(al_get_bitmap_width(target));
+    const float h = static_cast<float>(al_get_bitmap_height(target));
+    TEMPLATE_VIEW seen{HUGE_VALF, HUGE_VALF, -HUGE_VALF, -HUGE_VALF, view->zoom};
+    for (float sx : {0.0f, w})
+        for (float sy : {0.0f, h}) {
+            float cx = 0.0f, cy = 0.0f;
+            view_screen_to_canvas(view, sx, sy, &cx, &cy);
+            seen.x0 = std::min(seen.x0, cx);
+            seen.y0 = std::min(seen.y0, cy);
+            seen.x1 = std::max(seen.x1, cx);
+            seen.y1 = std::max(seen.y1, cy);
+        }
+    return seen;
+}
+
 // Fresh working bitmaps hold whatever the driver left in them.
 void _clear_pending(LAYER* layer) {
     TargetBitmapScope target(layer->bitmap);
@@ -72,7 +92,8 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view) {
     if (doc->template_index != 0) {
         _set_default_blender();
         const ALLEGRO_COLOR colour = template_colour();
-        template_draw(doc->template_index, doc->width, doc->height, &colour, thickness);
+        const TEMPLATE_VIEW seen = _visible_part(view);
+        template_draw(doc->template_index, doc->width, doc->height, &colour, thickness, &seen);
     }
 
     for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
@@ -120,7 +141,12 @@ ALLEGRO_BITMAP* compositor_flatten_region(const DOCUMENT* doc, int x, int y, int
             const float thickness = std::max(
                 1.0f, static_cast<float>(std::min(doc->width, doc->height)) * (1.0f / 2048.0f) * 1.5f);
             const ALLEGRO_COLOR colour = template_colour();
-            template_draw(doc->template_index, doc->width, doc->height, &colour, thickness);
+            // Every primitive the region holds, at one pixel per canvas pixel.
+            const TEMPLATE_VIEW region{static_cast<float>(x), static_cast<float>(y),
+                                       static_cast<float>(x + width),
+                                       static_cast<float>(y + height), 1.0f};
+            template_draw(doc->template_index, doc->width, doc->height, &colour, thickness,
+                          &region);
             ALLEGRO_TRANSFORM identity;
             al_identity_transform(&identity);
             al_use_transform(&identity);

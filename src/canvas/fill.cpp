@@ -122,22 +122,29 @@ int _layer_write_rect(LAYER* layer, const unsigned char* pixels, int width, int 
         al_clear_to_color(al_map_rgba(0, 0, 0, 0));
     }
 
+    prepare_pixel_write(layer->bitmap);
+    // In bands of about 4 MiB: locking a video bitmap for writing allocates a buffer of the
+    // locked size, and one of a whole large layer would be fresh memory every time.
     const int w = x1 - x0 + 1;
-    const int h = y1 - y0 + 1;
-    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap_region(
-        layer->bitmap, x0, y0, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
-    if (!region) {
-        q_log(3, "could not lock layer video bitmap for fill");
-        return 0;
-    }
     const size_t row_bytes = static_cast<size_t>(w) * 4;
+    const int band = std::max(1, static_cast<int>((size_t{4} << 20) / row_bytes));
     const size_t stride = static_cast<size_t>(width) * 4;
-    const unsigned char* src =
-        pixels + static_cast<size_t>(y0) * stride + static_cast<size_t>(x0) * 4;
-    auto* dst = static_cast<unsigned char*>(region->data);
-    for (int y = 0; y < h; y++, src += stride, dst += region->pitch)
-        memcpy(dst, src, row_bytes);
-    al_unlock_bitmap(layer->bitmap);
+    for (int top = y0; top <= y1; top += band) {
+        const int h = std::min(band, y1 - top + 1);
+        ALLEGRO_LOCKED_REGION* region =
+            al_lock_bitmap_region(layer->bitmap, x0, top, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
+                                  ALLEGRO_LOCK_WRITEONLY);
+        if (!region) {
+            q_log(3, "could not lock layer video bitmap for fill");
+            return 0;
+        }
+        const unsigned char* src =
+            pixels + static_cast<size_t>(top) * stride + static_cast<size_t>(x0) * 4;
+        auto* dst = static_cast<unsigned char*>(region->data);
+        for (int y = 0; y < h; y++, src += stride, dst += region->pitch)
+            memcpy(dst, src, row_bytes);
+        al_unlock_bitmap(layer->bitmap);
+    }
     layer->needs_clear = false;
     return 1;
 }
@@ -199,6 +206,8 @@ struct FillWork {
     int* stack;
     size_t pairs; // capacity of the stack in (x, y) pairs
     int width, height;
+    size_t stride; // pixels from one row to the next, in px and visited alike
+    const FillGuard* guard;
 };
 
 template <bool Visited> struct RowScanner {
@@ -249,8 +258,9 @@ template <bool Visited> struct RowScanner {
     }
 };
 
+// False when the guard refused a span: the fill stopped there, part done.
 template <bool Visited>
-void _flood(FillWork& work, int sx, int sy, uint32_t fill, SeedBox box, int bounds[4]) {
+bool _flood(FillWork& work, int sx, int sy, uint32_t fill, SeedBox box, int bounds[4]) {
     const RowScanner<Visited> rows(work.px, work.visited, box);
     const int width = work.width;
     const int height = work.height;
@@ -278,13 +288,14 @@ void _flood(FillWork& work, int sx, int sy, uint32_t fill, SeedBox box, int boun
         count--;
         const int x = work.stack[2 * count];
         const int y = work.stack[2 * count + 1];
-        const size_t row = static_cast<size_t>(y) * static_cast<size_t>(width);
+        const size_t row = static_cast<size_t>(y) * work.stride;
         if (!rows.open(row + static_cast<size_t>(x))) continue;
 
         int xl = x;
         while (xl > 0 && rows.open(row + static_cast<size_t>(xl - 1)))
             xl--;
         const int xr = rows.scan(row, x + 1, width - 1, true) - 1;
+        if (work.guard && !work.guard->before_change(work.guard->context, y, xl, xr)) return false;
         const size_t first = row + static_cast<size_t>(xl);
         const size_t length = static_cast<size_t>(xr - xl + 1);
         if (Visited) memset(work.visited + first, 1, length);
@@ -297,7 +308,7 @@ void _flood(FillWork& work, int sx, int sy, uint32_t fill, SeedBox box, int boun
 
         for (const int ny : {y - 1, y + 1}) {
             if (ny < 0 || ny >= height) continue;
-            const size_t nrow = static_cast<size_t>(ny) * static_cast<size_t>(width);
+            const size_t nrow = static_cast<size_t>(ny) * work.stride;
             for (int i = xl;;) {
                 i = rows.scan(nrow, i, xr, false);
                 if (i > xr) break;
@@ -307,29 +318,38 @@ void _flood(FillWork& work, int sx, int sy, uint32_t fill, SeedBox box, int boun
             if (exhausted) break;
         }
     }
+    return true;
 }
 
 } // namespace
 
 int _fill_spans(unsigned char* pixels, int width, int height, int sx, int sy,
                 const unsigned char fill[4], int tolerance, int bounds[4]) {
+    return _fill_area(pixels, width, height, static_cast<size_t>(width), sx, sy, fill, tolerance,
+                      bounds, NULL);
+}
+
+int _fill_area(unsigned char* pixels, int width, int height, size_t stride, int sx, int sy,
+               const unsigned char fill[4], int tolerance, int bounds[4], const FillGuard* guard) {
     q_assert(pixels, return -1);
     q_assert(fill, return -1);
     q_assert(bounds, return -1);
     if (width < 1 || height < 1 || sx < 0 || sy < 0 || sx >= width || sy >= height) return 0;
+    q_assert(stride >= static_cast<size_t>(width), return -1);
     tolerance = std::clamp(tolerance, 0, 255);
 
     auto* px = reinterpret_cast<uint32_t*>(pixels);
-    const uint32_t seed = px[static_cast<size_t>(sy) * static_cast<size_t>(width) + sx];
+    const uint32_t seed = px[static_cast<size_t>(sy) * stride + sx];
     const uint32_t value = _packed(fill);
     if (tolerance == 0 && seed == value) return 0;
     const SeedBox box(seed, tolerance);
     const bool self_marking = !box.holds(value);
 
-    FillWork work{px, NULL, NULL, static_cast<size_t>(FILL_STACK_PAIRS), width, height};
+    FillWork work{px, NULL, NULL, static_cast<size_t>(FILL_STACK_PAIRS), width, height, stride,
+                  guard};
     uint8_t* visited = NULL;
     if (!self_marking) {
-        q_calloc(visited, uint8_t, static_cast<size_t>(width) * static_cast<size_t>(height));
+        q_calloc(visited, uint8_t, stride * static_cast<size_t>(height));
         if (!visited) return -1;
     }
     int* stack = NULL;
@@ -341,14 +361,11 @@ int _fill_spans(unsigned char* pixels, int width, int height, int sx, int sy,
     work.visited = visited;
     work.stack = stack;
 
-    if (self_marking)
-        _flood<false>(work, sx, sy, value, box, bounds);
-    else
-        _flood<true>(work, sx, sy, value, box, bounds);
-
+    const bool whole = self_marking ? _flood<false>(work, sx, sy, value, box, bounds)
+                                    : _flood<true>(work, sx, sy, value, box, bounds);
     free(work.stack);
     free(work.visited);
-    return 1;
+    return whole ? 1 : -1;
 }
 
 // --------------------------------------------------------------------------------------------
@@ -377,33 +394,81 @@ int _fill_commit(DOCUMENT* doc, LAYER* layer, const unsigned char* pixels, int x
 
 } // namespace
 
+namespace {
+
+// Keeps each undo tile of the backup before the fill first changes it.
+struct TileKeeper {
+    DOCUMENT* doc;
+    const unsigned char* backup;
+    size_t pitch;
+};
+
+bool _keep_tiles(void* context, int y, int x0, int x1) {
+    const auto* keeper = static_cast<const TileKeeper*>(context);
+    const int row = y / UNDO_TILE_SIZE;
+    for (int col = x0 / UNDO_TILE_SIZE; col <= x1 / UNDO_TILE_SIZE; col++)
+        if (!undo_keep_tile(keeper->doc, col, row, keeper->backup, keeper->pitch)) return false;
+    return true;
+}
+
+} // namespace
+
+// The fill works in the backup's own memory: each tile's earlier pixels go to the undo step
+// just before the fill first changes it, so only the tiles it reaches are ever copied, and
+// then the changed box is written to the working bitmap.
 int fill_flood(DOCUMENT* doc, float x, float y, const ALLEGRO_COLOR* color, float tolerance) {
     LAYER* layer = _fill_target(doc);
     if (!layer) return 0;
     q_assert(color, return 0);
+    q_assert(layer->backup, return 0);
     const int width = doc->width;
     const int height = doc->height;
     // Compared before converting: NaN, infinities and huge values are simply off the canvas.
     const double fx = std::floor(static_cast<double>(x));
     const double fy = std::floor(static_cast<double>(y));
     if (!(fx >= 0.0 && fx < width && fy >= 0.0 && fy < height)) return 0;
+    if (al_get_bitmap_width(layer->backup) != width ||
+        al_get_bitmap_height(layer->backup) != height) {
+        q_log(3, "layer backup is %dx%d, not %dx%d", al_get_bitmap_width(layer->backup),
+              al_get_bitmap_height(layer->backup), width, height);
+        return 0;
+    }
 
     unsigned char fill[4];
     _opaque_bytes(color, fill);
     const int levels =
         tolerance >= 0.0f ? static_cast<int>(std::min(1.0f, tolerance) * 255.0f + 0.5f) : 0;
 
-    unsigned char* pixels = _layer_pixels(layer, width, height);
-    if (!pixels) return 0;
+    // A document with an operation already open belongs to another tool mid-change: leave it
+    // and its layer alone rather than mix our pixels into its step.
+    if (!undo_begin(doc)) {
+        q_log(3, "could not open an undo step; the layer was left as it was");
+        return 0;
+    }
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
+    if (!region || region->pitch < width * 4 || region->pitch % 4 != 0) {
+        q_log(3, "could not lock layer backup for fill");
+        if (region) al_unlock_bitmap(layer->backup);
+        undo_abort(doc);
+        return 0;
+    }
+    auto* pixels = static_cast<unsigned char*>(region->data);
+    const size_t pitch = static_cast<size_t>(region->pitch);
+    TileKeeper keeper{doc, pixels, pitch};
+    const FillGuard guard{_keep_tiles, &keeper};
     int bounds[4] = {0, 0, 0, 0};
-    int result = _fill_spans(pixels, width, height, static_cast<int>(fx), static_cast<int>(fy),
-                             fill, levels, bounds);
-    if (result == 1)
-        result = _fill_commit(doc, layer, pixels, bounds[0], bounds[1], bounds[2], bounds[3]);
-    else
-        result = 0;
-    free(pixels);
-    return result;
+    int result = _fill_area(pixels, width, height, pitch / 4, static_cast<int>(fx),
+                            static_cast<int>(fy), fill, levels, bounds, &guard);
+    if (result == 1 && !_layer_write_rect(layer, pixels, static_cast<int>(pitch / 4), bounds[0],
+                                          bounds[1], bounds[2], bounds[3]))
+        result = -1;
+    al_unlock_bitmap(layer->backup);
+    if (result == 1) return undo_commit_kept(doc);
+    // Nothing changed, or part of the fill must be taken back from the kept tiles.
+    if (result == 0) undo_abort(doc);
+    else undo_revert(doc);
+    return 0;
 }
 
 int fill_gradient(DOCUMENT* doc, float x0, float y0, float x1, float y1,

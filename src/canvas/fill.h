@@ -1,10 +1,11 @@
 // Whole-layer pixel operations of the drawing tools: the bucket fill, the linear gradient and
 // clearing the active layer.
 //
-// Unlike brush strokes, which draw with the graphics device, these work on a system-memory
-// copy of the layer's committed pixels (its backup), write the result back into the working
-// bitmap in one locked copy, and hand the same buffer to the undo system so it never has to
-// read the video bitmap back. Each is one undo step. A locked layer is refused without a
+// Unlike brush strokes, which draw with the graphics device, these work on the layer's
+// committed pixels (its backup) in system memory and write the changed box into the working
+// bitmap in one locked copy, so the undo system never has to read the video bitmap back. The
+// bucket fill changes the backup in place, handing each tile to the undo step just before its
+// first change; the gradient and clear build a whole new layer. Each is one undo step. A locked layer is refused without a
 // message (the GUI tells the user), and so is a document whose undo operation is already open
 // (another tool is mid-change), in which case nothing at all is touched.
 //
@@ -13,6 +14,8 @@
 #pragma once
 
 #include <allegro5/allegro.h>
+
+#include <cstddef>
 
 #include "canvas/document.h"
 #include "canvas/layer.h"
@@ -59,3 +62,12 @@ int _layer_write_rect(LAYER* layer, const unsigned char* pixels, int width, int 
 // not be allocated (the buffer is untouched).
 int _fill_spans(unsigned char* pixels, int width, int height, int sx, int sy,
                 const unsigned char fill[4], int tolerance, int bounds[4]);
+// Asked before the fill changes the span x0..x1 of row y; returning false stops the fill.
+struct FillGuard {
+    bool (*before_change)(void* context, int y, int x0, int x1);
+    void* context;
+};
+// _fill_spans on rows `stride` pixels apart, asking `guard` (when not NULL) before each
+// change. -1 also when the guard stopped the fill, which may then be done in part.
+int _fill_area(unsigned char* pixels, int width, int height, size_t stride, int sx, int sy,
+               const unsigned char fill[4], int tolerance, int bounds[4], const FillGuard* guard);

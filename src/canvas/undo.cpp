@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "canvas/allegro_state.h"
 #include "canvas/document.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
@@ -89,6 +90,7 @@ int _region_read(ALLEGRO_BITMAP* bitmap, const TileRect& r, unsigned char* out) 
 
 // Copies packed rows into a region; does nothing when the region cannot be locked.
 void _region_write(ALLEGRO_BITMAP* bitmap, const TileRect& r, const unsigned char* in) {
+    prepare_pixel_write(bitmap);
     ALLEGRO_LOCKED_REGION* region = _region_lock(bitmap, r, ALLEGRO_LOCK_WRITEONLY);
     q_assert(region, return);
     const size_t row_bytes = static_cast<size_t>(r.w) * 4;
@@ -134,6 +136,11 @@ void _undo_close(UNDO_SYSTEM* undo) {
     undo->active = false;
     undo->layer = NULL;
     if (undo->dirty) memset(undo->dirty, 0, _dirty_size(undo));
+    if (!undo->kept) return;
+    for (size_t i = 0; i < _dirty_size(undo); i++) {
+        _undo_tile_free(undo->kept[i]);
+        undo->kept[i] = NULL;
+    }
 }
 
 // --------------------------------------------------------------------------------------------
@@ -228,8 +235,9 @@ UNDO_SYSTEM* undo_new(int width, int height) {
         undo->undo_stack = new_generic_list(SIZE_MAX);
         undo->redo_stack = new_generic_list(SIZE_MAX);
         q_calloc(undo->dirty, uint8_t, static_cast<size_t>(tiles_x * tiles_y));
+        q_calloc(undo->kept, UNDO_TILE*, static_cast<size_t>(tiles_x * tiles_y));
     }
-    if (!undo || !undo->undo_stack || !undo->redo_stack || !undo->dirty) {
+    if (!undo || !undo->undo_stack || !undo->redo_stack || !undo->dirty || !undo->kept) {
         q_log(3, "could not allocate undo system");
         if (undo) undo_free(&undo);
         return NULL;
@@ -242,7 +250,9 @@ void undo_free(UNDO_SYSTEM** undo) {
     q_assert((*undo), return);
     list_destroy(&(*undo)->undo_stack);
     list_destroy(&(*undo)->redo_stack);
+    _undo_close(*undo);
     free((*undo)->dirty);
+    free((*undo)->kept);
     q_free(*undo);
 }
 
@@ -273,23 +283,51 @@ void undo_mark_dirty_rect(DOCUMENT* doc, float x0, float y0, float x1, float y1)
 
 namespace {
 
+// Adds a tile to the pixel record being built for `layer`, creating the record first. The
+// record owns the tile on 1; on 0 the caller still does.
+bool _record_add_tile(UNDO_RECORD** record, LAYER* layer, UNDO_TILE* tile) {
+    if (!*record) {
+        q_calloc(*record, UNDO_RECORD, 1);
+        if (!*record) return false;
+        (*record)->type = UNDO_PIXELS;
+        (*record)->layer = layer;
+        (*record)->tiles = new_generic_list(SIZE_MAX);
+        if (!(*record)->tiles) {
+            q_free(*record);
+            return false;
+        }
+    }
+    return list_push((*record)->tiles, tile, _undo_tile_free) == 1;
+}
+
+// Pushes a finished pixel record, or frees it when it holds no tile. Nothing touched is a
+// successful empty operation; touched tiles that could not be kept are a failure even though
+// the layer itself is fine.
+int _record_finish(UNDO_SYSTEM* undo, UNDO_RECORD* record, bool touched) {
+    if (record && record->tiles->count > 0) return _undo_push(undo, record);
+    _undo_record_free(record);
+    return touched ? 0 : 1;
+}
+
+// The layer of the open operation; NULL when none is open, or when its layer is no longer in the
+// document, which closes the operation. A layer that left the stack while it was being painted
+// may already be freed; its pixels could not be undone in place anyway.
+LAYER* _open_layer(DOCUMENT* doc) {
+    UNDO_SYSTEM* undo = doc->undo;
+    if (!undo->active) return NULL;
+    if (_layer_in_stack(doc, undo->layer)) return undo->layer;
+    q_log(3, "the layer of the open undo operation is no longer in the document");
+    _undo_close(undo);
+    return NULL;
+}
+
 // Shared by both commits. `pixels` is the caller's full-layer buffer or NULL.
 int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int pixels_h) {
     q_assert(doc, return 0);
     q_assert(doc->undo, return 0);
     UNDO_SYSTEM* undo = doc->undo;
-    if (!undo->active) return 0;
-    LAYER* layer = undo->layer;
-    undo->active = false;
-    undo->layer = NULL;
-    q_assert(layer, return 0);
-    // A layer that left the stack while it was being painted may already be freed; its
-    // pixels could not be undone in place anyway.
-    if (!_layer_in_stack(doc, layer)) {
-        q_log(3, "the layer of the open undo operation is no longer in the document");
-        _undo_close(undo);
-        return 0;
-    }
+    LAYER* layer = _open_layer(doc);
+    if (!layer) return 0;
     q_assert(layer->bitmap, return 0);
     q_assert(layer->backup, return 0);
 
@@ -353,27 +391,12 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
             }
             if (have_current) _region_write(layer->backup, r, current);
 
-            if (!tile) continue;
-            if (!record) {
-                q_calloc(record, UNDO_RECORD, 1);
-                if (record) {
-                    record->type = UNDO_PIXELS;
-                    record->layer = layer;
-                    record->tiles = new_generic_list(SIZE_MAX);
-                    if (!record->tiles) q_free(record);
-                }
-            }
-            if (!record || !list_push(record->tiles, tile, _undo_tile_free)) _undo_tile_free(tile);
+            if (tile && !_record_add_tile(&record, layer, tile)) _undo_tile_free(tile);
         }
     }
     free(current);
     _undo_close(undo);
-
-    if (record && record->tiles->count > 0) return _undo_push(undo, record);
-    _undo_record_free(record);
-    // Nothing touched is a successful empty operation; touched tiles that could not be kept
-    // are a failure even though the layer itself is fine.
-    return touched ? 0 : 1;
+    return _record_finish(undo, record, touched);
 }
 
 } // namespace
@@ -382,6 +405,56 @@ int undo_commit(DOCUMENT* doc) { return _undo_commit(doc, NULL, 0, 0); }
 
 int undo_commit_pixels(DOCUMENT* doc, const unsigned char* pixels, int w, int h) {
     return _undo_commit(doc, pixels, w, h);
+}
+
+int undo_keep_tile(DOCUMENT* doc, int col, int row, const unsigned char* backup, size_t pitch) {
+    q_assert(doc, return 0);
+    q_assert(doc->undo, return 0);
+    q_assert(backup, return 0);
+    UNDO_SYSTEM* undo = doc->undo;
+    if (!undo->active || col < 0 || row < 0 || col >= undo->tiles_x || row >= undo->tiles_y)
+        return 0;
+    const size_t index = static_cast<size_t>(row) * undo->tiles_x + col;
+    if (undo->kept[index]) return 1;
+    TileRect r;
+    if (!_tile_rect(doc, col, row, &r)) return 0;
+    UNDO_TILE* tile = NULL;
+    q_calloc(tile, UNDO_TILE, 1);
+    if (!tile) return 0;
+    *tile = UNDO_TILE{r.x, r.y, r.w, r.h, NULL, NULL};
+    // Every byte is copied below, so the block need not be cleared first.
+    tile->before = static_cast<unsigned char*>(malloc(_tile_bytes(tile)));
+    if (!tile->before) {
+        q_log(3, "could not keep the undo tile at %d,%d", r.x, r.y);
+        free(tile);
+        return 0;
+    }
+    const size_t row_bytes = static_cast<size_t>(r.w) * 4;
+    const unsigned char* src =
+        backup + static_cast<size_t>(r.y) * pitch + static_cast<size_t>(r.x) * 4;
+    for (int y = 0; y < r.h; y++, src += pitch)
+        memcpy(tile->before + static_cast<size_t>(y) * row_bytes, src, row_bytes);
+    undo->kept[index] = tile;
+    undo->dirty[index] = 1;
+    return 1;
+}
+
+int undo_commit_kept(DOCUMENT* doc) {
+    q_assert(doc, return 0);
+    q_assert(doc->undo, return 0);
+    UNDO_SYSTEM* undo = doc->undo;
+    LAYER* layer = _open_layer(doc);
+    if (!layer) return 0;
+    UNDO_RECORD* record = NULL;
+    bool touched = false;
+    for (size_t i = 0; i < _dirty_size(undo); i++) {
+        if (!undo->dirty[i]) continue;
+        touched = true;
+        // A tile the record cannot take stays kept and is freed when the operation closes.
+        if (undo->kept[i] && _record_add_tile(&record, layer, undo->kept[i])) undo->kept[i] = NULL;
+    }
+    _undo_close(undo);
+    return _record_finish(undo, record, touched);
 }
 
 void undo_abort(DOCUMENT* doc) {
@@ -396,6 +469,11 @@ void undo_revert(DOCUMENT* doc) {
     UNDO_SYSTEM* undo = doc->undo;
     LAYER* layer = undo->layer;
     if (undo->active && _layer_in_stack(doc, layer) && layer->bitmap && layer->backup) {
+        for (size_t i = 0; i < _dirty_size(undo); i++) {
+            const UNDO_TILE* tile = undo->kept[i];
+            if (tile) _region_write(layer->backup, TileRect{tile->x, tile->y, tile->w, tile->h},
+                                    tile->before);
+        }
         unsigned char* buf = NULL;
         q_calloc(buf, unsigned char, TILE_BYTES);
         if (buf) {
@@ -479,24 +557,27 @@ int _apply_pixels(UNDO_RECORD* record, Direction direction) {
     q_assert(record->layer->backup, return 0);
     LAYER* layer = record->layer;
     if (!record->tiles) return 1;
+    // Every read comes before any write: reading a video bitmap gives it a framebuffer object,
+    // which each write then drops again.
+    if (direction == Direction::undo) {
+        for (LIST_NODE* node = record->tiles->start; node; node = node->next) {
+            auto* tile = static_cast<UNDO_TILE*>(node->ptr);
+            if (tile->after) continue;
+            // Without an after copy the tile still goes back; it just stays put on redo.
+            q_calloc(tile->after, unsigned char, _tile_bytes(tile));
+            if (tile->after &&
+                !_region_read(layer->bitmap, TileRect{tile->x, tile->y, tile->w, tile->h},
+                              tile->after))
+                q_free_quiet(tile->after);
+        }
+    }
     for (LIST_NODE* node = record->tiles->start; node; node = node->next) {
         auto* tile = static_cast<UNDO_TILE*>(node->ptr);
+        const unsigned char* pixels = direction == Direction::undo ? tile->before : tile->after;
+        if (!pixels) continue;
         const TileRect r{tile->x, tile->y, tile->w, tile->h};
-        if (direction == Direction::undo) {
-            if (!tile->after) {
-                // Without an after copy the tile still goes back; it just stays put on redo.
-                q_calloc(tile->after, unsigned char, _tile_bytes(tile));
-                if (tile->after && !_region_read(layer->bitmap, r, tile->after))
-                    q_free_quiet(tile->after);
-            }
-            if (tile->before) {
-                _region_write(layer->bitmap, r, tile->before);
-                _region_write(layer->backup, r, tile->before);
-            }
-        } else if (tile->after) {
-            _region_write(layer->bitmap, r, tile->after);
-            _region_write(layer->backup, r, tile->after);
-        }
+        _region_write(layer->bitmap, r, pixels);
+        _region_write(layer->backup, r, pixels);
     }
     return 1;
 }

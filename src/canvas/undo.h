@@ -38,6 +38,7 @@ struct UNDO_SYSTEM {
     uint8_t* dirty;     // tiles_x * tiles_y flags, row-major; set = touched by the open operation
     int32_t tiles_x;
     int32_t tiles_y;
+    struct UNDO_TILE** kept; // tiles_x * tiles_y; the tiles undo_keep_tile kept, else NULL
 };
 
 struct UNDO_TILE {
@@ -75,9 +76,20 @@ int undo_commit(DOCUMENT* doc);
 // As undo_commit, taking the new pixels from a full-layer buffer of packed RGBA rows
 // (w * h * 4 bytes). A buffer of another size than the layer is ignored.
 int undo_commit_pixels(DOCUMENT* doc, const unsigned char* pixels, int w, int h);
+// For a tool that changes the layer's backup in place rather than its working bitmap (the
+// bucket fill, which works on the backup's memory): call before the first change to a tile.
+// Keeps the tile's earlier pixels, read from `backup` (the backup's pixels from its top-left,
+// rows of `pitch` bytes), and marks the tile touched; a tile already kept is left alone. 1, or
+// 0 when no operation is open or the copy cannot be made.
+int undo_keep_tile(DOCUMENT* doc, int col, int row, const unsigned char* backup, size_t pitch);
+// Closes an operation whose every touched tile was kept with undo_keep_tile, once the backup
+// and the working bitmap both hold the new pixels: the kept tiles become one step. Returns as
+// undo_commit does.
+int undo_commit_kept(DOCUMENT* doc);
 // Closes the open operation without recording it and without touching pixels.
 void undo_abort(DOCUMENT* doc);
-// Puts the touched tiles of the working bitmap back from the backup and closes the operation.
+// Puts the touched tiles of the working bitmap back from the backup (first putting kept tiles
+// back into the backup) and closes the operation.
 void undo_revert(DOCUMENT* doc);
 
 // Records that `layer` was added at `index`.

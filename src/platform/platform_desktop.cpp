@@ -8,6 +8,7 @@
 #include <allegro5/allegro_native_dialog.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -41,6 +42,13 @@ const char* env_nonempty(const char* name) {
     return (value && value[0]) ? value : nullptr;
 }
 
+// XDG_DATA_HOME counts only as an absolute path; a relative one is invalid and ignored, since
+// it would move the save folder with the working directory.
+const char* absolute_xdg_data_home() {
+    const char* xdg = env_nonempty("XDG_DATA_HOME");
+    return (xdg && xdg[0] == '/') ? xdg : nullptr;
+}
+
 // Which rule chose the save folder, so init knows whether parents may be created.
 enum class SaveRoot { AppData, Xdg, Local };
 
@@ -52,7 +60,7 @@ int compute_save_dir(char* out, size_t size, SaveRoot* root) {
     if (const char* appdata = env_nonempty("APPDATA")) {
         n = format_fitting(out, size, "%s/%s", appdata, "Tavolix");
         if (root) *root = SaveRoot::AppData;
-    } else if (const char* xdg = env_nonempty("XDG_DATA_HOME")) {
+    } else if (const char* xdg = absolute_xdg_data_home()) {
         n = format_fitting(out, size, "%s/%s", xdg, "Tavolix");
         if (root) *root = SaveRoot::Xdg;
     } else if (const char* home = env_nonempty("HOME")) {
@@ -119,8 +127,11 @@ int platform_display_flags() { return ALLEGRO_WINDOWED | ALLEGRO_OPENGL | ALLEGR
 void platform_apply_display_options() {}
 
 float platform_display_density() {
-    if (const char* density = env_nonempty("TAVOLIX_TEST_DENSITY"))
-        return static_cast<float>(atof(density));
+    // A value that is not a finite number ("nan", "inf", "1e99") counts as no override.
+    if (const char* text = env_nonempty("TAVOLIX_TEST_DENSITY")) {
+        const float density = static_cast<float>(atof(text));
+        if (std::isfinite(density)) return density;
+    }
     return 1.0f;
 }
 

@@ -83,7 +83,8 @@ Q_STR* qstrcat_ex(Q_STR** destination, const char* source, size_t length, int re
         return NULL;
     }
     const size_t needed = str->used + length;
-    if (needed > str->capacity) {
+    // A record made with capacity 0 has no buffer at all, not even for the terminator.
+    if (needed > str->capacity || !str->data) {
         if (!resize) {
             q_log(3, "%p to %p: not enough space. Resize forbidden. %zu needed, %zu available",
                   static_cast<const void*>(source), static_cast<void*>(str), needed,
@@ -143,9 +144,22 @@ Q_STR* file_to_qstr(const char* path) {
     return str;
 }
 
-int qstr_to_file(const Q_STR* record, const char* path) {
-    q_assert(record, return 0);
-    q_assert(path, return 0);
+namespace {
+
+bool write_all(int fd, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t w = write(fd, data + done, size - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Lets `fill` write the new content into "<path>.tmp", syncs it and renames it over `path`, so
+// that a crash or a full disk half way through leaves the previous file as it was.
+template <class Fill> int replace_file(const char* path, Fill fill) {
     char tmp[1024];
     int n = snprintf(tmp, sizeof tmp, "%s.tmp", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmp) {
@@ -157,17 +171,7 @@ int qstr_to_file(const Q_STR* record, const char* path) {
         q_log(3, "couldn't open %s for writing: %s", tmp, strerror(errno));
         return 0;
     }
-    size_t done = 0;
-    bool ok = true;
-    while (done < record->used) {
-        ssize_t w = write(fd, record->data + done, record->used - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(w);
-    }
+    bool ok = fill(fd);
     if (ok && fsync(fd) != 0) ok = false;
     if (close(fd) != 0) ok = false;
     if (!ok || rename(tmp, path) != 0) {
@@ -176,4 +180,31 @@ int qstr_to_file(const Q_STR* record, const char* path) {
         return 0;
     }
     return 1;
+}
+
+} // namespace
+
+int qstr_to_file(const Q_STR* record, const char* path) {
+    q_assert(record, return 0);
+    q_assert(path, return 0);
+    return replace_file(path,
+                        [record](int fd) { return write_all(fd, record->data, record->used); });
+}
+
+int file_copy(const char* from, const char* to) {
+    q_assert(from, return 0);
+    q_assert(to, return 0);
+    std::unique_ptr<FILE, int (*)(FILE*)> in(fopen(from, "rb"), fclose);
+    if (!in) {
+        q_log(3, "couldn't open %s for reading: %s", from, strerror(errno));
+        return 0;
+    }
+    // In pieces, so a file of any size costs one small buffer.
+    return replace_file(to, [&in](int fd) {
+        char chunk[16384];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, in.get())) > 0)
+            if (!write_all(fd, chunk, got)) return false;
+        return !ferror(in.get());
+    });
 }

@@ -20,3 +20,5 @@ Q_STR* file_to_qstr(const char* path);
 // folder, is flushed and synced, then renamed over the target. 1 on success, 0 on failure
 // (the previous file, if any, is left untouched).
 int qstr_to_file(const Q_STR* record, const char* path);
+// Copies the file at `from` to `to` the same way: `to` is replaced whole or not at all.
+int file_copy(const char* from, const char* to);

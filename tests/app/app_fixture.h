@@ -2,6 +2,7 @@
 // with one layer and every tool record initialised, as start-up leaves them.
 #pragma once
 
+#include <allegro5/allegro_font.h>
 #include <gtest/gtest.h>
 
 #include "tavolix_app.h"
@@ -26,6 +27,7 @@ struct AppRecordTest : testing::Test {
     }
     void TearDown() override {
         app.display = nullptr; // owned by the test main
+        if (app.font) al_destroy_font(app.font);
         selection_discard(&app.selection);
         document_free(&app.doc);
         brush_engine_flush_cache();

@@ -4,8 +4,12 @@
 #include <allegro5/allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
+#include "canvas/document.h"
 #include "test_support.h"
 
 // Fills a bitmap with one colour, given as stored (premultiplied).
@@ -24,4 +28,72 @@ inline ::testing::AssertionResult rgba_near(Rgba got, Rgba want, int tolerance =
             return ::testing::AssertionFailure()
                    << "got " << got.r << "," << got.g << "," << got.b << "," << got.a;
     return ::testing::AssertionSuccess();
+}
+
+// A pixel as a locked bitmap stores it: bytes R, G, B, A in memory.
+inline uint32_t packed(int r, int g, int b, int a) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(r), static_cast<unsigned char>(g),
+                                    static_cast<unsigned char>(b), static_cast<unsigned char>(a)};
+    uint32_t p;
+    memcpy(&p, bytes, 4);
+    return p;
+}
+
+// Pixels as stored, read from or written to a bitmap with one lock.
+struct Image {
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    Image() = default;
+    Image(int width, int height, uint32_t c = 0)
+        : w(width), h(height), px(static_cast<size_t>(width) * height, c) {}
+    uint32_t& at(int x, int y) { return px[static_cast<size_t>(y) * w + x]; }
+    uint32_t at(int x, int y) const { return px[static_cast<size_t>(y) * w + x]; }
+    int alpha(int x, int y) const { return static_cast<int>(at(x, y) >> 24); }
+    int max_alpha() const {
+        int m = 0;
+        for (uint32_t p : px)
+            m = std::max(m, static_cast<int>(p >> 24));
+        return m;
+    }
+    size_t count(uint32_t c) const {
+        return static_cast<size_t>(std::count(px.begin(), px.end(), c));
+    }
+    bool operator==(const Image& o) const = default;
+};
+
+// The region from (x, y) of size w x h (the whole bitmap by default); empty when it cannot be
+// locked.
+inline Image read_image(ALLEGRO_BITMAP* bitmap, int x = 0, int y = 0, int w = -1, int h = -1) {
+    if (w < 0) w = al_get_bitmap_width(bitmap) - x;
+    if (h < 0) h = al_get_bitmap_height(bitmap) - y;
+    Image image(w, h);
+    ALLEGRO_LOCKED_REGION* r = al_lock_bitmap_region(
+        bitmap, x, y, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!r) return Image();
+    for (int row = 0; row < h; row++)
+        memcpy(&image.at(0, row), static_cast<const char*>(r->data) + row * r->pitch,
+               static_cast<size_t>(w) * 4);
+    al_unlock_bitmap(bitmap);
+    return image;
+}
+
+// Writes the image into the bitmap with its top-left pixel at (x, y), as a tool's pixel work
+// would.
+inline void write_image(ALLEGRO_BITMAP* bitmap, const Image& image, int x = 0, int y = 0) {
+    ALLEGRO_LOCKED_REGION* r = al_lock_bitmap_region(
+        bitmap, x, y, image.w, image.h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    ASSERT_NE(r, nullptr);
+    for (int row = 0; row < image.h; row++)
+        memcpy(static_cast<char*>(r->data) + row * r->pitch,
+               &image.px[static_cast<size_t>(row) * image.w], static_cast<size_t>(image.w) * 4);
+    al_unlock_bitmap(bitmap);
+}
+
+// Adds a layer whose working bitmap is cleared, as the compositor leaves a new one.
+inline LAYER* add_clear_layer(DOCUMENT* doc, const char* name) {
+    LAYER* layer = document_add_layer(doc, name);
+    if (!layer) return nullptr;
+    fill_bitmap(layer->bitmap, al_map_rgba(0, 0, 0, 0));
+    layer->needs_clear = false;
+    return layer;
 }

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "canvas/allegro_state.h"
 #include "canvas/brush.h"
 #include "canvas/document.h"
 #include "canvas/undo.h"
@@ -13,39 +14,6 @@
 namespace {
 
 const ALLEGRO_COLOR CLEAR = al_map_rgba(0, 0, 0, 0);
-
-// Every pixel of a bitmap as packed R, G, B, A rows, read with one lock.
-struct Pixels {
-    int w = 0, h = 0;
-    std::vector<unsigned char> data;
-    const unsigned char* at(int x, int y) const {
-        return &data[(static_cast<size_t>(y) * w + x) * 4];
-    }
-    int alpha(int x, int y) const { return at(x, y)[3]; }
-    int max_alpha() const {
-        int m = 0;
-        for (size_t i = 3; i < data.size(); i += 4)
-            m = std::max(m, static_cast<int>(data[i]));
-        return m;
-    }
-};
-
-Pixels read_pixels(ALLEGRO_BITMAP* bitmap) {
-    Pixels p;
-    p.w = al_get_bitmap_width(bitmap);
-    p.h = al_get_bitmap_height(bitmap);
-    p.data.resize(static_cast<size_t>(p.w) * p.h * 4);
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    EXPECT_NE(region, nullptr);
-    if (!region) return p;
-    for (int y = 0; y < p.h; y++)
-        memcpy(&p.data[static_cast<size_t>(y) * p.w * 4],
-               static_cast<const unsigned char*>(region->data) + y * region->pitch,
-               static_cast<size_t>(p.w) * 4);
-    al_unlock_bitmap(bitmap);
-    return p;
-}
 
 struct BrushTest : ::testing::Test {
     DOCUMENT* doc = nullptr;
@@ -62,27 +30,14 @@ struct BrushTest : ::testing::Test {
     void replace_document(int w, int h) {
         if (doc) document_free(&doc);
         ASSERT_NE(doc = document_new(w, h), nullptr);
-        ASSERT_NE(layer = document_add_layer(doc, nullptr), nullptr);
-        fill_bitmap(layer->bitmap, CLEAR);
-        layer->needs_clear = false;
+        ASSERT_NE(layer = add_clear_layer(doc, nullptr), nullptr);
     }
     void TearDown() override {
         if (stroke.active) brush_stroke_abort(&stroke, doc);
         document_free(&doc);
         brush_engine_shutdown();
     }
-    // A stroke record set up as a preview, for laying single dabs into the buffer.
-    BRUSH_STROKE preview_stroke() {
-        BRUSH_STROKE s{};
-        s.active = s.use_buffer = s.preview = true;
-        symmetry_init(&s.symmetry, doc);
-        return s;
-    }
-    // An opaque layer whose backup agrees with it, as after a committed step.
-    void make_opaque(ALLEGRO_COLOR colour) {
-        fill_bitmap(layer->bitmap, colour);
-        ASSERT_TRUE(layer_backup(layer));
-    }
+    Image buffer() const { return read_image(brush_stroke_buffer()); }
 };
 
 using BrushStampTest = BrushTest;
@@ -112,7 +67,7 @@ TEST_F(BrushStampTest, EachTipCoversItsOwnOutline) {
         int tip;
         int in_x, in_y, out_x, out_y;
     } cases[] = {
-        {BRUSH_TIP_ROUND, 16, 1, 3, 3},    {BRUSH_TIP_SQUARE, 1, 1, 16, 16},
+        {BRUSH_TIP_ROUND, 16, 1, 3, 3},    {BRUSH_TIP_SQUARE, 1, 1, 0, 0}, // fills its box
         {BRUSH_TIP_CHISEL_L, 5, 5, 27, 5}, {BRUSH_TIP_CHISEL_R, 27, 5, 5, 5},
         {BRUSH_TIP_FLAT, 1, 16, 16, 3},    {BRUSH_TIP_DIAMOND, 16, 1, 4, 4},
         {BRUSH_TIP_SPRAY, 16, 1, 3, 3},    {42, 16, 1, 3, 3}, // unknown: round
@@ -120,31 +75,14 @@ TEST_F(BrushStampTest, EachTipCoversItsOwnOutline) {
     for (const auto& c : cases) {
         ALLEGRO_BITMAP* stamp = _stamp_generate(33, 1.0f, c.tip);
         ASSERT_NE(stamp, nullptr);
-        const Pixels p = read_pixels(stamp);
+        const Image p = read_image(stamp);
         al_destroy_bitmap(stamp);
-        EXPECT_EQ(p.alpha(16, 16), 255) << "tip " << c.tip;
-        EXPECT_EQ(p.alpha(c.in_x, c.in_y), 255) << "tip " << c.tip;
-        if (c.tip != BRUSH_TIP_SQUARE) {
-            EXPECT_EQ(p.alpha(c.out_x, c.out_y), 0) << "tip " << c.tip;
-        }
-        for (size_t i = 0; i < p.data.size(); i += 4) {
-            // Hard edged, and premultiplied white throughout.
-            ASSERT_TRUE(p.data[i + 3] == 0 || p.data[i + 3] == 255) << "tip " << c.tip;
-            ASSERT_TRUE(p.data[i] == p.data[i + 3] && p.data[i + 1] == p.data[i + 3] &&
-                        p.data[i + 2] == p.data[i + 3]);
-        }
+        const bool out_is_clear = p.alpha(c.out_x, c.out_y) == 0 || c.tip == BRUSH_TIP_SQUARE;
+        EXPECT_TRUE(p.alpha(16, 16) == 255 && p.alpha(c.in_x, c.in_y) == 255 && out_is_clear)
+            << "tip " << c.tip;
+        // Hard edged, and premultiplied white throughout.
+        EXPECT_EQ(p.count(0) + p.count(0xFFFFFFFFu), p.px.size()) << "tip " << c.tip;
     }
-}
-
-TEST_F(BrushStampTest, HardnessZeroFadesFromTheVeryCentre) {
-    ALLEGRO_BITMAP* stamp = _stamp_generate(33, 0.0f, BRUSH_TIP_ROUND);
-    ASSERT_NE(stamp, nullptr);
-    const Pixels soft = read_pixels(stamp);
-    al_destroy_bitmap(stamp);
-    EXPECT_EQ(soft.alpha(16, 16), 255);
-    EXPECT_LT(soft.alpha(17, 16), 255);
-    EXPECT_GT(soft.alpha(24, 16), soft.alpha(28, 16));
-    EXPECT_LE(soft.alpha(32, 16), 1);
 }
 
 TEST_F(BrushStampTest, CacheSharesRoundedHardnessAndEmptiesOnTheSixtyFifthStamp) {
@@ -152,8 +90,6 @@ TEST_F(BrushStampTest, CacheSharesRoundedHardnessAndEmptiesOnTheSixtyFifthStamp)
     ALLEGRO_BITMAP* first = _stamp_get(&brush);
     brush.hardness = 0.696f;
     EXPECT_EQ(_stamp_get(&brush), first); // both are d24_h70_s0
-    EXPECT_EQ(_stamp_cache_count(), 1u);
-
     for (int size = 1; _stamp_cache_count() < BRUSH_STAMP_CACHE_MAX; size++) {
         brush.size = static_cast<float>(size == 24 ? 200 : size);
         ASSERT_NE(_stamp_get(&brush), nullptr);
@@ -164,9 +100,6 @@ TEST_F(BrushStampTest, CacheSharesRoundedHardnessAndEmptiesOnTheSixtyFifthStamp)
     brush.size = 300.0f;
     ASSERT_NE(_stamp_get(&brush), nullptr);
     EXPECT_EQ(_stamp_cache_count(), 1u);
-
-    brush_engine_flush_cache();
-    EXPECT_EQ(_stamp_cache_count(), 0u);
 }
 
 TEST_F(BrushDabTest, FlowAndPressureSetTheDabAlphaAndZeroPressureStillMarksUndo) {
@@ -179,19 +112,18 @@ TEST_F(BrushDabTest, FlowAndPressureSetTheDabAlphaAndZeroPressureStillMarksUndo)
     for (const auto& c : cases) {
         brush.flow = c.flow;
         ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 100.5f, 100.5f, c.pressure, NULL));
-        EXPECT_NEAR(read_pixels(brush_stroke_buffer()).alpha(100, 100), c.alpha, 2)
+        EXPECT_NEAR(buffer().alpha(100, 100), c.alpha, 2)
             << c.flow << " x " << c.pressure;
         ASSERT_TRUE(brush_stroke_abort(&stroke, doc));
     }
 
-    brush.flow = 1.0f;
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 10.0f, 10.0f, 0.0f, NULL));
-    EXPECT_EQ(read_pixels(brush_stroke_buffer()).max_alpha(), 0);
-    EXPECT_TRUE(doc->undo->dirty[0]);
+    EXPECT_TRUE(buffer().max_alpha() == 0 && doc->undo->dirty[0]);
 }
 
 TEST_F(BrushDabTest, ErasingScalesTheLayerByTheDabAndAbortPutsItBack) {
-    make_opaque(al_map_rgba(200, 100, 50, 255));
+    fill_bitmap(layer->bitmap, al_map_rgba(200, 100, 50, 255));
+    ASSERT_TRUE(layer_backup(layer));
     brush.mode = BRUSH_MODE_ERASE;
     brush.hardness = 1.0f;
     brush.size = 9.0f;
@@ -219,77 +151,57 @@ TEST_F(BrushDabTest, SprayPatternDependsOnlyOnTheTwoPixelCell) {
 
     brush.tip = BRUSH_TIP_SPRAY;
     brush.size = 40.0f;
-    BRUSH_STROKE s = preview_stroke();
-    ALLEGRO_BITMAP* buffer = _stroke_buffer_get(doc);
-    ASSERT_NE(buffer, nullptr);
+    // A preview dab, which never reaches the history, at (x, y); the 60-pixel box around it.
     auto dab_at = [&](float x, float y) {
-        fill_bitmap(buffer, CLEAR);
-        EXPECT_TRUE(_brush_dab(doc, &s, &brush, x, y, 1.0f));
-        return read_pixels(buffer);
+        const float xy[] = {x, y, x, y};
+        EXPECT_TRUE(brush_preview_polyline(doc, &brush, xy, 2, NULL));
+        return read_image(brush_stroke_buffer(), static_cast<int>(x) - 30,
+                          static_cast<int>(y) - 30, 60, 60);
     };
-    // True when `b` is `a` moved by (dx, dy) over the area around the dab.
-    auto shifted = [](const Pixels& a, const Pixels& b, int dx, int dy) {
-        for (int y = 70; y < 130; y++)
-            for (int x = 70; x < 130; x++)
-                if (memcmp(a.at(x, y), b.at(x + dx, y + dy), 4) != 0) return false;
-        return true;
-    };
-    const Pixels base = dab_at(100.0f, 100.0f);
+    const Image base = dab_at(100.0f, 100.0f);
     EXPECT_GT(base.max_alpha(), 200);
-    EXPECT_TRUE(shifted(base, dab_at(101.0f, 101.0f), 1, 1));  // same cell (50, 50)
-    EXPECT_FALSE(shifted(base, dab_at(104.0f, 100.0f), 4, 0)); // cell (52, 50)
-    EXPECT_EQ(doc->undo->active, false); // a preview dab never reaches the history
+    EXPECT_EQ(dab_at(101.0f, 101.0f), base); // the same cell (50, 50): the same particles
+    EXPECT_NE(dab_at(104.0f, 100.0f), base); // cell (52, 50)
+    EXPECT_FALSE(undo_available(doc));
 }
 
 TEST_F(BrushDabTest, DrawingLeavesAllegroStateAsFound) {
-    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-    ALLEGRO_BITMAP* target = al_create_bitmap(8, 8);
-    ASSERT_NE(target, nullptr);
-    al_set_target_bitmap(target);
+    std::unique_ptr<ALLEGRO_BITMAP, decltype(&al_destroy_bitmap)> target(al_create_bitmap(8, 8),
+                                                                         al_destroy_bitmap),
+        swatch(al_create_bitmap(48, 48), al_destroy_bitmap);
+    ASSERT_TRUE(target && swatch);
+    TargetBitmapScope keep_target(target.get()); // restored before the bitmaps go
+    BlenderScope keep_blender;
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE);
     const int flags = al_get_new_bitmap_flags();
-
-    ALLEGRO_BITMAP* swatch = al_create_bitmap(48, 48);
-    ASSERT_NE(swatch, nullptr);
     for (int tip : {BRUSH_TIP_ROUND, BRUSH_TIP_SPRAY}) {
         brush.tip = tip;
-        EXPECT_TRUE(brush_render_tip_preview(&brush, swatch));
+        EXPECT_TRUE(brush_render_tip_preview(&brush, swatch.get()));
         ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 30, 30, 1.0f, NULL));
         EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 90, 40, 1.0f));
         EXPECT_TRUE(brush_stroke_end(&stroke, doc));
         const float line[] = {10, 10, 60, 60};
         EXPECT_TRUE(brush_preview_polyline(doc, &brush, line, 2, NULL));
-        EXPECT_EQ(al_get_target_bitmap(), target) << tip;
-        int op, src, dst, aop, asrc, adst;
-        al_get_separate_blender(&op, &src, &dst, &aop, &asrc, &adst);
-        EXPECT_TRUE(op == ALLEGRO_ADD && src == ALLEGRO_ONE && dst == ALLEGRO_ONE &&
-                    aop == ALLEGRO_ADD && asrc == ALLEGRO_ONE && adst == ALLEGRO_ONE)
+        int op, src, dst;
+        al_get_blender(&op, &src, &dst);
+        EXPECT_TRUE(al_get_target_bitmap() == target.get() && dst == ALLEGRO_ONE &&
+                    al_get_new_bitmap_flags() == flags)
             << tip;
-        EXPECT_EQ(al_get_new_bitmap_flags(), flags) << tip;
     }
-    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-    al_set_target_bitmap(previous);
-    al_destroy_bitmap(swatch);
-    al_destroy_bitmap(target);
 }
 
 TEST_F(BrushStrokeTest, DabsFallAtTheSpacingAndCarryTheRemainder) {
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 20, 50, 1.0f, NULL)); // 24 px: step 6
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 50, 50, 1.0f));
-    EXPECT_FLOAT_EQ(stroke.last_dab[0], 50.0f);
-    EXPECT_FLOAT_EQ(stroke.carry, 0.0f);
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 54, 50, 1.0f));
-    EXPECT_FLOAT_EQ(stroke.last_dab[0], 50.0f);
-    EXPECT_FLOAT_EQ(stroke.carry, 4.0f);
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 54, 50, 1.0f)); // no motion
-    EXPECT_FLOAT_EQ(stroke.carry, 4.0f);
+    EXPECT_TRUE(stroke.last_dab[0] == 50.0f && stroke.carry == 4.0f);
 
     // Turning back across the last dab by less than 0.9 step lays nothing.
-    const Pixels before = read_pixels(brush_stroke_buffer());
+    const Image before = buffer();
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 47, 50, 1.0f));
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 53, 50, 1.0f));
-    EXPECT_EQ(read_pixels(brush_stroke_buffer()).data, before.data);
-    EXPECT_FLOAT_EQ(stroke.last_dab[0], 50.0f);
+    EXPECT_EQ(buffer(), before);
     brush_stroke_abort(&stroke, doc);
 
     // A 2 px tip with a 6 px step shows where each dab lands: pixels p - 1 and p.
@@ -299,7 +211,7 @@ TEST_F(BrushStrokeTest, DabsFallAtTheSpacingAndCarryTheRemainder) {
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 50, 100, 1.0f, NULL));
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 70, 100, 1.0f));
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 81, 100, 1.0f));
-    const Pixels p = read_pixels(brush_stroke_buffer());
+    const Image p = buffer();
     std::vector<int> painted;
     for (int x = 40; x < 100; x++)
         if (p.alpha(x, 100) > 0) painted.push_back(x);
@@ -314,10 +226,8 @@ TEST_F(BrushStrokeTest, ShrinkingTheBrushMidStrokeNeverDabsBehindTheSegment) {
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 100, 130, 1.0f)); // carry 30
     brush.size = 4.0f;                                                       // step 4
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 130, 130, 1.0f));
-    const Pixels p = read_pixels(brush_stroke_buffer());
-    EXPECT_EQ(p.alpha(74, 130), 0);
-    EXPECT_GT(p.alpha(100, 130), 200);
-    EXPECT_GT(p.alpha(128, 130), 200);
+    const Image p = buffer();
+    EXPECT_TRUE(p.alpha(74, 130) == 0 && p.alpha(100, 130) > 200 && p.alpha(128, 130) > 200);
 }
 
 TEST_F(BrushStrokeTest, TinyOrUnspacedBrushesStepHalfAPixel) {
@@ -328,7 +238,7 @@ TEST_F(BrushStrokeTest, TinyOrUnspacedBrushesStepHalfAPixel) {
     brush.flow = 0.1f;
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 50.25f, 60.5f, 1.0f, NULL));
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 60.25f, 60.5f, 1.0f));
-    const Pixels p = read_pixels(brush_stroke_buffer());
+    const Image p = buffer();
     for (int x = 51; x < 60; x++)
         EXPECT_NEAR(p.alpha(x, 60), 48, 2) << x; // 1 - 0.9²
 }
@@ -343,11 +253,9 @@ TEST_F(BrushStrokeTest, OverlappingDabsNeverExceedTheStrokeOpacity) {
         EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 120, 45, 1.0f));
         EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 40, 40, 1.0f));
     }
-    EXPECT_EQ(read_pixels(layer->bitmap).max_alpha(), 0); // nothing lands before the end
+    EXPECT_EQ(read_image(layer->bitmap).max_alpha(), 0); // nothing lands before the end
     EXPECT_TRUE(brush_stroke_end(&stroke, doc));
-    EXPECT_EQ(brush_stroke_buffer(), nullptr);
-    const Pixels p = read_pixels(layer->bitmap);
-    EXPECT_LE(p.max_alpha(), 129);
+    EXPECT_LE(read_image(layer->bitmap).max_alpha(), 129);
     EXPECT_TRUE(rgba_near(pixel_at(layer->bitmap, 80, 42), {128, 0, 0, 128}));
 }
 
@@ -357,69 +265,49 @@ TEST_F(BrushStrokeTest, AStrokeIsOneUndoStepAndMirroredDabsAreRecorded) {
     symmetry_init(&sym, doc);
     sym.mode = SYMMETRY_X; // centre 300: x = 20 mirrors to 580, two tiles apart
 
-    EXPECT_FALSE(undo_available(doc));
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 20, 20, 1.0f, &sym));
     EXPECT_TRUE(brush_stroke_segment(&stroke, doc, &brush, 40, 30, 1.0f));
     EXPECT_EQ(undo_perform(doc), 0); // the history refuses while the stroke is open
     EXPECT_TRUE(brush_stroke_end(&stroke, doc));
-    EXPECT_FALSE(stroke.active);
-    ASSERT_TRUE(undo_available(doc));
-    EXPECT_EQ(doc->undo->undo_stack->count, 1u);
-    EXPECT_GT(pixel_at(layer->bitmap, 20, 20).a, 200);
-    EXPECT_GT(pixel_at(layer->bitmap, 580, 20).a, 200);
-
-    ASSERT_TRUE(undo_perform(doc));
-    EXPECT_EQ(read_pixels(layer->bitmap).max_alpha(), 0);
-    ASSERT_TRUE(redo_perform(doc));
-    EXPECT_GT(pixel_at(layer->bitmap, 580, 20).a, 200);
-
     EXPECT_EQ(brush_stroke_end(&stroke, doc), 0); // idle: nothing more is recorded
-    EXPECT_TRUE(redo_available(doc) == false && doc->undo->undo_stack->count == 1u);
+    EXPECT_EQ(doc->undo->undo_stack->count, 1u);
+    EXPECT_GT(pixel_at(layer->bitmap, 580, 20).a, 200);
+    ASSERT_TRUE(undo_perform(doc));
+    EXPECT_EQ(read_image(layer->bitmap).max_alpha(), 0);
 }
 
 TEST_F(BrushStrokeTest, NoStrokeStartsWithoutAnUndoOperationOfItsOwn) {
     const float line[] = {10, 10, 200, 200};
     ASSERT_TRUE(brush_preview_polyline(doc, &brush, line, 2, NULL));
-    const Pixels shown = read_pixels(brush_stroke_buffer());
+    const Image shown = buffer();
 
     layer->locked = true;
     EXPECT_EQ(brush_stroke_begin(&stroke, doc, &brush, 50, 50, 1.0f, NULL), 0);
-    EXPECT_FALSE(stroke.active);
-    EXPECT_FALSE(doc->undo->active);
+    EXPECT_FALSE(stroke.active || doc->undo->active);
     layer->locked = false;
-
     ASSERT_TRUE(undo_begin(doc)); // another tool is mid-way
     for (int mode : {BRUSH_MODE_PAINT, BRUSH_MODE_ERASE}) {
         brush.mode = mode;
         EXPECT_EQ(brush_stroke_begin(&stroke, doc, &brush, 50, 50, 1.0f, NULL), 0);
-        EXPECT_FALSE(stroke.active);
     }
     undo_abort(doc);
-    // The preview is still shown, untouched.
-    ASSERT_NE(brush_stroke_buffer(), nullptr);
-    EXPECT_EQ(read_pixels(brush_stroke_buffer()).data, shown.data);
-    EXPECT_EQ(read_pixels(layer->bitmap).max_alpha(), 0);
+    EXPECT_EQ(buffer(), shown); // the preview is still shown, untouched
+    EXPECT_EQ(read_image(layer->bitmap).max_alpha(), 0);
 }
 
 TEST_F(BrushStrokeTest, BufferFollowsTheDocumentAndUnclearedLayersAreClearedFirst) {
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 50, 50, 1.0f, NULL));
-    EXPECT_EQ(al_get_bitmap_width(brush_stroke_buffer()), 256);
     EXPECT_TRUE(brush_stroke_end(&stroke, doc));
-
     replace_document(128, 64);
     layer->needs_clear = true;
     // Fresh working bitmaps hold undefined pixels until the compositor clears them; a stroke
     // that arrives first must not end up on top of them (or be wiped with them).
     fill_bitmap(layer->bitmap, al_map_rgba(90, 90, 90, 255));
     ASSERT_TRUE(brush_stroke_begin(&stroke, doc, &brush, 100, 40, 1.0f, NULL));
-    ALLEGRO_BITMAP* buffer = brush_stroke_buffer();
-    ASSERT_NE(buffer, nullptr);
-    EXPECT_EQ(al_get_bitmap_width(buffer), 128);
-    EXPECT_EQ(al_get_bitmap_height(buffer), 64);
+    ASSERT_NE(brush_stroke_buffer(), nullptr);
+    EXPECT_EQ(al_get_bitmap_width(brush_stroke_buffer()), 128);
     EXPECT_TRUE(brush_stroke_end(&stroke, doc));
-    EXPECT_FALSE(layer->needs_clear);
-    EXPECT_GT(pixel_at(layer->bitmap, 100, 40).a, 200);
-    EXPECT_EQ(pixel_at(layer->bitmap, 5, 5).a, 0);
+    EXPECT_TRUE(pixel_at(layer->bitmap, 100, 40).a > 200 && pixel_at(layer->bitmap, 5, 5).a == 0);
 }
 
 TEST_F(BrushPreviewTest, PreviewsShowInTheBufferWithoutTouchingLayerOrHistory) {
@@ -428,15 +316,13 @@ TEST_F(BrushPreviewTest, PreviewsShowInTheBufferWithoutTouchingLayerOrHistory) {
     EXPECT_EQ(brush_preview_polyline(doc, &brush, line, 1, NULL), 0);
     EXPECT_EQ(brush_stroke_buffer(), nullptr);
     ASSERT_TRUE(brush_preview_polyline(doc, &brush, line, 3, NULL));
-    ASSERT_NE(brush_stroke_buffer(), nullptr);
-    const Pixels shown = read_pixels(brush_stroke_buffer());
+    const Image shown = buffer();
     EXPECT_GT(shown.alpha(120, 70), 200);
-    EXPECT_EQ(read_pixels(layer->bitmap).max_alpha(), 0);
-    EXPECT_FALSE(doc->undo->active);
-    EXPECT_FALSE(undo_available(doc));
+    EXPECT_EQ(read_image(layer->bitmap).max_alpha(), 0);
+    EXPECT_FALSE(doc->undo->active || undo_available(doc));
 
     EXPECT_EQ(brush_preview_polyline(doc, &brush, line, 1, NULL), 0); // keeps the old one
-    EXPECT_EQ(read_pixels(brush_stroke_buffer()).data, shown.data);
+    EXPECT_EQ(buffer(), shown);
     brush_preview_clear();
     EXPECT_EQ(brush_stroke_buffer(), nullptr);
 
@@ -453,31 +339,22 @@ TEST_F(BrushPreviewTest, APaintingStrokeKeepsTheBufferAgainstPreviews) {
     EXPECT_EQ(brush_preview_polyline(doc, &brush, line, 2, NULL), 0);
     brush_preview_clear();
     ASSERT_NE(brush_stroke_buffer(), nullptr);
-    EXPECT_EQ(pixel_at(brush_stroke_buffer(), 70, 20).a, 0);
     EXPECT_TRUE(brush_stroke_end(&stroke, doc));
     EXPECT_EQ(pixel_at(layer->bitmap, 70, 20).a, 0); // the shape never reached the layer
     EXPECT_GT(pixel_at(layer->bitmap, 200, 200).a, 200);
 }
 
-TEST(BrushPresetTest, TablesAndPresetsKeepColourAndSwitchToPainting) {
-    EXPECT_EQ(brush_tip_shape_name(7), nullptr);
-    EXPECT_EQ(brush_tip_shape_name(-1), nullptr);
-    EXPECT_EQ(brush_preset_name(4), nullptr);
-
+TEST(BrushPresetTest, PresetsKeepColourAndSwitchToPainting) {
     BRUSH brush;
     brush_defaults(&brush);
     brush.mode = BRUSH_MODE_ERASE;
     brush.color = al_map_rgb(1, 2, 3);
-    BRUSH before = brush;
+    const BRUSH before = brush;
     LogCapture log(3);
     EXPECT_EQ(brush_apply_preset(&brush, "Pen"), 0); // a short name, not a name
-    EXPECT_EQ(brush_apply_preset(&brush, NULL), 0);
-    EXPECT_TRUE(log.contains("unknown brush preset NULL"));
     EXPECT_EQ(memcmp(&brush, &before, sizeof brush), 0);
-
     ASSERT_TRUE(brush_apply_preset(&brush, "Airbrush"));
-    EXPECT_EQ(brush.mode, BRUSH_MODE_PAINT);
-    EXPECT_EQ(brush.tip, BRUSH_TIP_SPRAY);
+    EXPECT_TRUE(brush.mode == BRUSH_MODE_PAINT && brush.tip == BRUSH_TIP_SPRAY);
     EXPECT_EQ(memcmp(&brush.color, &before.color, sizeof brush.color), 0);
     brush_engine_shutdown();
 }
@@ -490,5 +367,4 @@ TEST(BrushPressureTest, SpeedEasesPressureTowardsItsFloor) {
     for (int i = 0; i < 30; i++)
         p = pressure_from_speed(5000.0f, p);
     EXPECT_NEAR(p, 0.25f, 1e-6f);
-    EXPECT_FLOAT_EQ(pressure_from_speed(0.0f, 7.0f), 1.0f);
 }

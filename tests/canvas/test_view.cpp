@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numbers>
 
 #include "canvas/view.h"
 #include "test_support.h"
@@ -26,45 +25,11 @@ Point to_screen(const VIEW& view, float cx, float cy) {
 
 } // namespace
 
-TEST(View, FitAndCenterPlaceTheCanvasAndRefuseEmptySizes) {
-    LogCapture log(3);
+// Panning, zooming and turning about the pointer, fitting and re-centring are followed on
+// screen by the end-to-end view and screen tests; here, limits and precision.
+TEST(View, ZoomLandsExactlyOnItsLimitsAndRefusesBadFactors) {
     VIEW view;
     view_init(&view);
-    view_rotate_at(&view, 0.3f, 10, 10);
-    ASSERT_EQ(view_fit(&view, 1000, 500, 1000, 1000), 1);
-    EXPECT_EQ(view.rotation, 0.0f);
-    const Point corner = to_screen(view, 1000, 500); // zoom 0.92 from (40, 270)
-    EXPECT_FLOAT_EQ(corner.x, 960.0f);
-    EXPECT_FLOAT_EQ(corner.y, 730.0f);
-
-    ASSERT_EQ(view_center(&view, 2000, 2000, 800, 600), 1);
-    EXPECT_EQ(view.zoom, 1.0f);
-    EXPECT_FLOAT_EQ(view.x, -600.0f);
-    EXPECT_FLOAT_EQ(view.y, -700.0f);
-    view_recenter(&view, 800, 600, 1000, 500); // the window grew: its centre keeps the canvas's
-    const Point centre = to_canvas(view, 500, 250);
-    EXPECT_FLOAT_EQ(centre.x, 1000.0f);
-    EXPECT_FLOAT_EQ(centre.y, 1000.0f);
-
-    EXPECT_EQ(view_fit(&view, 0, 10, 100, 100), 0);
-    EXPECT_TRUE(log.contains("bad fit sizes canvas 0x10 screen 100x100"));
-    EXPECT_EQ(view_center(&view, 10, 10, 100, -1), 0);
-    EXPECT_TRUE(log.contains("bad center sizes canvas 10x10 screen 100x-1"));
-    EXPECT_FLOAT_EQ(view.x, -500.0f);
-}
-
-TEST(View, ZoomKeepsThePivotStillAndLandsExactlyOnItsLimits) {
-    VIEW view;
-    view_init(&view);
-    view_pan(&view, 37, -12);
-    view_rotate_at(&view, 0.7f, 100, 50);
-    const Point under = to_canvas(view, 123.5f, 77.25f);
-    for (float factor : {0.7f, 1000.0f, 0.001f, 3.0f}) {
-        ASSERT_EQ(view_zoom_at(&view, factor, 123.5f, 77.25f), 1);
-        const Point after = to_canvas(view, 123.5f, 77.25f);
-        EXPECT_NEAR(after.x, under.x, 1e-2f) << "factor " << factor;
-        EXPECT_NEAR(after.y, under.y, 1e-2f) << "factor " << factor;
-    }
     // From these zooms, zoom * (limit / zoom) is a rounding step off the limit.
     view.zoom = 0.0959f;
     view_zoom_at(&view, 1000.0f, 5, 5);
@@ -80,17 +45,8 @@ TEST(View, ZoomKeepsThePivotStillAndLandsExactlyOnItsLimits) {
     EXPECT_EQ(view.x, x);
 }
 
-TEST(View, RotationTurnsClockwiseAboutThePivotAndConversionsRoundTrip) {
-    constexpr float PI = std::numbers::pi_v<float>;
+TEST(View, TurningKeepsThePivotAndConversionsRoundTripAtAnyZoom) {
     VIEW view;
-    view_init(&view);
-    view_pan(&view, 100, 50);
-    view_zoom_at(&view, 2.0f, 100, 50);
-    ASSERT_EQ(view_rotate_at(&view, PI / 2, 100, 50), 1);
-    const Point one_right = to_screen(view, 1, 0); // canvas x now points down the screen
-    EXPECT_NEAR(one_right.x, 100.0f, 1e-4f);
-    EXPECT_NEAR(one_right.y, 52.0f, 1e-4f);
-
     for (float zoom : {0.05f, 0.37f, 5.5f, 32.0f}) {
         for (float angle : {0.4f, -2.0f, 7.0f}) {
             view_init(&view);
@@ -103,10 +59,9 @@ TEST(View, RotationTurnsClockwiseAboutThePivotAndConversionsRoundTrip) {
             const Point still = to_canvas(view, 300, 10);
             const Point there = to_screen(view, -40, 4000);
             const Point back = to_canvas(view, there.x, there.y);
-            EXPECT_NEAR(still.x - under.x, 0, slack) << zoom << " " << angle;
-            EXPECT_NEAR(still.y - under.y, 0, slack) << zoom << " " << angle;
-            EXPECT_NEAR(back.x, -40, slack) << zoom << " " << angle;
-            EXPECT_NEAR(back.y, 4000, slack) << zoom << " " << angle;
+            EXPECT_TRUE(std::hypot(still.x - under.x, still.y - under.y) < slack &&
+                        std::hypot(back.x + 40, back.y - 4000) < slack)
+                << zoom << " " << angle;
         }
     }
 }

@@ -8,6 +8,8 @@
 #   ...
 #   pass
 #
+# or, for a test that starts on the blank canvas, canvas_start in place of the first three.
+#
 # Every test owns its X server and its save folder, so tests never see each other or the
 # desktop the suite happens to be launched from. Artifacts (program logs, screenshots) live in
 # one work folder under e2e-artifacts/ next to the binary (or under $E2E_ARTIFACTS); it is
@@ -62,6 +64,10 @@ fail() {
 }
 
 pass() {
+    # A sanitizer build reports into the program's log; any report fails the test.
+    local report
+    report=$(grep -h -m 1 -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$W"/run*.log 2>/dev/null)
+    [ -z "$report" ] || fail "sanitizer report: $report"
     E2E_PASSED=1
     note "PASS"
     exit 0
@@ -137,6 +143,25 @@ app_start() {
     APP_PID=$!
 }
 
+# app_canvas [args...]: app_start, then its window, and Space to leave the splash for the canvas.
+app_canvas() {
+    app_start "$@"
+    app_window
+    key space
+    wait_log "canvas ready"
+}
+
+# canvas_start: a private X server and the program on a fresh canvas, showing paper at zoom 1.
+# The 4096-pixel paper is then centred in the 1280x800 window: window (x, y) is document
+# (doc_x x, doc_y y) = (x + 1408, y + 1648).
+canvas_start() {
+    x_start 1400x900
+    app_canvas
+    wait_pixel 640 400 255 255 255
+}
+doc_x() { echo $(($1 + 1408)); }
+doc_y() { echo $(($1 + 1648)); }
+
 # wait_log TEXT [SECONDS]: waits until a log line contains TEXT (fixed string). Sets SEEN_US
 # to the moment it was seen.
 wait_log() {
@@ -207,6 +232,10 @@ resize_window() { xdotool windowsize --sync "$WID" "$1" "$2" || fail "could not 
 # key_down KEY / key_up KEY: holds and releases a key (xdotool key names: ctrl, shift, space).
 key_down() { xdotool keydown "$1" || fail "xdotool keydown $1"; }
 key_up() { xdotool keyup "$1" || fail "xdotool keyup $1"; }
+
+# mouse_down BUTTON / mouse_up BUTTON: holds and releases a mouse button where the pointer is.
+mouse_down() { xdotool mousedown "$1" || fail "xdotool mousedown $1"; }
+mouse_up() { xdotool mouseup "$1" || fail "xdotool mouseup $1"; }
 
 # move_to X Y: moves the pointer to a window position.
 move_to() { xdotool mousemove --window "$WID" "$1" "$2" || fail "xdotool mousemove $*"; }
@@ -397,6 +426,18 @@ assert_same_png() {
     cmp -s "$W/$1.png" "$W/$2.png" && return 0
     n=$(png_diff "$1" "$2")
     [ "$n" = 0 ] || fail "$3: $1.png differs from $2.png in $n pixels"
+}
+
+# assert_png_matches_shot IMAGE SHOT X Y W H: the window region WxH+X+Y of the shot shows the
+# same pixels as that region of $W/IMAGE.png, placed by the zoom-1 view of canvas_start.
+assert_png_matches_shot() {
+    local n
+    convert -size "$(_shot_w "$2")x$(_shot_h "$2")" -depth 8 "rgb:$W/$2.rgb" \
+        -crop "${5}x${6}+${3}+${4}" +repage "$W/$2.region.png" || fail "could not crop $2"
+    convert "$W/$1.png" -crop "${5}x${6}+$(doc_x "$3")+$(doc_y "$4")" +repage -alpha off \
+        "$W/$1.region.png" || fail "could not crop $1.png"
+    n=$(png_diff "$1.region" "$2.region")
+    [ "$n" = 0 ] || fail "$1.png differs from the screen in $n pixels of ${5}x${6}+$3+$4"
 }
 
 # ------------------------------------------------------------------------------------------

@@ -5,14 +5,8 @@
 # At zoom 1 window (x, y) is document (x + 1408, y + 1648). Cells are 128 pixels and
 # 1408 = 11 x 128, 1664 = 13 x 128: lines fall on window columns 0, 128, ... and rows 16, 144, ...
 source "$(dirname "$0")/lib.sh" "$1"
-x_start 1400x900
-app_start
-wait_log "state switch: (none) -> splash"
-app_window
-key space
-wait_log "canvas ready"
+canvas_start
 hide_gui
-wait_pixel 640 400 255 255 255
 move_to 1270 790 # the brush cursor stays clear of every row and column looked at
 
 LINE="131 158 205"     # the line colour over paper

@@ -2,16 +2,8 @@
 # two quick Ctrl+E taps are two exports, not an export followed by a plain E that silently
 # turns the brush into the eraser. The first export keeps the program busy for a second or
 # so, long after the second tap has ended.
-#
-# At zoom 1 window (x, y) is document (x + 1408, y + 1648).
 source "$(dirname "$0")/lib.sh" "$1"
-x_start 1400x900
-app_start
-wait_log "state switch: (none) -> splash"
-app_window
-key space
-wait_log "canvas ready"
-wait_pixel 640 400 255 255 255
+canvas_start
 
 key ctrl+e ctrl+e
 wait_log_count "exported composite to" 2 20

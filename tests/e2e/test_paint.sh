@@ -5,13 +5,7 @@
 # At start the view is at zoom 1 with the 4096-pixel paper centred in the 1280x800 window, so
 # window (x, y) is document (x + 1408, y + 1648).
 source "$(dirname "$0")/lib.sh" "$1"
-x_start 1400x900
-app_start
-wait_log "state switch: (none) -> splash"
-app_window
-key space
-wait_log "canvas ready"
-wait_pixel 640 400 255 255 255
+canvas_start
 
 INK="40 40 40"
 PAPER="255 255 255"

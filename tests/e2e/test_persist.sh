@@ -7,16 +7,10 @@ x_start 1400x900
 SAVE="$W/save"
 mkdir -p "$SAVE"
 export APPDATA_OVERRIDE="$SAVE"
-# At zoom 1 the 4096 paper is centred: window (x, y) is document (x + 1408, y + 1648).
-doc_x() { echo $(($1 + 1408)); }
-doc_y() { echo $(($1 + 1648)); }
 field() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 
 # --- Run 1: change settings by keys, paint, copy and paste, quit. ---------------------------
-app_start
-app_window
-key space
-wait_log "canvas ready"
+app_canvas
 key bracketright bracketright g
 drag 300 300 500 300
 key s
@@ -39,12 +33,9 @@ assert_eq "$(field "$settings" 56)" 1 "grid visible after G"
 assert_eq "$(field "$settings" 20)" 3 "the select tool"
 
 # --- Run 2: everything comes back. -----------------------------------------------------------
-app_start
-app_window
-wait_log "previous session document restored"
+app_canvas
+assert_log "previous session document restored"
 assert_log "settings load: 124 bytes"
-key space
-wait_log "canvas ready"
 export_png second
 assert_same_png first second "the picture after a restart"
 png_crop around second "$(doc_x 250)" "$(doc_y 250)" 320 120
@@ -61,11 +52,9 @@ assert_no_failures
 # --- Run 3: a damaged session is kept aside, a stale temporary file is harmless. ------------
 printf 'TVL3 damaged by a crash' >"$SAVE/Tavolix/session.tvl"
 printf 'half a picture' >"$SAVE/Tavolix/session.tvl.tmp"
-app_start
-app_window
-wait_log "could not be loaded, kept as $SAVE/Tavolix/session.tvl.bad"
-key space
-wait_log "canvas ready, 4096x4096 document"
+app_canvas
+assert_log "could not be loaded, kept as $SAVE/Tavolix/session.tvl.bad"
+assert_log "canvas ready, 4096x4096 document"
 export_png blank
 [ "$(png_dark blank 200)" = 0 ] || fail "the damaged session was not replaced by a blank page"
 key Escape

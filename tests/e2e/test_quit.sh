@@ -12,10 +12,7 @@ ends_cleanly() {
 }
 
 # --- Close button on the canvas. -----------------------------------------------------------
-app_start
-app_window
-key space
-wait_log "canvas ready"
+app_canvas
 close_window
 ends_cleanly "the close button on the canvas"
 

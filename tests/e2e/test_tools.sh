@@ -7,8 +7,6 @@ x_start 1400x900
 SAVE="$W/save"
 mkdir -p "$SAVE/Tavolix"
 export APPDATA_OVERRIDE="$SAVE"
-doc_x() { echo $(($1 + 1408)); }
-doc_y() { echo $(($1 + 1648)); }
 
 # settings_with_tool TOOL [SIZE]: a settings file with that tool and brush size, defaults else.
 settings_with_tool() {
@@ -23,10 +21,7 @@ PY
 fresh_run() { # TOOL [SIZE]
     rm -f "$SAVE/Tavolix/session.tvl"
     settings_with_tool "$@"
-    app_start
-    app_window
-    key space
-    wait_log "canvas ready"
+    app_canvas
 }
 finish_run() {
     key Escape
@@ -40,11 +35,8 @@ fresh_run 0 6
 drag_path 1 400 300 600 300 600 500 400 500 400 300
 finish_run "ring"
 settings_with_tool 1 6
-app_start
-app_window
-wait_log "previous session document restored"
-key space
-wait_log "canvas ready"
+app_canvas
+assert_log "previous session document restored"
 click_at 500 400
 export_png filled
 png_crop fill filled "$(doc_x 350)" "$(doc_y 250)" 300 300

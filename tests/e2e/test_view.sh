@@ -2,17 +2,9 @@
 # appear on screen: middle-button drag and Space + left drag pan by the drag distance, the
 # wheel zooms about the pointer, F fits the whole paper with its frame, and Ctrl+wheel turns
 # the paper about the pointer. None of it paints.
-#
-# At zoom 1 window (x, y) is document (x + 1408, y + 1648).
 source "$(dirname "$0")/lib.sh" "$1"
-x_start 1400x900
-app_start
-wait_log "state switch: (none) -> splash"
-app_window
-key space
-wait_log "canvas ready"
+canvas_start
 hide_gui
-wait_pixel 640 400 255 255 255
 
 # dark_box NAME: "W H X Y" of the box around every pixel of the shot darker than mid grey.
 dark_box() {

@@ -15,15 +15,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PALETTE_SET set;
     palette_set_defaults(&set);
-    if (!palette_deserialize(&set, data, size)) {
+    uint32_t dropped = 0;
+    if (!palette_deserialize(&set, data, size, &dropped)) {
         // A refused image must leave the cleared set as it was.
         PALETTE_SET clear;
         palette_set_defaults(&clear);
         if (memcmp(&set, &clear, sizeof set) != 0) abort();
         return 0;
     }
-    // Whatever was accepted must describe a usable set.
-    if (set.user_count > PALETTE_USER_MAX || set.active < 0 || set.active >= palette_count(&set))
+    // Whatever was accepted must describe a usable set, with every palette the file announced
+    // either read or counted as dropped.
+    uint32_t announced;
+    memcpy(&announced, data + 16, 4);
+    if (set.user_count > PALETTE_USER_MAX || set.active < 0 || set.active >= palette_count(&set) ||
+        set.user_count + dropped != announced)
         abort();
     for (uint32_t i = 0; i < set.user_count; i++)
         if (set.user[i].name[PALETTE_NAME_SIZE - 1] != 0) abort();

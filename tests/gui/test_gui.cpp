@@ -75,8 +75,7 @@ struct PanelTest : AppRecordTest {
     }
     void TearDown() override {
         tavolix_gui_shutdown(&app);
-        if (app.font) al_destroy_font(app.font);
-        AppRecordTest::TearDown();
+        AppRecordTest::TearDown(); // destroys the font too
     }
     ALLEGRO_EVENT press(int x, int y) {
         ALLEGRO_EVENT e{};

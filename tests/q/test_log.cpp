@@ -1,19 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <regex>
 
 #include "q/q_common.h"
 #include "test_support.h"
-
-namespace {
-
-int guarded(const int* pointer) {
-    q_assert(pointer, return 0);
-    return 1;
-}
-
-} // namespace
 
 TEST(Log, LineFormatWithoutColour) {
     LogCapture log(6);
@@ -29,45 +19,8 @@ TEST(Log, LineFormatWithoutColour) {
 TEST(Log, LevelNamesAndThreshold) {
     LogCapture log(7);
     for (int level = 0; level <= 8; level++) q_log(level, "level %d", level);
-    const std::string text = log.text();
-    for (const char* name : {"EMERG:", "ALERT:", "CRITICAL:", "ERR:", "WARNING:", "NOTICE:",
-                             "INFO:", "DEBUG:"})
-        EXPECT_TRUE(text.rfind(name, 0) == 0 || text.find(std::string("\n") + name) != text.npos)
-            << name;
-    EXPECT_EQ(text.find("level 8"), std::string::npos);
-    EXPECT_EQ(text.rfind("EMERG:", 0), 0u);
-}
-
-TEST(Log, AssertionNamesExpressionOnlyAtDebugLevel) {
-    {
-        LogCapture log(6);
-        EXPECT_EQ(guarded(nullptr), 0);
-        EXPECT_EQ(log.text(), "");
-    }
-    LogCapture log(7);
-    EXPECT_EQ(guarded(nullptr), 0);
-    EXPECT_TRUE(log.contains("if( !(pointer) ) assert at line ")) << log.text();
-    EXPECT_TRUE(log.contains(" of tests/q/test_log.cpp")) << log.text();
-}
-
-TEST(Log, ColourNeedsATerminalAndNoNoColour) {
-    const int old = get_log_level();
-    setenv("NO_COLOR", "1", 1);
-    set_log_level(6);
-    EXPECT_FALSE(q_log_colour_enabled());
-    unsetenv("NO_COLOR");
-    set_log_level(6);
-    // The tests run with standard error redirected or piped far more often than not; either
-    // way the flag must follow isatty.
-    EXPECT_EQ(q_log_colour_enabled(), isatty(2) == 1);
-    set_log_level(old);
-}
-
-TEST(Log, FreeTwiceIsReportedNotCrashing) {
-    LogCapture log(7);
-    char* block = static_cast<char*>(malloc(8));
-    q_free(block);
-    EXPECT_EQ(block, nullptr);
-    q_free(block);
-    EXPECT_TRUE(log.contains("Free( block ) already done or NULL")) << log.text();
+    EXPECT_TRUE(std::regex_search(log.text(), std::regex("^EMERG:.*\nALERT:.*\nCRITICAL:.*\n"
+                                                         "ERR:.*\nWARNING:.*\nNOTICE:.*\n"
+                                                         "INFO:.*\nDEBUG:.* level 7\n$")))
+        << log.text();
 }
