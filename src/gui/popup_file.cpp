@@ -115,7 +115,9 @@ int build_new_canvas(TAVOLIX_APP* app) {
     }
     if (!gui->popup_text[GUI_POPUP_NEW_DOC][0])
         snprintf(gui->popup_text[GUI_POPUP_NEW_DOC], sizeof gui->popup_text[0], "4096");
-    const int field = f.field(GUI_POPUP_NEW_DOC, 3, 10, f.inner(), 5);
+    // Room for more digits than any size: a number typed too long must be refused whole, not
+    // read as the shorter number the field would keep of it.
+    const int field = f.field(GUI_POPUP_NEW_DOC, 3, 10, f.inner(), 15);
     gui->pp.ok[GUI_POPUP_NEW_DOC] = f.ok(tavolix_tr("Create"), 4, on_canvas_create);
     gui->pp.cancel[GUI_POPUP_NEW_DOC] = f.cancel(tavolix_tr("Cancel"), 4, on_new_cancel);
     q_gui_button_set_keycode_focused(gui->ctx, gui->pp.ok[GUI_POPUP_NEW_DOC], ALLEGRO_KEY_ENTER, 0,

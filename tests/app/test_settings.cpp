@@ -115,6 +115,7 @@ TEST_F(SettingsFixture, SizeThresholdsAndClamps) {
     set_field(bytes, 28, 99);    // a preset past the table
     set_field(bytes, 32, 0xFFFFFFFF);
     set_field(bytes, 68, 9999);
+    set_field(bytes, 112, 512); // the text tool's largest size survives a restart
 
     TAVOLIX_APP a{};
     reset(&a);
@@ -125,6 +126,7 @@ TEST_F(SettingsFixture, SizeThresholdsAndClamps) {
     EXPECT_EQ(a.preset, -1);
     EXPECT_FLOAT_EQ(a.brush.size, 1.0f);
     EXPECT_FLOAT_EQ(a.grid.size, 256.0f);
+    EXPECT_EQ(a.gui.text_size, 512);
     EXPECT_EQ(a.ui_size, 1); // 123 bytes: everything but the interface size
 
     TAVOLIX_APP b{};
