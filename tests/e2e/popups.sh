@@ -54,13 +54,27 @@ pp() { # NAME: prints "x y"
 # click_pp NAME: a click on a popup widget, then the pause click_tb takes too.
 click_pp() { click_at $(pp "$1"); sleep 0.15; }
 
-# type_text TEXT: types into the focused field, Unicode included.
-type_text() { xdotool type --delay 20 -- "$1" || fail "xdotool type $1"; }
+# type_text TEXT: types into the focused field, Unicode included. One character at a time with a
+# pause: xdotool types a character missing from the keymap by remapping a spare key, and a
+# quick second remap can overtake the program's reading of the first.
+type_text() {
+    python3 - "$1" <<'PY' || fail "xdotool type $1"
+import subprocess, sys, time
+for ch in sys.argv[1]:
+    subprocess.run(["xdotool", "type", "--", ch], check=True)
+    time.sleep(0.02 if ch.isascii() else 0.15)
+PY
+}
 
-# slide_to NAME STEPS: a click at a slider's left end, then STEPS presses of Right (1 each).
+# slide_to NAME STEPS: a click at a slider's end named NAME, a few presses of Left or Right that
+# settle it exactly on its minimum (a _min end) or maximum (a _max end), then STEPS presses of
+# Right, one step each.
 slide_to() {
+    local settle=Left
+    [ "${1##*_}" = max ] && settle=Right
     click_pp "$1"
-    [ "$2" -gt 0 ] && { xdotool key --delay 5 --repeat "$2" Right || fail "xdotool Right x$2"; }
+    xdotool key --delay 5 --repeat 3 "$settle" || fail "xdotool $settle"
+    [ "${2:-0}" -gt 0 ] && { xdotool key --delay 5 --repeat "$2" Right || fail "xdotool Right x$2"; }
     return 0
 }
 
