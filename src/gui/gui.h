@@ -120,7 +120,7 @@ struct GUI_POPUP_IDS {
     int confirm_label, notify_label;
     int export_title, export_area, export_full, export_border, export_template;
     int new_sizes[6];
-    int open_title, open_rows[GUI_OPEN_ROWS];
+    int open_title, open_empty, open_rows[GUI_OPEN_ROWS];
     int text_fonts[4], text_size;
     int languages[4];
     int manage[4]; // rename, reset, reset all, remove

@@ -36,6 +36,8 @@ struct GUI_POPUP_FRAME {
     int label(const char* text, int index, float x, float width, int align) const;
     int button(const char* text, int index, float x, float width, void (*cb)(int, void*),
                bool toggle = false) const;
+    // Width of a dialog button for this text: 110 unless the text needs more.
+    float button_w(const char* text) const;
     // The accepting button ends at the centre less a gap, the dismissing one starts at the
     // centre plus a gap; `centred` puts a lone button in the middle.
     int ok(const char* text, int index, void (*cb)(int, void*)) const;

@@ -9,6 +9,8 @@
 // and rebuilt with it. What a popup shows (messages, field texts, slider values, the list) is
 // kept in the GUI record, so a rebuild in the middle of a dialog is invisible to the user.
 // ============================================================================================
+#include <allegro5/allegro_font.h>
+
 #include <algorithm>
 
 #include "gui/gui_internal.h"
@@ -33,17 +35,24 @@ int GUI_POPUP_FRAME::button(const char* text, int index, float x, float width,
                   : q_gui_add_button(ctx, window, text, x, top(index), width, row, 1, cb, app);
 }
 
+float GUI_POPUP_FRAME::button_w(const char* text) const {
+    // Dialog buttons are 110 wide unless their text needs more, as longer translations do.
+    const float padding = 2.0f * ctx->style.label_padding + 8.0f * k;
+    const float needed = app->font ? static_cast<float>(al_get_text_width(app->font, text)) + padding : 0.0f;
+    return std::max(110.0f * k, needed);
+}
+
 int GUI_POPUP_FRAME::ok(const char* text, int index, void (*cb)(int, void*)) const {
-    const float width = 110.0f * k;
+    const float width = button_w(text);
     return button(text, index, w / 2 - gap - width, width, cb);
 }
 
 int GUI_POPUP_FRAME::cancel(const char* text, int index, void (*cb)(int, void*)) const {
-    return button(text, index, w / 2 + gap, 110.0f * k, cb);
+    return button(text, index, w / 2 + gap, button_w(text), cb);
 }
 
 int GUI_POPUP_FRAME::centred(const char* text, int index, void (*cb)(int, void*)) const {
-    const float width = 110.0f * k;
+    const float width = button_w(text);
     return button(text, index, (w - width) / 2, width, cb);
 }
 
@@ -108,6 +117,8 @@ int _popup_frame(TAVOLIX_APP* app, int popup, const char* title, float w, float 
     q_gui_window_set_flags(gui->ctx, id, flags);
     q_gui_window_set_zorder(gui->ctx, id, Q_GUI_ZORDER_POPUP, 0);
     q_gui_close_window(gui->ctx, id);
+    // A dialog over a panel is read on its own: no panel showing through it.
+    if (Q_GUI_WINDOW* win = q_gui_get_window(gui->ctx, id)) win->theme.bg_normal.a = 1.0f;
     if (popup >= 0 && popup < GUI_POPUP_COUNT) gui->popup_window[popup] = id;
     const GUI_METRICS& m = gui->metrics;
     *out = GUI_POPUP_FRAME{app, gui->ctx, id, w, m.row, m.gap, m.k};

@@ -170,10 +170,11 @@ void show_open_rows(TAVOLIX_APP* app) {
         q_gui_set_widget_visible(gui->ctx, row, 1);
     }
     char title[128];
-    if (gui->open_listed == 0) _utf8_copy(title, sizeof title, tavolix_tr("No saved sketches yet."));
-    else if (gui->open_listed <= GUI_OPEN_ROWS) _utf8_copy(title, sizeof title, tavolix_tr("Open sketch"));
+    if (gui->open_listed <= GUI_OPEN_ROWS) _utf8_copy(title, sizeof title, tavolix_tr("Open sketch"));
     else _utf8_format(title, sizeof title, tavolix_tr("Open sketch (newest %d)"), GUI_OPEN_ROWS);
     q_gui_label_set_text(gui->ctx, gui->pp.open_title, title);
+    // An empty folder says so rather than showing an empty list.
+    q_gui_set_widget_visible(gui->ctx, gui->pp.open_empty, gui->open_listed == 0);
 }
 
 void on_open_row(int widget, void* user) {
@@ -205,13 +206,16 @@ int build_open_list(TAVOLIX_APP* app) {
     if (!_popup_frame(app, GUI_POPUP_OPEN_LIST, "openlist", 20 + m.popup_wide, h, false,
                       POPUP_FLAGS | Q_GUI_WINDOW_SCROLLABLE, "could not create the open-list popup", &f))
         return 0;
-    const float button_w = m.popup_narrow;
-    gui->pp.open_title = f.label(tavolix_tr("Open sketch"), 0, 10, f.inner() - 2 * (button_w + m.gap),
-                                 Q_GUI_ALIGN_LEFT);
+    const char* browse = tavolix_tr("Browse...");
+    const char* cancel = tavolix_tr("Cancel");
+    const float browse_w = f.button_w(browse), cancel_w = f.button_w(cancel);
+    gui->pp.open_title = f.label(tavolix_tr("Open sketch"), 0, 10,
+                                 f.inner() - browse_w - cancel_w - 2 * m.gap, Q_GUI_ALIGN_LEFT);
     gui->pp.ok[GUI_POPUP_OPEN_LIST] =
-        f.button(tavolix_tr("Browse..."), 0, 10 + f.inner() - 2 * button_w - m.gap, button_w, on_open_browse);
+        f.button(browse, 0, 10 + f.inner() - browse_w - m.gap - cancel_w, browse_w, on_open_browse);
     gui->pp.cancel[GUI_POPUP_OPEN_LIST] =
-        f.button(tavolix_tr("Cancel"), 0, 10 + f.inner() - button_w, button_w, on_open_cancel);
+        f.button(cancel, 0, 10 + f.inner() - cancel_w, cancel_w, on_open_cancel);
+    gui->pp.open_empty = f.label(tavolix_tr("No saved sketches yet."), 1, 10, f.inner(), Q_GUI_ALIGN_LEFT);
     for (int i = 0; i < GUI_OPEN_ROWS; i++)
         gui->pp.open_rows[i] = f.button(" ", 1 + i, 10, f.inner(), on_open_row);
     show_open_rows(app);

@@ -247,6 +247,7 @@ float build_help_header(TAVOLIX_APP* app, float x, float y, float w, float total
     q_gui_window_set_flags(gui->ctx, window, POPUP_FLAGS);
     q_gui_window_set_zorder(gui->ctx, window, Q_GUI_ZORDER_POPUP, 0);
     q_gui_close_window(gui->ctx, window);
+    if (Q_GUI_WINDOW* win = q_gui_get_window(gui->ctx, window)) win->theme.bg_normal.a = 1.0f;
     GUI_POPUP_FRAME f{app, gui->ctx, window, w, m.row, m.gap, m.k};
     f.label(tavolix_tr("Tavolix - Help"), 0, 10, w - 30 - 110 * m.k, Q_GUI_ALIGN_LEFT);
     gui->pp.cancel[GUI_POPUP_HELP] =
@@ -266,7 +267,7 @@ float build_help_header(TAVOLIX_APP* app, float x, float y, float w, float total
         tx += tab_w + m.gap;
     }
     const float h = std::min(ty + m.row + 10, total_h - m.row);
-    q_gui_window_set_rect(gui->ctx, window, x, y, w, h);
+    _gui_set_window_height(gui->ctx, window, h);
     return h;
 }
 
