@@ -77,16 +77,6 @@ struct PopupTest : AppRecordTest {
 
 } // namespace
 
-TEST(PopupFields, CanvasSizeIsTheLeadingNumberAndOverflowIsNoSize) {
-    const struct {
-        const char* text;
-        long size;
-    } cases[] = {{"4096", 4096}, {"  64", 64},  {"1024px", 1024}, {"abc", -1},
-                 {"", -1},       {"-5", -5},    {"0", 0},         {"16385", 16385},
-                 {"99999999999", -1}, {"+512", 512}};
-    for (const auto& c : cases) EXPECT_EQ(_canvas_size_of(c.text), c.size) << c.text;
-}
-
 TEST_F(PopupTest, EscapeClosesTheTopPopupFirstAndDismissingTheLanguageSettlesOnEnglish) {
     app.language = 0;
     tavolix_gui_request_language_choice(&app);
