@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include "app_state.h"
+#include "canvas/fill.h"
+#include "gui/gui_internal.h"
+#include "q/q_gui.h"
 #include "platform/platform.h"
 #include "q/q_log.h"
 #include "tavolix_app.h"
@@ -223,5 +226,48 @@ void BM_GuiIdleFrame(benchmark::State& state) {
     tavolix_app_shutdown(&app);
 }
 BENCHMARK(BM_GuiIdleFrame)->Unit(benchmark::kMicrosecond)->Iterations(500);
+
+// A user's export of a 4096 x 4096 drawing: the click on "Export" in the export popup (full
+// drawing, no file chooser) until the notification reports the file, the PNG written between.
+void click_widget(TAVOLIX_APP* app, int widget) {
+    const Q_GUI_WIDGET* w = q_gui_get_widget(app->gui.ctx, widget);
+    if (!w) return;
+    ALLEGRO_EVENT ev{};
+    ev.mouse.x = static_cast<int>(w->window->x + w->x + w->w / 2);
+    ev.mouse.y = static_cast<int>(w->window->y + w->y + w->h / 2);
+    ev.mouse.button = 1;
+    for (auto type : {ALLEGRO_EVENT_MOUSE_AXES, ALLEGRO_EVENT_MOUSE_BUTTON_DOWN,
+                      ALLEGRO_EVENT_MOUSE_BUTTON_UP}) {
+        ev.type = type;
+        tavolix_gui_handle_event(app, &ev);
+    }
+}
+
+void BM_ExportThroughThePopup(benchmark::State& state) {
+    QuietScratchApp scratch;
+    setenv("TAVOLIX_NO_NATIVE_CHOOSER", "1", 1);
+    TAVOLIX_APP app{};
+    const ALLEGRO_COLOR ink = al_map_rgb(200, 60, 40);
+    if (!start_and_draw(&app) || fill_flood(app.doc, 10, 10, &ink, 0.1f) != 1) {
+        state.SkipWithError("start-up or painting failed");
+        tavolix_app_shutdown(&app);
+        return;
+    }
+    for (auto _ : state) {
+        _open_export(&app);
+        click_widget(&app, app.gui.pp.ok[GUI_POPUP_EXPORT]);
+        if (!app.gui.popup_open[GUI_POPUP_NOTIFY] || app.gui.popup_open[GUI_POPUP_EXPORT]) {
+            state.SkipWithError("the export did not report");
+            break;
+        }
+        state.PauseTiming();
+        _popup_close(&app, GUI_POPUP_NOTIFY);
+        state.ResumeTiming();
+    }
+    unsetenv("TAVOLIX_NO_NATIVE_CHOOSER");
+    unlink((scratch.dir + "/Tavolix/sketch.png").c_str());
+    tavolix_app_shutdown(&app);
+}
+BENCHMARK(BM_ExportThroughThePopup)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

@@ -477,7 +477,7 @@ int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count) 
     gui->export_mode = settings_bool(bytes, 100) ? 1 : 0;
     gui->export_border = settings_clamped(bytes, 104, 0, 256);
     gui->export_template = settings_bool(bytes, 108);
-    gui->text_size = settings_clamped(bytes, 112, 8, 256);
+    gui->text_size = settings_clamped(bytes, 112, PLACED_TEXT_SIZE_MIN, PLACED_TEXT_SIZE_MAX);
     gui->text_font = settings_clamped(bytes, 116, 0, 3);
     if (count >= SETTINGS_SIZE) app->ui_size = settings_clamped(bytes, 120, 0, 3);
     gui->picker_rgba[0] = r;
@@ -896,14 +896,14 @@ int tavolix_app_run(TAVOLIX_APP* app) {
             if (in_canvas) {
                 if (event.keyboard.keycode == ALLEGRO_KEY_BACK) {
                     on_back(app);
+                } else if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE) {
+                    // Escape undoes one thing at a time, the innermost first: an open list of
+                    // the GUI (which took the key), the top popup, then the canvas.
+                    if (!consumed && !tavolix_gui_close_top_popup(app)) on_escape(app);
                 } else if (tavolix_gui_wants_keyboard(app)) {
                     // Tab shows and hides the GUI even while a text field has the keyboard.
-                    if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
-                        tavolix_gui_close_top_popup(app);
-                    else if (event.keyboard.keycode == ALLEGRO_KEY_TAB)
+                    if (event.keyboard.keycode == ALLEGRO_KEY_TAB)
                         tavolix_gui_set_visible(app, !app->gui_visible);
-                } else if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE) {
-                    on_escape(app);
                 } else {
                     forward();
                 }

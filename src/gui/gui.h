@@ -9,6 +9,10 @@
 //   gui_callbacks.cpp  what each panel widget does
 //   gui_route.cpp      event routing, popups' open state, visibility, sync, layout files
 //   gui_draw.cpp       the cached GUI image, colour swatches, the alpha overlays
+//   popup_build.cpp    the popups' shared frame, opening, closing and rebuilding them
+//   popup_file.cpp     new canvas, save name, open list, export
+//   popup_colour.cpp   colour picker, palette name, palette manager, brush tip
+//   popup_misc.cpp     confirmation, notification, layer rename, text, language, help
 //   icons.cpp          the icon renderer (icons.h)
 //
 // Until the toolkit context exists every operation only invalidates the cached GUI image and
@@ -46,7 +50,9 @@ struct GUI_METRICS {
 };
 
 constexpr int GUI_ICON_SLOTS = 40;
-constexpr int GUI_SLIDER_SLOTS = 8;
+constexpr int GUI_SLIDER_SLOTS = 16;
+constexpr int GUI_OPEN_ROWS = 12;     // rows of the open list
+constexpr int GUI_HELP_TABS = 11;
 
 // A slider and the label right of it that shows its value.
 struct GUI_SLIDER_VALUE {
@@ -107,6 +113,22 @@ struct GUI_PANEL_IDS {
     int grid, snap, diagonals, grid_size;
 };
 
+// Popup widget ids; -1 while the widget does not exist. `ok` and `cancel` are each popup's
+// accepting and dismissing buttons (yes, Save, Create, Export, Close...).
+struct GUI_POPUP_IDS {
+    int ok[GUI_POPUP_COUNT], cancel[GUI_POPUP_COUNT];
+    int confirm_label, notify_label;
+    int export_title, export_area, export_full, export_border, export_template;
+    int new_sizes[6];
+    int open_title, open_empty, open_rows[GUI_OPEN_ROWS];
+    int text_fonts[4], text_size;
+    int languages[4];
+    int manage[4]; // rename, reset, reset all, remove
+    int picker_preview, picker_sliders[4];
+    int tips[7];
+    int help_tabs[GUI_HELP_TABS];
+};
+
 struct TAVOLIX_GUI {
     Q_GUI_CTX* ctx; // first member: the toolkit context, NULL while there is no GUI
     bool gui_cache_valid;
@@ -148,11 +170,17 @@ struct TAVOLIX_GUI {
     bool popup_open[GUI_POPUP_COUNT];
     int popup_window[GUI_POPUP_COUNT];
     int popup_field[GUI_POPUP_COUNT]; // text field taking the keyboard, -1 none
-    int help_tab_window;
-    int picker_preview; // the colour picker's preview, for its alpha overlay
+    int help_tab_window;              // the help's header with its tabs, beside "help"
+    GUI_POPUP_IDS pp;
+    // What the popups show, kept here so that a rebuild brings them back as they were.
+    char popup_text[GUI_POPUP_COUNT][64]; // the single-line fields' texts
     int confirm_mode;
     char confirm_text[256];
-    int confirm_button, confirm_label;
+    char notify_text[256];
+    char open_names[GUI_OPEN_ROWS][72]; // the open list's documents, newest first
+    int open_count;                     // rows filled
+    int open_listed;                    // documents the save folder listed
+    int help_tab;                       // 0..10
 
     GUI_SLIDER_VALUE slider_values[GUI_SLIDER_SLOTS];
     int slider_value_count;
@@ -169,6 +197,7 @@ struct TAVOLIX_GUI {
     // Documents and export (src/gui/doc_names.cpp).
     char doc_name[64];      // the current document's name, at most 63 characters
     char last_file[1024];   // path of the last document saved or opened, "" for none
+    char last_export[1024]; // path of the last export chosen in the file chooser, "" for none
     int export_bbox[4];     // drawn-content box x0, y0, x1, y1 (inclusive), cached for export
     bool export_bbox_valid; // cleared whenever the export popup opens
 };

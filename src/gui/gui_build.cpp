@@ -500,7 +500,8 @@ int tavolix_gui_init(TAVOLIX_APP* app) {
     reset_ids(gui);
     gui->toolbar_window = gui->panel_window = -1;
     for (int i = 0; i < GUI_POPUP_COUNT; i++) gui->popup_window[i] = gui->popup_field[i] = -1;
-    gui->help_tab_window = gui->picker_preview = gui->confirm_button = gui->confirm_label = -1;
+    gui->help_tab_window = -1;
+    std::fill_n(reinterpret_cast<int*>(&gui->pp), sizeof gui->pp / sizeof(int), -1);
     gui->ctx = q_gui_new_ctx(app->font);
     q_assert(gui->ctx, return 0);
     q_gui_set_display(gui->ctx, app->display);
@@ -523,6 +524,8 @@ int tavolix_gui_init(TAVOLIX_APP* app) {
         gui->gui_initialised = true;
     }
     if (build_panel(app) < 0) return 0;
+    // A popup that cannot be made leaves the panels and the popups made before it working.
+    _build_popups(app);
     _gui_fill_palettes(app);
     tavolix_gui_sync(app);
     tavolix_gui_sync_layers(app);

@@ -8,7 +8,7 @@
 //   [SECTION] Layers, template and grid
 //
 // Every callback receives the application record as its user data. Buttons that open a popup
-// lead to the popup builder once it exists; until then they do nothing.
+// call the popups' openers (popup_*.cpp).
 // ============================================================================================
 #include <algorithm>
 #include <cmath>
@@ -38,22 +38,21 @@ void relaid(TAVOLIX_APP* app) {
     app->redraw = true;
 }
 
-// A floating selection goes into its layer and a pending shape is painted before anything
-// that would otherwise lose or misplace them.
-void commit_first(TAVOLIX_APP* app) {
-    if (app->doc && app->selection.phase == SELECTION_PHASE_FLOATING) {
-        selection_commit(&app->selection, app->doc, &app->symmetry);
-        tavolix_gui_sync_layers(app);
-    }
-    tavolix_app_commit_form(app);
-}
-
 LAYER* active_layer(TAVOLIX_APP* app) { return app->doc ? app->doc->active_layer : nullptr; }
 
 int index_in(const int* ids, int count, int widget) {
     for (int i = 0; i < count; i++)
         if (ids[i] == widget) return i;
     return -1;
+}
+
+void open_clear_confirm(TAVOLIX_APP* app) {
+    const LAYER* layer = active_layer(app);
+    if (app->stroke.active || !layer) return;
+    char question[256];
+    _utf8_format(question, sizeof question, tavolix_tr("Clear layer %s?"),
+                 layer->name ? layer->name->data : "NULL");
+    _open_confirm(app, GUI_CONFIRM_CLEAR_LAYER, question, tavolix_tr("Clear"));
 }
 
 void brush_takes_swatch(TAVOLIX_APP* app, int swatch) {
@@ -67,6 +66,17 @@ void brush_takes_swatch(TAVOLIX_APP* app, int swatch) {
 }
 
 } // namespace
+
+// A floating selection goes into its layer and a pending shape is painted before anything
+// that would otherwise lose or misplace them.
+void _gui_commit_first(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (app->doc && app->selection.phase == SELECTION_PHASE_FLOATING) {
+        selection_commit(&app->selection, app->doc, &app->symmetry);
+        tavolix_gui_sync_layers(app);
+    }
+    tavolix_app_commit_form(app);
+}
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Panels: collapse, hide, sections
@@ -130,7 +140,7 @@ void _on_panel_section(int section, int folded, void* user) {
 void _on_undo(int widget, void* user) {
     TAVOLIX_APP* app = app_of(user);
     if (!app->doc) return;
-    commit_first(app);
+    _gui_commit_first(app);
     const int done = widget == app->gui.tb.redo ? redo_perform(app->doc) : undo_perform(app->doc);
     if (done == 1) tavolix_gui_sync_layers(app);
     changed(app);
@@ -150,7 +160,7 @@ void _on_tool(int widget, void* user) {
     for (const auto& entry : tools) {
         if (entry.id != widget) continue;
         // A floating selection stays afloat when the user moves between the selection tools.
-        if (entry.tool != TOOL_SELECT && entry.tool != TOOL_LASSO) commit_first(app);
+        if (entry.tool != TOOL_SELECT && entry.tool != TOOL_LASSO) _gui_commit_first(app);
         tavolix_app_set_tool(app, entry.tool);
         break;
     }
@@ -160,7 +170,7 @@ void _on_tool(int widget, void* user) {
 
 void _on_eraser(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
-    commit_first(app);
+    _gui_commit_first(app);
     tavolix_app_set_tool(app, TOOL_BRUSH);
     app->brush.mode = BRUSH_MODE_ERASE;
     tavolix_gui_sync(app);
@@ -199,11 +209,23 @@ void _on_shape(int widget, void* user) {
     changed(app);
 }
 
-// Buttons whose popups are built by the popup builder.
-void _on_popup_button(int, void* user) { relaid(app_of(user)); }
+// The panel buttons that open a popup.
+void _on_popup_button(int widget, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    const GUI_TOOLBAR_IDS& t = app->gui.tb;
+    const GUI_PANEL_IDS& p = app->gui.lp;
+    if (widget == t.text) _open_text(app);
+    else if (widget == t.manage) _open_palette_manager(app);
+    else if (widget == t.file_new) _open_new_canvas(app);
+    else if (widget == t.export_) _open_export(app);
+    else if (widget == t.help) _open_help(app);
+    else if (widget == p.rename) _open_rename(app);
+    else if (widget == p.clear) open_clear_confirm(app);
+    relaid(app);
+}
 
-void _on_tip(int widget, void* user) { _on_popup_button(widget, user); }
-void _on_color_chip(int widget, void* user) { _on_popup_button(widget, user); }
+void _on_tip(int, void* user) { _open_tip(app_of(user)); }
+void _on_color_chip(int, void* user) { _open_picker(app_of(user)); }
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Brush, palette and swatches
@@ -333,17 +355,9 @@ void _on_sym_reset(int, void* user) {
 
 void _on_save(int, void* user) { tavolix_gui_request_save(app_of(user)); }
 
-// The document list and the name field of the file popups come with the popup builder; the
-// native chooser already works.
 void _on_load(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
-    if (app->stroke.active || platform_saves_ready() != 1) return;
-    char start[PLATFORM_PATH_MAX], chosen[PLATFORM_PATH_MAX];
-    if (!platform_save_path("sketch.tvl", start, sizeof start)) return;
-    if (platform_choose_file(0, start, "*.tvl", chosen, sizeof chosen) != 1) return;
-    commit_first(app);
-    if (tavolix_app_load_document(app, chosen)) q_log(6, "%s", tavolix_tr("Loaded."));
-    else q_log(6, "%s", tavolix_tr("No saved document found."));
+    _gui_load(app);
     relaid(app);
 }
 
@@ -388,7 +402,7 @@ void _on_exit(int, void* user) { tavolix_gui_request_quit(app_of(user)); }
 void _on_layer_select(int, int index, int selected, void* user) {
     TAVOLIX_APP* app = app_of(user);
     if (app->gui.sync_guard || !selected || !app->doc) return;
-    commit_first(app);
+    _gui_commit_first(app);
     const int count = static_cast<int>(document_layer_count(app->doc));
     const int layer = gui_layer_of_row(index, count);
     if (layer >= 0) app->doc->active_layer = document_layer_at(app->doc, static_cast<size_t>(layer));
@@ -399,7 +413,7 @@ void _on_layer_select(int, int index, int selected, void* user) {
 void _on_layer_add(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
     if (!app->doc) return;
-    commit_first(app);
+    _gui_commit_first(app);
     if (LAYER* layer = document_add_layer(app->doc, nullptr))
         undo_record_layer_add(app->doc, layer, document_layer_count(app->doc) - 1);
     tavolix_gui_sync_layers(app);
@@ -410,7 +424,7 @@ void _on_layer_remove(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
     DOCUMENT* doc = app->doc;
     if (!doc) return;
-    commit_first(app);
+    _gui_commit_first(app);
     size_t index = 0;
     if (document_layer_count(doc) < 2 || !document_layer_index(doc, doc->active_layer, &index))
         return;

@@ -133,7 +133,7 @@ void draw_windows(TAVOLIX_APP* app) {
     _draw_alpha_overlay(app, gui->toolbar_window, gui->tb.color, app->brush.color, false);
     if (gui->popup_open[GUI_POPUP_PICKER]) {
         const unsigned char* p = gui->picker_rgba;
-        _draw_alpha_overlay(app, gui->popup_window[GUI_POPUP_PICKER], gui->picker_preview,
+        _draw_alpha_overlay(app, gui->popup_window[GUI_POPUP_PICKER], gui->pp.picker_preview,
                             al_map_rgba(p[0], p[1], p[2], p[3]), true);
     }
 }

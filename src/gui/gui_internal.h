@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "gui/gui.h"
 
@@ -13,6 +14,97 @@ void _gui_set_window_height(Q_GUI_CTX* ctx, int window, float height);
 void _gui_place_toolbar_foot(TAVOLIX_APP* app);
 // Fills the palette combo box with the translated palette names.
 void _gui_fill_palettes(TAVOLIX_APP* app);
+
+// Paints what the canvas has in progress into the document (a floating selection, a pending
+// shape) before an action that must see the picture as the screen shows it.
+void _gui_commit_first(TAVOLIX_APP* app);
+
+// --------------------------------------------------------------------------------------------
+// Popups (popup_*.cpp)
+// --------------------------------------------------------------------------------------------
+
+// One popup under construction: its window and the row grid every popup shares. Rows start at
+// y = 10 and are row + gap apart; widgets start at x = 10.
+struct GUI_POPUP_FRAME {
+    TAVOLIX_APP* app;
+    Q_GUI_CTX* ctx;
+    int window;
+    float w, row, gap, k;
+
+    float top(int index) const { return 10.0f + static_cast<float>(index) * (row + gap); }
+    float inner() const { return w - 20.0f; }
+    int label(const char* text, int index, float x, float width, int align) const;
+    int button(const char* text, int index, float x, float width, void (*cb)(int, void*),
+               bool toggle = false) const;
+    // Width of a dialog button for this text: 110 unless the text needs more.
+    float button_w(const char* text) const;
+    // The accepting button ends at the centre less a gap, the dismissing one starts at the
+    // centre plus a gap; `centred` puts a lone button in the middle.
+    int ok(const char* text, int index, void (*cb)(int, void*)) const;
+    int cancel(const char* text, int index, void (*cb)(int, void*)) const;
+    int centred(const char* text, int index, void (*cb)(int, void*)) const;
+    // A text field of `bytes` bytes, `rows` rows high (more than one: multiline), filled from
+    // the record and reporting its edits to it.
+    int field(int popup, int index, float x, float width, int bytes, int rows = 1) const;
+    // A caption, a slider right of it and the slider's value at the row's end.
+    int slider(const char* caption, float caption_w, int index, double min, double max,
+               double value, const char* format, void (*cb)(int, double, void*)) const;
+};
+
+// Height of a popup of `rows` rows: the insets above and below and the gaps between them.
+float _popup_height(const GUI_METRICS& m, int rows);
+// Makes the window of a popup, closed and on the popup layer: centred on the display, or at
+// y = 10 when `at_top` (so an on-screen keyboard leaves it visible). 0 when it cannot be made;
+// `failure` is logged then.
+int _popup_frame(TAVOLIX_APP* app, int popup, const char* title, float w, float h, bool at_top,
+                 uint32_t flags, const char* failure, GUI_POPUP_FRAME* out);
+// The popups that name something share one shape: a caption, the field, OK and Cancel, at the
+// top of the display. Enter in the field is OK.
+int _build_name_popup(TAVOLIX_APP* app, int popup, const char* title, const char* caption,
+                      const char* ok, int bytes, void (*on_ok)(int, void*),
+                      void (*on_cancel)(int, void*), const char* failure);
+// Shows a popup above the others and marks it open; a hidden GUI shows it when it comes back.
+void _popup_open(TAVOLIX_APP* app, int popup);
+// Closes a popup and clears its flag; a field of it loses the focus and the on-screen keyboard.
+void _popup_close(TAVOLIX_APP* app, int popup);
+// Gives a popup's text field the focus and asks for the on-screen keyboard.
+void _popup_focus_field(TAVOLIX_APP* app, int popup);
+// Puts text into a popup's field and its copy in the record.
+void _popup_set_field(TAVOLIX_APP* app, int popup, const char* text);
+// A popup's field text as the record keeps it.
+const char* _popup_field_text(TAVOLIX_APP* app, int popup);
+
+// Builds every popup closed, fills them from the record and reopens those marked open. 1, or 0
+// when a popup window could not be made (the popups built before it work).
+int _build_popups(TAVOLIX_APP* app);
+int _build_file_popups(TAVOLIX_APP* app);
+int _build_colour_popups(TAVOLIX_APP* app);
+int _build_misc_popups(TAVOLIX_APP* app);
+
+// Results are shown in the notification popup; the text is fitted to its width.
+void _notify_open(TAVOLIX_APP* app, const char* text);
+// Writes the document to `path` and reports "Saved: <file_name>" or the failure. 1 when saved.
+int _do_save(TAVOLIX_APP* app, const char* path, const char* file_name);
+// The export popup's mode toggles and its title with the size the export would have.
+void _export_refresh(TAVOLIX_APP* app);
+// Fills the open list from the save folder, newest first.
+void _open_list_refresh(TAVOLIX_APP* app);
+// The custom canvas size typed into the new-canvas field: its leading number (blanks before
+// it allowed), or -1 when there is none or it does not fit an int.
+long _canvas_size_of(const char* text);
+
+// Panel buttons that open popups.
+void _open_confirm(TAVOLIX_APP* app, int mode, const char* text, const char* yes);
+void _open_export(TAVOLIX_APP* app);
+void _open_new_canvas(TAVOLIX_APP* app);
+void _open_rename(TAVOLIX_APP* app);
+void _open_text(TAVOLIX_APP* app);
+void _open_picker(TAVOLIX_APP* app);
+void _open_palette_manager(TAVOLIX_APP* app);
+void _open_tip(TAVOLIX_APP* app);
+void _open_help(TAVOLIX_APP* app);
+// The load button: the file chooser, or the open list where there is none.
+void _gui_load(TAVOLIX_APP* app);
 
 // Callbacks of the panels (gui_callbacks.cpp). `user` is the application record.
 void _on_toolbar_collapse(int widget, void* user);

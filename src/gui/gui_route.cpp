@@ -37,11 +37,11 @@ bool has_text_field(int popup) {
 }
 
 // The text fields that take the keyboard: the four popups' and the export and new-document
-// popups' own fields.
+// popups' own fields, while their popup is open.
 bool is_text_field(const TAVOLIX_GUI* gui, int widget) {
     if (widget < 0) return false;
     for (int p = 0; p < GUI_POPUP_COUNT; p++)
-        if (gui->popup_field[p] == widget) return true;
+        if (gui->popup_field[p] == widget) return gui->popup_open[p];
     return false;
 }
 
@@ -109,15 +109,16 @@ int tavolix_gui_wants_pointer(TAVOLIX_APP* app) {
 
 int tavolix_gui_close_top_popup(TAVOLIX_APP* app) {
     q_assert(app, return 0);
-    if (gui_absent(app)) return 0;
+    // A hidden GUI shows no popup, so there is none on top for Escape to close.
+    if (gui_absent(app) || !app->gui_visible) return 0;
     TAVOLIX_GUI* gui = &app->gui;
     int top = -1;
     for (int p = 0; p < GUI_POPUP_COUNT && top < 0; p++)
         if (gui->popup_open[p]) top = p;
     if (top < 0) return 0;
-    gui->popup_open[top] = false;
-    q_gui_close_window(gui->ctx, gui->popup_window[top]);
-    if (top == GUI_POPUP_HELP) q_gui_close_window(gui->ctx, gui->help_tab_window);
+    // Escape on the text popup cancels an edit of the placed text, as its Cancel does.
+    if (top == GUI_POPUP_TEXT) _on_text_cancel(app);
+    _popup_close(app, top);
     if (has_text_field(top)) {
         q_gui_set_focus(gui->ctx, -1);
         platform_hide_keyboard();
@@ -129,72 +130,52 @@ int tavolix_gui_close_top_popup(TAVOLIX_APP* app) {
         tavolix_app_settings_persist(app);
         gui->rebuild_pending = true;
     }
-    app->redraw = true;
+    q_log(7, "popup %d closed by Escape", top);
     return 1;
 }
-
-namespace {
-
-void open_popup(TAVOLIX_APP* app, GUI_POPUP popup) {
-    TAVOLIX_GUI* gui = &app->gui;
-    gui->popup_open[popup] = true;
-    if (app->gui_visible) q_gui_open_window(gui->ctx, gui->popup_window[popup]);
-    gui->gui_cache_valid = false;
-    app->redraw = true;
-}
-
-} // namespace
 
 void tavolix_gui_request_quit(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (gui_absent(app)) return;
-    TAVOLIX_GUI* gui = &app->gui;
-    gui->confirm_mode = GUI_CONFIRM_QUIT;
-    _utf8_format(gui->confirm_text, sizeof gui->confirm_text, "%s", tavolix_tr("Quit Tavolix?"));
-    q_gui_button_set_label(gui->ctx, gui->confirm_button, tavolix_tr("Quit"));
-    q_gui_label_set_text(gui->ctx, gui->confirm_label, gui->confirm_text);
-    open_popup(app, GUI_POPUP_CONFIRM);
+    _open_confirm(app, GUI_CONFIRM_QUIT, tavolix_tr("Quit Tavolix?"), tavolix_tr("Quit"));
 }
 
 void tavolix_gui_request_save(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (gui_absent(app) || app->stroke.active || platform_saves_ready() != 1) return;
+    TAVOLIX_GUI* gui = &app->gui;
+    // The file holds what the screen shows.
+    _gui_commit_first(app);
     char initial[PLATFORM_PATH_MAX], chosen[PLATFORM_PATH_MAX];
-    if (!platform_save_path("sketch.tvl", initial, sizeof initial)) return;
+    if (gui->last_file[0]) snprintf(initial, sizeof initial, "%s", gui->last_file);
+    else if (!platform_save_path("sketch.tvl", initial, sizeof initial)) return;
     const int r = platform_choose_file(1, initial, "*.tvl", chosen, sizeof chosen);
     if (r == 0) return;
     if (r != 1) {
         // No chooser here: the program's own name popup finishes the save.
-        q_gui_set_focus(app->gui.ctx, app->gui.popup_field[GUI_POPUP_SAVE_NAME]);
-        open_popup(app, GUI_POPUP_SAVE_NAME);
-        platform_show_keyboard();
+        _popup_set_field(app, GUI_POPUP_SAVE_NAME, gui->doc_name[0] ? gui->doc_name : "sketch");
+        _popup_open(app, GUI_POPUP_SAVE_NAME);
+        _popup_focus_field(app, GUI_POPUP_SAVE_NAME);
         return;
     }
+    _path_add_extension(chosen, sizeof chosen, ".tvl");
     const char* slash = strrchr(chosen, '/');
-    const char* last = slash ? slash + 1 : chosen;
-    if (!strchr(last, '.') && strlen(chosen) + 4 < sizeof chosen) strcat(chosen, ".tvl");
-    tavolix_app_settle_canvas(app);
-    if (app->doc && document_save(app->doc, chosen)) {
-        platform_save_sync();
-        q_log(6, tavolix_tr("Saved: %s"), chosen);
-    } else {
-        q_log(3, "%s %s", tavolix_tr("Save failed."), chosen);
-    }
-    app->redraw = true;
+    _derive_doc_name(app, chosen);
+    if (_do_save(app, chosen, slash ? slash + 1 : chosen))
+        snprintf(gui->last_file, sizeof gui->last_file, "%s", chosen);
 }
 
 void tavolix_gui_request_language_choice(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (gui_absent(app)) return;
-    open_popup(app, GUI_POPUP_LANGUAGE);
+    _popup_open(app, GUI_POPUP_LANGUAGE);
 }
 
 void tavolix_gui_notify(TAVOLIX_APP* app, const char* text) {
     q_assert(app, return);
     q_assert(text, return);
     if (gui_absent(app)) return;
-    q_log(6, "notification: %s", text);
-    open_popup(app, GUI_POPUP_NOTIFY);
+    _notify_open(app, text);
 }
 
 // --------------------------------------------------------------------------------------------

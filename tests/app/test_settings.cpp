@@ -96,7 +96,7 @@ TEST_F(SettingsFixture, EveryFieldIsClampedToItsRange) {
                   {32, 1, 128, false}, {36, 1, 100, false}, {40, 1, 100, false},
                   {44, 0, 100, false}, {52, 0, 6, false},   {68, 2, 256, false},
                   {72, 0, 4, false},   {76, 2, 16, false},  {96, 0, 4096, false},
-                  {104, 0, 256, false}, {112, 8, 256, false}, {116, 0, 3, false},
+                  {104, 0, 256, false}, {112, 6, 512, false}, {116, 0, 3, false},
                   {120, 0, 3, false}};
     unsigned char full[124];
     _settings_build(&app, full);

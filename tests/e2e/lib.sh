@@ -125,6 +125,25 @@ x_start() {
     fail "Xvfb did not report a display within 10 s"
 }
 
+# _seed_language: a program that has never chosen a language asks for one in a popup in the
+# middle of the window. Tests start as a returning English-speaking user instead: a settings
+# file that holds only the language (20 bytes: magic, version, two options, language 1) and so
+# leaves every other setting at its default. Only where a save root exists and has no settings
+# yet; FIRST_START=1 skips it for tests of the first start itself.
+_seed_language() {
+    [ "${FIRST_START:-0}" = 1 ] && return 0
+    local folder
+    if [ -n "$APPDATA" ]; then
+        [ -d "$APPDATA" ] || return 0
+        folder="$APPDATA/Tavolix"
+    else
+        folder="$W/save"
+    fi
+    [ -e "$folder/settings.dat" ] && return 0
+    mkdir -p "$folder" 2>/dev/null || return 0
+    printf 'SSET\x04\0\0\0\0\0\0\0\0\0\0\0\x01\0\0\0' >"$folder/settings.dat" 2>/dev/null || true
+}
+
 # app_start [args...]: runs the program in the background from the work folder, with a fresh
 # save root in APPDATA unless APPDATA_OVERRIDE is set (to anything, even empty). Sets LOG.
 app_start() {
@@ -136,6 +155,7 @@ app_start() {
         APPDATA=$(mktemp -d "$W/appdata$APP_RUNS.XXXXXX")
     fi
     export APPDATA
+    _seed_language
     WID=
     APP_STATUS=
     : >"$LOG" # exists before the background start, so polling never races its creation
@@ -522,5 +542,6 @@ assert_profile() {
     done <<<"$out"
 }
 
-# Widget positions of the panels.
+# Widget positions of the panels and the popups.
 source "$E2E_DIR/panels.sh"
+source "$E2E_DIR/popups.sh"

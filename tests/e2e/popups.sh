@@ -1,0 +1,88 @@
+# Where the popups' widgets are on a 1280x800 window at interface size Normal, from the popups'
+# layout rules, so scripts click by name. Sourced by lib.sh. Every position is a widget's
+# centre in window coordinates.
+#
+# Rules at scale 1: a popup is 560 wide (320 for the language and palette popups), centred on
+# the window, or at y = 10 for the popups with a name field and the text popup. Its rows start
+# 10 pixels from its top and are 34 apart (28 high, gap 6); a popup of n rows is
+# 20 + 28 n + 6 (n - 1) high. The accepting button ends 6 left of the centre (x 640), the
+# dismissing one starts 6 right of it; both are 110 wide.
+
+# _pp_row ROWS INDEX [TOP]: centre y of row INDEX of a popup of ROWS rows, centred or at TOP.
+_pp_row() {
+    awk -v n="$1" -v i="$2" -v t="${3:-}" 'BEGIN {
+        h = 20 + 28 * n + 6 * (n - 1); top = (t == "") ? int((800 - h) / 2) : t
+        printf "%d", top + 10 + 34 * i + 14 }'
+}
+PP_OK_X=579
+PP_CANCEL_X=701
+
+pp() { # NAME: prints "x y"
+    case $1 in
+    confirm_yes) echo "$PP_OK_X $(_pp_row 2 1)" ;;
+    confirm_cancel) echo "$PP_CANCEL_X $(_pp_row 2 1)" ;;
+    notify_ok) echo "640 $(_pp_row 2 1)" ;;
+    new_[0-5]) # the size buttons 16384 8192 4096 / 2048 1024 512
+        local i=${1#new_}
+        echo "$((458 + (i % 3) * 182)) $(_pp_row 5 $((1 + i / 3)))" ;;
+    new_field) echo "640 $(_pp_row 5 3)" ;;
+    new_create) echo "$PP_OK_X $(_pp_row 5 4)" ;;
+    name_field) echo "640 $(_pp_row 3 1 10)" ;; # save name, layer rename, palette name
+    name_ok) echo "$PP_OK_X $(_pp_row 3 2 10)" ;;
+    open_row[0-9] | open_row1[01]) echo "640 $(_pp_row 13 $((1 + ${1#open_row})))" ;;
+    open_browse) echo "739 $(_pp_row 13 0)" ;;
+    export_field) echo "690 $(_pp_row 6 1)" ;;
+    export_area) echo "503 $(_pp_row 6 2)" ;;
+    export_full) echo "776 $(_pp_row 6 2)" ;;
+    export_template) echo "640 $(_pp_row 6 4)" ;;
+    export_run) echo "$PP_OK_X $(_pp_row 6 5)" ;;
+    text_area) echo "640 $(_pp_row 7 2 10)" ;;
+    text_font[0-3]) echo "$((435 + ${1#text_font} * 136)) $(_pp_row 7 4 10)" ;;
+    text_size_min) echo "471 $(_pp_row 7 5 10)" ;; # the slider's left end: 6 px
+    text_ok) echo "$PP_OK_X $(_pp_row 7 6 10)" ;;
+    picker_[rgba]_min | picker_[rgba]_max) # the channel sliders' ends: 0 and 255
+        local c=${1:7:1} i
+        i=$(expr index rgba "$c")
+        if [ "${1##*_}" = min ]; then echo "397 $(_pp_row 7 $((1 + i)))"; else echo "843 $(_pp_row 7 $((1 + i)))"; fi ;;
+    picker_ok) echo "$PP_OK_X $(_pp_row 7 6)" ;;
+    language[1-4]) echo "640 $(_pp_row 5 ${1#language})" ;;
+    manage[0-3]) echo "640 $(_pp_row 6 $((1 + ${1#manage})))" ;;
+    *) fail "no popup widget named $1" ;;
+    esac
+}
+
+# click_pp NAME: a click on a popup widget, then the pause click_tb takes too.
+click_pp() { click_at $(pp "$1"); sleep 0.15; }
+
+# type_text TEXT: types into the focused field, Unicode included. One character at a time with a
+# pause: xdotool types a character missing from the keymap by remapping a spare key, and a
+# quick second remap can overtake the program's reading of the first.
+type_text() {
+    python3 - "$1" <<'PY' || fail "xdotool type $1"
+import subprocess, sys, time
+for ch in sys.argv[1]:
+    subprocess.run(["xdotool", "type", "--", ch], check=True)
+    time.sleep(0.02 if ch.isascii() else 0.15)
+PY
+}
+
+# slide_to NAME STEPS: a click at a slider's end named NAME, a few presses of Left or Right that
+# settle it exactly on its minimum (a _min end) or maximum (a _max end), then STEPS presses of
+# Right, one step each.
+slide_to() {
+    local settle=Left
+    [ "${1##*_}" = max ] && settle=Right
+    click_pp "$1"
+    xdotool key --delay 5 --repeat 3 "$settle" || fail "xdotool $settle"
+    [ "${2:-0}" -gt 0 ] && { xdotool key --delay 5 --repeat "$2" Right || fail "xdotool Right x$2"; }
+    return 0
+}
+
+# fake_viewer: an "xdg-open" first on PATH that records what it was asked to open in
+# $W/viewer.log, so exports can be revealed without a desktop. Call before app_start.
+fake_viewer() {
+    mkdir -p "$W/bin"
+    printf '#!/bin/sh\necho "$1" >>"%s/viewer.log"\n' "$W" >"$W/bin/xdg-open"
+    chmod +x "$W/bin/xdg-open"
+    export PATH="$W/bin:$PATH"
+}
