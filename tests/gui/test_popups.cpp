@@ -35,7 +35,6 @@ struct PopupTest : AppRecordTest {
     }
     void TearDown() override {
         tavolix_gui_shutdown(&app);
-        al_destroy_font(app.font);
         tavolix_lang_set(0);
         AppRecordTest::TearDown();
     }
