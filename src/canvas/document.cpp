@@ -67,6 +67,7 @@ DOCUMENT* document_new(int width, int height) {
     doc->background = al_map_rgb_f(1.0f, 1.0f, 1.0f);
     doc->layer_counter = 0;
     doc->template_index = 0;
+    doc->changes = 0;
     doc->layers = new_generic_list(SIZE_MAX);
     doc->undo = undo_new(width, height);
     if (!doc->layers || !doc->undo) {
@@ -112,8 +113,14 @@ LAYER* document_add_layer(DOCUMENT* doc, const char* name) {
         return NULL;
     }
     doc->active_layer = layer;
+    doc->changes++;
     q_log(6, "added layer %s (%dx%d)", name, doc->width, doc->height);
     return layer;
+}
+
+void document_mark_changed(DOCUMENT* doc) {
+    q_assert(doc, return);
+    doc->changes++;
 }
 
 size_t document_layer_count(const DOCUMENT* doc) {
@@ -151,6 +158,7 @@ LAYER* document_detach_layer(DOCUMENT* doc, size_t index) {
 
     auto* layer = static_cast<LAYER*>(remove_list_node_f(doc->layers, detached));
     if (!layer) return NULL;
+    doc->changes++;
     if (doc->active_layer == layer) {
         const size_t count = doc->layers->count;
         doc->active_layer = count ? document_layer_at(doc, std::min(index, count - 1)) : NULL;
@@ -175,6 +183,7 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, size_t index) {
         q_log(3, "layer stack too deep for insert (%zu)", count);
         return 0;
     }
+    doc->changes++;
     if (depth == 0) return list_push(doc->layers, layer, layer_free_ptr);
 
     // The list only grows at its ends: lift the layers above the insertion point off the top
@@ -230,6 +239,7 @@ int document_move_layer(DOCUMENT* doc, size_t from, size_t to) {
 int document_backup_active(DOCUMENT* doc) {
     q_assert(doc, return 0);
     q_assert(doc->active_layer, return 0);
+    doc->changes++;
     return layer_backup(doc->active_layer);
 }
 

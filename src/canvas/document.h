@@ -30,6 +30,7 @@ struct DOCUMENT {
     UNDO_SYSTEM* undo;        // owned; the document's history
     uint32_t layer_counter;   // layers ever made by document_add_layer; never decreases
     int32_t template_index;   // background template drawn under the layers, 0 = none
+    uint64_t changes;         // grows with every change to what a document file would hold
 };
 
 // An empty document with white paper, or NULL when a size is below 1.
@@ -54,6 +55,10 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, size_t index);
 // Moves the layer at `from` so that it ends at `to`; the active layer stays the same object.
 // A move that cannot complete is refused up front and changes nothing. Returns 1 or 0.
 int document_move_layer(DOCUMENT* doc, size_t from, size_t to);
+// Counts a change the document cannot see for itself: a layer's name, opacity, blend mode,
+// visibility or lock, or the template. Layer stack changes and every undo step, undo and redo
+// count themselves.
+void document_mark_changed(DOCUMENT* doc);
 // Writes the document as a version 3 ".tvl" file, replacing the path atomically. Refuses
 // documents the reader would reject. Returns 1 or 0.
 int document_save(DOCUMENT* doc, const char* path);

@@ -98,6 +98,12 @@ void _region_write(ALLEGRO_BITMAP* bitmap, const TileRect& r, const unsigned cha
     al_unlock_bitmap(bitmap);
 }
 
+// Writes committed pixels: the tile gets a new stamp, so copies of its old pixels go stale.
+void _backup_write(LAYER* layer, const TileRect& r, const unsigned char* in) {
+    _region_write(layer->backup, r, in);
+    layer_stamp_tiles(layer, r.x, r.y, r.w, r.h);
+}
+
 // The tile indices covered by the pixel span [first_px, last_px], clamped to [0, count - 1].
 // Computed in double and clamped before converting, so huge or NaN coordinates mark nothing
 // rather than overflow.
@@ -303,6 +309,7 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
         // Without a scratch tile no step can be kept, but the backup must still learn the new
         // pixels: it is what gets saved and what the next step reads its "before" from.
         layer_backup(layer);
+        document_mark_changed(doc);
         _undo_close(undo);
         return 0;
     }
@@ -351,7 +358,7 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
             } else {
                 have_current = _region_read(layer->bitmap, r, current);
             }
-            if (have_current) _region_write(layer->backup, r, current);
+            if (have_current) _backup_write(layer, r, current);
 
             if (!tile) continue;
             if (!record) {
@@ -368,6 +375,7 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
     }
     free(current);
     _undo_close(undo);
+    if (touched) document_mark_changed(doc);
 
     if (record && record->tiles->count > 0) return _undo_push(undo, record);
     _undo_record_free(record);
@@ -491,11 +499,11 @@ int _apply_pixels(UNDO_RECORD* record, Direction direction) {
             }
             if (tile->before) {
                 _region_write(layer->bitmap, r, tile->before);
-                _region_write(layer->backup, r, tile->before);
+                _backup_write(layer, r, tile->before);
             }
         } else if (tile->after) {
             _region_write(layer->bitmap, r, tile->after);
-            _region_write(layer->backup, r, tile->after);
+            _backup_write(layer, r, tile->after);
         }
     }
     return 1;
@@ -574,6 +582,8 @@ int _perform(DOCUMENT* doc, Direction direction) {
         q_log(3, "the layer of this step is not in the document");
     } else {
         result = _apply(doc, record, direction);
+        // Even a step that failed half way may have changed pixels.
+        document_mark_changed(doc);
     }
     if (!list_push(result ? to : from, record, _undo_record_free_ptr))
         _undo_discard(undo, record);
