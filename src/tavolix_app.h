@@ -4,6 +4,7 @@
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
 
+#include "autosave.h"
 #include "canvas/brush.h"
 #include "canvas/document.h"
 #include "canvas/form.h"
@@ -115,6 +116,7 @@ struct TAVOLIX_APP {
     bool fill_pending;
     float fill_at[2];
     unsigned modifiers; // APP_MOD_* bits
+    AUTOSAVE autosave;  // the session document kept up to date in the background
 };
 
 // Follows a key event into app->modifiers; a focus change forgets every held modifier, since
