@@ -102,23 +102,3 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     EXPECT_FLOAT_EQ(back->active_layer->opacity, 0.5f);
     document_free(&back);
 }
-
-// A write that fails keeps the previous file, is logged, and is tried again later.
-TEST_F(AutosaveTest, AFailedWriteKeepsTheOldFileAndRetries) {
-    tick_until_written(10.0);
-    const std::string good = read_file(session);
-    app.doc->active_layer->opacity = 0.25f;
-    // A folder where the temporary file should be: nothing can be written, even by root.
-    const std::string blocker = session + ".tmp";
-    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
-    LogCapture log(3);
-    tick_until_written(20.0);
-    EXPECT_TRUE(log.contains("autosave: could not write " + session + ", trying again in 15 s"));
-    EXPECT_EQ(read_file(session), good);
-    autosave_tick(&app.autosave, app.doc, session.c_str(), false, 30.0);
-    EXPECT_EQ(app.autosave.job, nullptr) << "no new attempt before the pause is over";
-
-    rmdir(blocker.c_str());
-    tick_until_written(35.0);
-    EXPECT_NE(read_file(session), good);
-}
