@@ -26,6 +26,7 @@ struct AppRecordTest : testing::Test {
     }
     void TearDown() override {
         app.display = nullptr; // owned by the test main
+        autosave_shutdown(&app.autosave);
         selection_discard(&app.selection);
         document_free(&app.doc);
         brush_engine_flush_cache();

@@ -25,7 +25,6 @@ struct AutosaveTest : AppRecordTest {
         session = dir.path() + "/Tavolix/session.tvl";
     }
     void TearDown() override {
-        autosave_shutdown(&app.autosave);
         AppRecordTest::TearDown();
         unsetenv("APPDATA");
     }

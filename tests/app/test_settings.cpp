@@ -38,6 +38,7 @@ struct SettingsFixture : testing::Test {
         reset(&app);
     }
     void TearDown() override {
+        autosave_shutdown(&app.autosave);
         selection_discard(&app.selection);
         if (app.clipboard) al_destroy_bitmap(app.clipboard);
         document_free(&app.doc);
