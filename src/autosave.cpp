@@ -103,6 +103,7 @@ void start_write(AUTOSAVE* autosave, DOCUMENT* doc, const char* path, double now
     if (job) job->snapshot = nullptr; // not handed over: freed below
     delete job;
     if (snapshot) snapshot_free(&snapshot);
+    else autosave->warm = false; // look at every tile again next time
     autosave->retry_at = now + AUTOSAVE_RETRY;
     q_log(3, "autosave: could not start writing %s, trying again in %.0f s", path,
           AUTOSAVE_RETRY);
@@ -167,6 +168,9 @@ int autosave_flush(AUTOSAVE* autosave, DOCUMENT* doc, const char* path) {
         q_log(6, "session in %s is current, not written again", path);
         return 0;
     }
+    // Every tile is looked at, whatever the cache believes: this write must not fail for
+    // want of one.
+    autosave->warm = false;
     DOCUMENT_SNAPSHOT* snapshot = NULL;
     const bool ok = warm_cache(autosave, doc, 0.0) &&
                     (snapshot = snapshot_take(autosave->cache, doc)) != NULL &&
