@@ -11,6 +11,7 @@
 #include "canvas/undo.h"
 #include "platform/platform.h"
 #include "test_support.h"
+#include "../canvas/canvas_test_util.h"
 
 namespace {
 
@@ -83,9 +84,16 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     EXPECT_TRUE(log.contains("is current, not written again"));
     EXPECT_EQ(platform_file_stamp(session.c_str()), written);
 
-    // Changes that must be written again: a stroke, a layer property (even unreported), and
-    // a file replaced behind the program's back.
+    // Changes that must be written again: another document that looks the same from outside
+    // (size, layer, change count) but not inside, a stroke, a layer property even unreported,
+    // and a file replaced behind the program's back.
+    DOCUMENT* look_alike = document_new(100, 80);
+    fill_bitmap(document_add_layer(look_alike, "Layer 1")->backup, al_map_rgba(9, 9, 9, 9));
+    ASSERT_EQ(look_alike->changes, app.doc->changes);
+    ASSERT_EQ(document_save(look_alike, dir.file("look_alike.tvl").c_str()), 1);
+    document_free(&look_alike);
     const std::function<void()> changes[] = {
+        [&] { tavolix_app_load_document(&app, dir.file("look_alike.tvl").c_str()); },
         [&] { paint(); },
         [&] { app.doc->active_layer->opacity = 0.5f; },
         [&] { write_file(session, "replaced"); },
@@ -99,5 +107,6 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     DOCUMENT* back = document_load(session.c_str());
     ASSERT_NE(back, nullptr);
     EXPECT_FLOAT_EQ(back->active_layer->opacity, 0.5f);
+    EXPECT_EQ(pixel_at(back->active_layer->backup, 5, 5).a, 9);
     document_free(&back);
 }
