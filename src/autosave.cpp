@@ -138,6 +138,12 @@ void autosave_tick(AUTOSAVE* autosave, DOCUMENT* doc, const char* path, bool bus
     q_assert(autosave, return);
     collect(autosave, false, now);
     if (!doc || !path) return;
+    if (autosave->clean && autosave->clean_changes == doc->changes &&
+        autosave->clean_signature == snapshot_signature(doc)) {
+        autosave->dirty_since = 0.0;
+        return;
+    }
+    autosave->clean = false;
     if (holds(autosave, doc)) {
         autosave->dirty_since = 0.0;
         // A file replaced or removed behind the program's back no longer holds the drawing.
@@ -182,6 +188,14 @@ int autosave_flush(AUTOSAVE* autosave, DOCUMENT* doc, const char* path) {
     }
     if (snapshot) snapshot_free(&snapshot);
     return ok ? 1 : -1;
+}
+
+void autosave_set_clean(AUTOSAVE* autosave, const DOCUMENT* doc) {
+    q_assert(autosave, return);
+    q_assert(doc, return);
+    autosave->clean = true;
+    autosave->clean_changes = doc->changes;
+    autosave->clean_signature = snapshot_signature(doc);
 }
 
 void autosave_adopt(AUTOSAVE* autosave, const DOCUMENT* doc, const char* path) {

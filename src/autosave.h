@@ -32,6 +32,9 @@ struct AUTOSAVE {
     uint64_t written_changes;   // the document's change counter in the file
     uint64_t written_signature; // snapshot_signature in the file
     uint64_t written_file;      // platform_file_stamp of the file right after it was written
+    bool clean;                 // the document as of the two values below needs no write
+    uint64_t clean_changes;
+    uint64_t clean_signature;
     bool warm;                  // every tile was in the cache at warm_changes
     uint64_t warm_changes;
     double last_input;          // time of the last input event
@@ -53,5 +56,8 @@ void autosave_tick(AUTOSAVE* autosave, DOCUMENT* doc, const char* path, bool bus
 // Waits for a write in progress, then writes the document to `path` on this thread unless
 // the file already holds it. 1 when written, 0 when it was current, -1 when the write failed.
 int autosave_flush(AUTOSAVE* autosave, DOCUMENT* doc, const char* path);
+// The document as it is now has nothing worth a background write (the blank page of a first
+// start); a change ends that. The exit still writes it.
+void autosave_set_clean(AUTOSAVE* autosave, const DOCUMENT* doc);
 // The file at `path` was just read into `doc`: it holds the document.
 void autosave_adopt(AUTOSAVE* autosave, const DOCUMENT* doc, const char* path);

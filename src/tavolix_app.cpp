@@ -233,6 +233,8 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         tavolix_gui_layout_restore(app);
     }
     if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
+    // A blank page has nothing to lose: no background write until the user changes it.
+    else autosave_set_clean(&app->autosave, app->doc);
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {

@@ -71,6 +71,10 @@ TEST(AutosaveRule, WaitsForIdleButNeverLongerThanAMinute) {
 // in progress, and exit writes nothing when the file already holds the document.
 TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     LogCapture log(6);
+    autosave_set_clean(&app.autosave, app.doc); // a blank page: nothing to write yet
+    autosave_tick(&app.autosave, app.doc, session.c_str(), false, 100.0);
+    EXPECT_EQ(app.autosave.job, nullptr);
+    app.doc->active_layer->opacity = 0.75f; // a change, though no one counted it
     app.autosave.last_input = 100.0;
     autosave_tick(&app.autosave, app.doc, session.c_str(), false, 101.0);
     autosave_tick(&app.autosave, app.doc, session.c_str(), true, 104.0);
@@ -88,7 +92,9 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     // (size, layer, change count) but not inside, a stroke, a layer property even unreported,
     // and a file replaced behind the program's back.
     DOCUMENT* look_alike = document_new(100, 80);
-    fill_bitmap(document_add_layer(look_alike, "Layer 1")->backup, al_map_rgba(9, 9, 9, 9));
+    LAYER* other = document_add_layer(look_alike, "Layer 1");
+    other->opacity = 0.75f;
+    fill_bitmap(other->backup, al_map_rgba(9, 9, 9, 9));
     ASSERT_EQ(look_alike->changes, app.doc->changes);
     ASSERT_EQ(document_save(look_alike, dir.file("look_alike.tvl").c_str()), 1);
     document_free(&look_alike);

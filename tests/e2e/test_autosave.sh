@@ -34,9 +34,8 @@ stroke_at() {
 
 # --- A stroke is written in the background once the user stops; kill -9 keeps it. ----------
 start_canvas
-wait_log "$BACKGROUND" 20 # the blank start-up page
 drag 300 300 500 300
-wait_log_count "$BACKGROUND" 2 20
+wait_log "$BACKGROUND" 20
 kill_app
 
 # --- It is back after the kill. A stroke killed before the idle delay is lost, nothing else. -
