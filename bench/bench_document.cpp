@@ -104,8 +104,9 @@ DOCUMENT* sketch() {
 
 void BM_PngExport(benchmark::State& state) {
     ScratchFile file("export.png");
+    DOCUMENT* doc = sketch();
     for (auto _ : state)
-        if (!document_export_png(sketch(), file.path.c_str())) state.SkipWithError("export failed");
+        if (!document_export_png(doc, file.path.c_str())) state.SkipWithError("export failed");
     state.SetBytesProcessed(state.iterations() * int64_t{SIDE} * SIDE * 4);
     state.counters["file_MB"] = file.megabytes();
 }
