@@ -59,9 +59,10 @@ assert_no_failures
 
 # --- A full disk: the write fails and says so, the old file stays, painting goes on. --------
 good=$(md5sum <"$SESSION")
+limit=$(ulimit -S -f)
 ulimit -S -f 300 # KiB; the program ignores the signal a write past it would send
 start_canvas
-ulimit -S -f unlimited
+ulimit -S -f "$limit"
 drag 300 700 500 700
 wait_log "autosave: could not write $SESSION, trying again in 15 s" 20
 assert_eq "$(md5sum <"$SESSION")" "$good" "the session after a failed write"
