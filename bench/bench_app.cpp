@@ -226,12 +226,14 @@ void BM_AutosaveWhilePainting(benchmark::State& state) {
             autosave_tick(&app.autosave, app.doc, path, app.stroke.active, now);
             writes += !writing && app.autosave.job != nullptr;
         }
-        longest_duty = std::max(longest_duty, std::chrono::duration<double>(Clock::now() - duty).count());
+        const std::chrono::duration<double> duty_time = Clock::now() - duty;
+        longest_duty = std::max(longest_duty, duty_time.count());
         al_clear_to_color(al_map_rgb(40, 42, 46));
         compositor_draw(app.doc, &app.view);
         al_get_pixel(al_get_backbuffer(al_get_current_display()), 0, 0);
         al_flip_display();
-        longest_frame = std::max(longest_frame, std::chrono::duration<double>(Clock::now() - start).count());
+        const std::chrono::duration<double> frame_time = Clock::now() - start;
+        longest_frame = std::max(longest_frame, frame_time.count());
         now += TAVOLIX_TICK;
         frame++;
     }

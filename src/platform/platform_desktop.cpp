@@ -246,8 +246,9 @@ void platform_save_sync() {
 
 void platform_prefer_large_pages(void* start, size_t bytes) {
     constexpr uintptr_t large_page = 2u << 20;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + large_page - 1) & ~(large_page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(large_page - 1);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t first = (at + large_page - 1) & ~(large_page - 1);
+    const uintptr_t end = (at + bytes) & ~(large_page - 1);
     if (!start || end <= first) return;
     madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
@@ -256,7 +257,8 @@ uint64_t platform_file_stamp(const char* path) {
     q_assert(path, return 0);
     struct stat info;
     if (stat(path, &info) != 0) return 0;
-    const uint64_t fields[] = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+    const uint64_t fields[] = {static_cast<uint64_t>(info.st_dev),
+                               static_cast<uint64_t>(info.st_ino),
                                static_cast<uint64_t>(info.st_size),
                                static_cast<uint64_t>(info.st_mtim.tv_sec),
                                static_cast<uint64_t>(info.st_mtim.tv_nsec)};

@@ -464,7 +464,8 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
     // tile edges, noise and transparency.
     DOCUMENT* doc = document_new(600, 300);
     ALLEGRO_BITMAP* saved = document_add_layer(doc, "t")->backup;
-    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(saved, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(saved, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
     unsigned seed = 7;
     for (int y = 0; y < 300; y++)
         for (int x = 0; x < 600; x++) {
@@ -504,7 +505,8 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
             for (int y = 0; y < 300; y++)
                 memcpy(&bytes[18 + y * 2400], library + 18 + (299 - y) * 2400, 2400);
         }
-        ASSERT_TRUE(write_file(path, header(3, 600, 300, 0, 1) + record(3, "t", 1000, 0, 1, 0, bytes)));
+        ASSERT_TRUE(
+            write_file(path, header(3, 600, 300, 0, 1) + record(3, "t", 1000, 0, 1, 0, bytes)));
         DOCUMENT* back = document_load(path.c_str());
         ASSERT_NE(back, nullptr);
         EXPECT_EQ(differing_rows(document_layer_at(back, 0)->backup, saved), 0) << top_down;

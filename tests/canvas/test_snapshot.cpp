@@ -36,7 +36,7 @@ void fill_noise(LAYER* layer, unsigned seed) {
         auto* row = static_cast<uint32_t*>(
             static_cast<void*>(static_cast<char*>(region->data) + y * region->pitch));
         for (int x = 0; x < al_get_bitmap_width(layer->backup); x++)
-            row[x] = random() % 4 == 0 ? 0xFF000000u : static_cast<uint32_t>(random()) | 0xFF000000u;
+            row[x] = 0xFF000000u | (random() % 4 == 0 ? 0u : static_cast<uint32_t>(random()));
     }
     al_unlock_bitmap(layer->backup);
     layer_stamp_tiles(layer, 0, 0, al_get_bitmap_width(layer->backup),
