@@ -54,15 +54,30 @@ pp() { # NAME: prints "x y"
 # click_pp NAME: a click on a popup widget, then the pause click_tb takes too.
 click_pp() { click_at $(pp "$1"); sleep 0.15; }
 
-# type_text TEXT: types into the focused field, Unicode included. One character at a time with a
-# pause: xdotool types a character missing from the keymap by remapping a spare key, and a
-# quick second remap can overtake the program's reading of the first.
+# type_text TEXT: types into the focused field, Unicode included. A character missing from the
+# keymap is first bound to a spare key for good (xmodmap), because xdotool's own binding lasts
+# only while it types, and a loaded program that reads the key later sees another character.
 type_text() {
     python3 - "$1" <<'PY' || fail "xdotool type $1"
-import subprocess, sys, time
-for ch in sys.argv[1]:
+import re, subprocess, sys, time
+text = sys.argv[1]
+keymap = subprocess.run(["xmodmap", "-pke"], capture_output=True, text=True, check=True).stdout
+spare = [int(m.group(1)) for m in re.finditer(r"^keycode\s+(\d+) =\s*$", keymap, re.M)]
+bound = []
+for ch in dict.fromkeys(text):
+    if ch.isascii():
+        continue
+    lower, upper = ch.lower(), ch.upper()
+    syms = [f"U{ord(lower):04X}", f"U{ord(upper):04X}"]
+    if not spare:
+        sys.exit("no spare key left")
+    subprocess.run(["xmodmap", "-e", f"keycode {spare.pop()} = {' '.join(syms)}"], check=True)
+    bound.append(ch)
+if bound:
+    time.sleep(0.3)
+for ch in text:
     subprocess.run(["xdotool", "type", "--", ch], check=True)
-    time.sleep(0.02 if ch.isascii() else 0.15)
+    time.sleep(0.02)
 PY
 }
 

@@ -28,8 +28,7 @@ export_png blank
 # --- Rename the layer: any Unicode text. ---------------------------------------------------
 click_lp_at() { click_at "$1" "$2"; sleep 0.15; }
 click_lp_at 1199 444
-key shift+eacute # xdotool types a capital it has to map in lower case; Shift gets it right
-type_text "bauche 草稿"
+type_text "Ébauche 草稿"
 key Return
 wait_log "layer renamed to Ébauche 草稿"
 
