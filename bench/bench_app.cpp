@@ -4,6 +4,8 @@
 #include <allegro5/allegro.h>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,10 +13,12 @@
 #include <unistd.h>
 
 #include "app_state.h"
+#include "canvas/compositor.h"
 #include "canvas/fill.h"
 #include "gui/gui_internal.h"
-#include "q/q_gui.h"
+#include "painted_document.h"
 #include "platform/platform.h"
+#include "q/q_gui.h"
 #include "q/q_log.h"
 #include "tavolix_app.h"
 
@@ -45,7 +49,6 @@ bool start_and_draw(TAVOLIX_APP* app) {
     app_state_switch(app, APP_STATE_CANVAS);
     al_clear_to_color(al_map_rgb(40, 42, 46));
     app->state->draw(app);
-    tavolix_gui_draw(app);
     // Reading a pixel back waits for the renderer to finish the frame.
     al_get_pixel(al_get_backbuffer(app->display), 640, 400);
     al_flip_display();
@@ -128,45 +131,55 @@ void BM_MotionToFrameWhilePainting(benchmark::State& state) {
     tavolix_app_shutdown(&app);
 }
 // The exit sequence's writes (settings, then the session document) and the start-up restore,
-// with a 4096-pixel document of 1 or 8 painted layers.
+// with a 4096-pixel document of 1 or 8 layers, each holding brush strokes.
 struct SessionApp {
     TAVOLIX_APP app{};
     explicit SessionApp(int layers) {
         platform_init();
         brush_defaults(&app.brush);
-        app.doc = document_new(4096, 4096);
-        for (int i = 0; i < layers; i++) {
-            LAYER* layer = document_add_layer(app.doc, nullptr);
-            // Some paint on every layer so the file is not all zero bytes.
-            ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(
-                layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
-            for (int y = 0; y < 4096; y += 3)
-                memset(static_cast<unsigned char*>(region->data) + y * region->pitch, 0x40 + i,
-                       4096);
-            al_unlock_bitmap(layer->backup);
-            layer_restore(layer);
-        }
+        app.doc = bench_painted_document(4096, layers, 6);
     }
     ~SessionApp() {
+        autosave_shutdown(&app.autosave);
         document_free(&app.doc);
         brush_engine_flush_cache();
     }
 };
 
+void remove_session_files() {
+    char path[PLATFORM_PATH_MAX];
+    for (const char* name : {"session.tvl", "settings.dat"}) {
+        platform_save_path(name, path, sizeof path);
+        remove(path);
+    }
+}
+
+// Exit after one more stroke since the last background write (`changed`), the same with
+// nothing encoded yet (`cold`: the first exit after a restore), and with the file current.
+enum ExitCase { EXIT_CHANGED, EXIT_COLD, EXIT_CURRENT };
+
 void BM_ExitWrites(benchmark::State& state) {
     QuietScratchApp scratch;
     SessionApp session(static_cast<int>(state.range(0)));
+    const auto exit_case = static_cast<ExitCase>(state.range(1));
+    unsigned seed = 99;
     for (auto _ : state) {
+        state.PauseTiming();
+        tavolix_app_session_persist(&session.app);
+        if (exit_case != EXIT_CURRENT)
+            bench_stroke(session.app.doc, &seed, al_map_rgb(200, 30, 30), 40.0f);
+        if (exit_case == EXIT_COLD) autosave_shutdown(&session.app.autosave);
+        state.ResumeTiming();
         tavolix_app_settings_persist(&session.app);
         tavolix_app_session_persist(&session.app);
     }
-    char path[PLATFORM_PATH_MAX];
-    platform_save_path("session.tvl", path, sizeof path);
-    remove(path);
-    platform_save_path("settings.dat", path, sizeof path);
-    remove(path);
+    remove_session_files();
 }
-BENCHMARK(BM_ExitWrites)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ExitWrites)
+    ->ArgsProduct({{1, 8}, {EXIT_CHANGED, EXIT_COLD, EXIT_CURRENT}})
+    ->ArgNames({"layers", "case"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 void BM_SessionRestore(benchmark::State& state) {
     QuietScratchApp scratch;
@@ -180,11 +193,64 @@ void BM_SessionRestore(benchmark::State& state) {
         // Reading back one pixel waits until the layers are uploaded.
         al_get_pixel(session.app.doc->active_layer->bitmap, 0, 0);
     }
-    char path[PLATFORM_PATH_MAX];
-    platform_save_path("session.tvl", path, sizeof path);
-    remove(path);
+    remove_session_files();
 }
 BENCHMARK(BM_SessionRestore)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// Painting while the session is written in the background, with the 8-layer document. Each
+// iteration is one frame: a pointer motion of the stroke in progress, the timer's autosave
+// duty (with the user counted as idle, so a write starts whenever one may), and a drawn frame.
+// A stroke ends every 30 frames. The counters give the longest autosave duty and the longest
+// frame; with 0 the duty is left out, for comparison.
+void BM_AutosaveWhilePainting(benchmark::State& state) {
+    QuietScratchApp scratch;
+    SessionApp session(8);
+    TAVOLIX_APP& app = session.app;
+    view_init(&app.view);
+    view_center(&app.view, 4096, 4096, 320, 240);
+    symmetry_init(&app.symmetry, app.doc);
+    app.brush.size = 32.0f;
+    char path[PLATFORM_PATH_MAX];
+    platform_save_path("session.tvl", path, sizeof path);
+    tavolix_app_session_persist(&app);
+    const bool autosave = state.range(0) != 0;
+    using Clock = std::chrono::steady_clock;
+    double longest_duty = 0.0, longest_frame = 0.0, now = 1000.0;
+    int frame = 0, writes = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const float x = 1000.0f + static_cast<float>((frame * 37) % 2000);
+        const float y = 1000.0f + static_cast<float>((frame / 30) * 40 % 2000);
+        if (!app.stroke.active)
+            brush_stroke_begin(&app.stroke, app.doc, &app.brush, x, y, 1.0f, &app.symmetry);
+        else if (frame % 30 == 29)
+            brush_stroke_end(&app.stroke, app.doc);
+        else
+            brush_stroke_segment(&app.stroke, app.doc, &app.brush, x, y, 1.0f);
+        const auto duty = Clock::now();
+        if (autosave) {
+            const bool writing = app.autosave.job != nullptr;
+            autosave_tick(&app.autosave, app.doc, path, app.stroke.active, now);
+            writes += !writing && app.autosave.job != nullptr;
+        }
+        const std::chrono::duration<double> duty_time = Clock::now() - duty;
+        longest_duty = std::max(longest_duty, duty_time.count());
+        al_clear_to_color(al_map_rgb(40, 42, 46));
+        compositor_draw(app.doc, &app.view);
+        al_get_pixel(al_get_backbuffer(al_get_current_display()), 0, 0);
+        al_flip_display();
+        const std::chrono::duration<double> frame_time = Clock::now() - start;
+        longest_frame = std::max(longest_frame, frame_time.count());
+        now += TAVOLIX_TICK;
+        frame++;
+    }
+    if (app.stroke.active) brush_stroke_end(&app.stroke, app.doc);
+    state.counters["longest_duty_ms"] = longest_duty * 1000.0;
+    state.counters["longest_frame_ms"] = longest_frame * 1000.0;
+    state.counters["writes"] = writes;
+    remove_session_files();
+}
+BENCHMARK(BM_AutosaveWhilePainting)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(600);
 
 BENCHMARK(BM_MotionToFrameWhilePainting)
     ->Arg(0)
@@ -269,5 +335,6 @@ void BM_ExportThroughThePopup(benchmark::State& state) {
     tavolix_app_shutdown(&app);
 }
 BENCHMARK(BM_ExportThroughThePopup)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 
 } // namespace

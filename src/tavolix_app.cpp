@@ -92,6 +92,9 @@ void replace_document(TAVOLIX_APP* app, DOCUMENT* doc) {
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->form_press = app->gradient_drag = app->sym_drag = app->fill_pending = false;
+    // The change counter carries on from the old document, so the new one never looks like
+    // what the session file already holds.
+    if (app->doc) doc->changes = std::max(doc->changes, app->doc->changes) + 1;
     document_free(&app->doc);
     app->doc = doc;
     brush_engine_flush_cache();
@@ -122,6 +125,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     q_assert(app, return 0);
     memset(static_cast<void*>(app), 0, sizeof *app);
     app->gui_visible = true;
+    autosave_init(&app->autosave);
 
     set_log_level(6);
     for (int i = 1; i < argc; i++)
@@ -237,6 +241,8 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         tavolix_gui_layout_restore(app);
     }
     if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
+    // A blank page has nothing to lose: no background write until the user changes it.
+    else autosave_set_clean(&app->autosave, app->doc);
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {
@@ -648,11 +654,12 @@ void tavolix_app_session_persist(TAVOLIX_APP* app) {
     if (!app->doc || platform_saves_ready() != 1 ||
         !platform_save_path("session.tvl", path, sizeof path))
         return;
-    // The document writer goes through "session.tvl.tmp" and renames it into place only once
+    // Waits for a background write, then writes only when the file does not hold the
+    // document yet. The file goes through "session.tvl.tmp" and is renamed into place once
     // the whole picture was written, so a crash keeps the previous session.
-    if (!document_save(app->doc, path)) return;
-    platform_save_sync();
-    q_log(6, "session persisted to %s", path);
+    const int written = autosave_flush(&app->autosave, app->doc, path);
+    if (written == 1) q_log(6, "session persisted to %s", path);
+    else if (written < 0) q_log(3, "session persist: could not write %s", path);
 }
 
 int tavolix_app_session_restore(TAVOLIX_APP* app) {
@@ -663,7 +670,10 @@ int tavolix_app_session_restore(TAVOLIX_APP* app) {
     FILE* in = fopen(path, "rb");
     if (!in) return 0;
     fclose(in);
-    if (tavolix_app_load_document(app, path)) return 1;
+    if (tavolix_app_load_document(app, path)) {
+        autosave_adopt(&app->autosave, app->doc, path);
+        return 1;
+    }
     // The next exit would overwrite it with a blank page.
     keep_aside(path, "session restore", "could not be loaded");
     return 0;
@@ -729,6 +739,8 @@ void _app_drain_import(TAVOLIX_APP* app) {
 
 namespace {
 
+void autosave_duty(TAVOLIX_APP* app);
+
 void adopt_display_size(TAVOLIX_APP* app) {
     if (!app->display || app->halted) return;
     const int w = al_get_display_width(app->display);
@@ -771,6 +783,7 @@ void on_timer(TAVOLIX_APP* app) {
         app->redraw = true;
     }
     app->gui.tooltip_last = tooltip;
+    autosave_duty(app);
 }
 
 void on_resize(TAVOLIX_APP* app) {
@@ -860,6 +873,32 @@ bool canvas_interaction(const TAVOLIX_APP* app) {
            app->selection.tracking || app->fill_pending;
 }
 
+// The session file follows the document shortly after the user stops: never in the middle of
+// a stroke, a drag, a gesture or while a selection floats above its layer.
+void autosave_duty(TAVOLIX_APP* app) {
+    char path[PLATFORM_PATH_MAX];
+    if (platform_saves_ready() != 1 || !platform_save_path("session.tvl", path, sizeof path))
+        return;
+    const bool busy = canvas_interaction(app) || app->panning ||
+                      app->selection.phase != SELECTION_PHASE_NONE ||
+                      gesture_blocks_strokes(&app->gesture) == 1;
+    autosave_tick(&app->autosave, app->doc, path, busy, al_get_time());
+}
+
+bool is_input(const ALLEGRO_EVENT& event) {
+    switch (event.type) {
+    case ALLEGRO_EVENT_KEY_DOWN:
+    case ALLEGRO_EVENT_KEY_UP:
+    case ALLEGRO_EVENT_MOUSE_AXES:
+    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+    case ALLEGRO_EVENT_TOUCH_BEGIN:
+    case ALLEGRO_EVENT_TOUCH_MOVE:
+    case ALLEGRO_EVENT_TOUCH_END: return true;
+    default: return false;
+    }
+}
+
 } // namespace
 
 // --------------------------------------------------------------------------------------------
@@ -876,6 +915,7 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         ALLEGRO_EVENT event;
         if (!platform_wait_event(app->queue, &event)) continue;
         tavolix_app_track_modifiers(app, &event);
+        if (is_input(event)) autosave_note_input(&app->autosave, al_get_time());
 
         const bool in_canvas = app->state_id == APP_STATE_CANVAS;
         const int consumed = in_canvas ? tavolix_gui_handle_event(app, &event) : 0;
@@ -965,6 +1005,7 @@ void tavolix_app_shutdown(TAVOLIX_APP* app) {
         app->clipboard = nullptr;
     }
     selection_discard(&app->selection);
+    autosave_shutdown(&app->autosave);
     tavolix_gui_shutdown(app);
     brush_engine_shutdown();
     if (app->doc) document_free(&app->doc);

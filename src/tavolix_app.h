@@ -4,6 +4,7 @@
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
 
+#include "autosave.h"
 #include "canvas/brush.h"
 #include "canvas/document.h"
 #include "canvas/form.h"
@@ -124,6 +125,7 @@ struct TAVOLIX_APP {
     bool text_editing;                   // the popup edits the placed text instead of a new one
     char text_backup[PLACED_TEXT_BYTES]; // the words, font and size before editing began
     int placed_text_backup[2];
+    AUTOSAVE autosave;  // the session document kept up to date in the background
 };
 
 // Follows a key event into app->modifiers; a focus change forgets every held modifier, since

@@ -15,11 +15,19 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+#include <sys/stat.h>
 
 #include "canvas/allegro_state.h"
 #include "canvas/compositor.h"
+#include "canvas/snapshot.h"
+#include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
 #include "template.h"
@@ -67,6 +75,7 @@ DOCUMENT* document_new(int width, int height) {
     doc->background = al_map_rgb_f(1.0f, 1.0f, 1.0f);
     doc->layer_counter = 0;
     doc->template_index = 0;
+    doc->changes = 0;
     doc->layers = new_generic_list(SIZE_MAX);
     doc->undo = undo_new(width, height);
     if (!doc->layers || !doc->undo) {
@@ -112,8 +121,14 @@ LAYER* document_add_layer(DOCUMENT* doc, const char* name) {
         return NULL;
     }
     doc->active_layer = layer;
+    doc->changes++;
     q_log(6, "added layer %s (%dx%d)", name, doc->width, doc->height);
     return layer;
+}
+
+void document_mark_changed(DOCUMENT* doc) {
+    q_assert(doc, return);
+    doc->changes++;
 }
 
 size_t document_layer_count(const DOCUMENT* doc) {
@@ -151,6 +166,7 @@ LAYER* document_detach_layer(DOCUMENT* doc, size_t index) {
 
     auto* layer = static_cast<LAYER*>(remove_list_node_f(doc->layers, detached));
     if (!layer) return NULL;
+    doc->changes++;
     if (doc->active_layer == layer) {
         const size_t count = doc->layers->count;
         doc->active_layer = count ? document_layer_at(doc, std::min(index, count - 1)) : NULL;
@@ -175,6 +191,7 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, size_t index) {
         q_log(3, "layer stack too deep for insert (%zu)", count);
         return 0;
     }
+    doc->changes++;
     if (depth == 0) return list_push(doc->layers, layer, layer_free_ptr);
 
     // The list only grows at its ends: lift the layers above the insertion point off the top
@@ -230,6 +247,7 @@ int document_move_layer(DOCUMENT* doc, size_t from, size_t to) {
 int document_backup_active(DOCUMENT* doc) {
     q_assert(doc, return 0);
     q_assert(doc->active_layer, return 0);
+    doc->changes++;
     return layer_backup(doc->active_layer);
 }
 
@@ -254,37 +272,30 @@ constexpr uint32_t TVL_MAX_LAYERS = DOCUMENT_MAX_LAYERS;
 constexpr uint32_t TVL_MAX_NAME = DOCUMENT_MAX_NAME;
 
 using MemFile = std::unique_ptr<ALLEGRO_FILE, decltype(&al_fclose)>;
-using Bitmap = std::unique_ptr<ALLEGRO_BITMAP, decltype(&al_destroy_bitmap)>;
-
-bool put_u32(Q_STR** out, uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value),
-                                    static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
-    return qstrcat_ex(out, reinterpret_cast<const char*>(bytes), 4, 1) != NULL;
-}
 
 uint32_t get_u32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// Reads little-endian fields from the file image, refusing to step past its end.
-struct Reader {
-    const unsigned char* data;
+// Reads a document file field by field, never past the size the file had when it was opened,
+// so a claimed size is always checked against the bytes that are really there.
+struct FileReader {
+    FILE* file;
     size_t size;
     size_t offset;
 
     size_t remaining() const { return size - offset; }
-    bool u32(uint32_t* value) {
-        if (remaining() < 4) return false;
-        *value = get_u32(data + offset);
-        offset += 4;
+    bool bytes(void* out, size_t count) {
+        if (remaining() < count) return false;
+        if (count > 0 && fread(out, 1, count, file) != count) return false;
+        offset += count;
         return true;
     }
-    bool skip(size_t count) {
-        if (remaining() < count) return false;
-        offset += count;
+    bool u32(uint32_t* value) {
+        unsigned char raw[4];
+        if (!bytes(raw, 4)) return false;
+        *value = get_u32(raw);
         return true;
     }
 };
@@ -321,47 +332,13 @@ bool tga_header_fits(const unsigned char* image, size_t size, uint32_t width, ui
     return false;
 }
 
+// The most bytes a layer image of the document's size can need: every pixel in a packet of
+// its own, plus room for an image id and the optional areas at the end of a TGA file.
+uint64_t tga_max_size(uint32_t width, uint32_t height) {
+    return 18 + 255 + static_cast<uint64_t>(width) * height * 5 + 65536;
+}
+
 } // namespace
-
-// The layer image in a document file: an uncompressed 32-bit TGA with 8 alpha bits, rows from
-// the bottom up, pixels as B, G, R, A — byte for byte what the image library's TGA writer
-// produces, but written straight from one lock of the pixels into the file buffer, which is
-// many times faster for a large canvas.
-size_t _tga_size(ALLEGRO_BITMAP* bitmap) {
-    return 18 + static_cast<size_t>(al_get_bitmap_width(bitmap)) *
-                    static_cast<size_t>(al_get_bitmap_height(bitmap)) * 4;
-}
-
-int _tga_encode(ALLEGRO_BITMAP* bitmap, unsigned char* out) {
-    q_assert(bitmap, return 0);
-    q_assert(out, return 0);
-    const int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
-    if (w < 1 || h < 1 || w > 65535 || h > 65535) return 0;
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!region) {
-        q_log(3, "could not lock a %dx%d layer for encoding", w, h);
-        return 0;
-    }
-    const unsigned char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                      static_cast<unsigned char>(w), static_cast<unsigned char>(w >> 8),
-                                      static_cast<unsigned char>(h), static_cast<unsigned char>(h >> 8),
-                                      32, 8};
-    memcpy(out, header, sizeof header);
-    unsigned char* dst = out + sizeof header;
-    for (int y = h - 1; y >= 0; y--) {
-        const unsigned char* src = static_cast<const unsigned char*>(region->data) +
-                                   static_cast<ptrdiff_t>(y) * region->pitch;
-        for (int x = 0; x < w; x++, src += 4, dst += 4) {
-            dst[0] = src[2];
-            dst[1] = src[1];
-            dst[2] = src[0];
-            dst[3] = src[3];
-        }
-    }
-    al_unlock_bitmap(bitmap);
-    return 1;
-}
 
 unsigned char* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* extension, size_t* size) {
     q_assert(bitmap, return NULL);
@@ -401,65 +378,15 @@ unsigned char* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* extension, siz
 int document_save(DOCUMENT* doc, const char* path) {
     q_assert(doc, return 0);
     q_assert(path, return 0);
-
-    // Refuse what the reader would refuse: a file we cannot open again is worse than none.
-    const size_t count = document_layer_count(doc);
-    if (count > TVL_MAX_LAYERS) {
-        q_log(3, "could not save document to %s: %zu layers, at most %u can be read back", path,
-              count, TVL_MAX_LAYERS);
-        return 0;
-    }
-    for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
-        const LAYER* layer = static_cast<const LAYER*>(node->ptr);
-        if (layer->name && layer->name->used > TVL_MAX_NAME) {
-            q_log(3, "could not save document to %s: a layer name of %zu bytes, at most %u can "
-                     "be read back",
-                  path, layer->name->used, TVL_MAX_NAME);
-            return 0;
-        }
-    }
-
-    // The whole file is built in one buffer sized up front, so large canvases are not copied
-    // again and again while it grows.
-    size_t estimate = 20;
-    for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
-        const LAYER* layer = static_cast<const LAYER*>(node->ptr);
-        estimate += 24 + (layer->name ? layer->name->used : 5) +
-                    (layer->backup ? _tga_size(layer->backup) : 0);
-    }
-    Q_STR* out = new_qstr(estimate);
-    q_assert(out, return 0);
-    bool ok = qstrcat_ex(&out, "TVL3", 4, 1) && put_u32(&out, static_cast<uint32_t>(doc->width)) &&
-              put_u32(&out, static_cast<uint32_t>(doc->height)) &&
-              put_u32(&out, static_cast<uint32_t>(doc->template_index)) &&
-              put_u32(&out, static_cast<uint32_t>(count));
-    for (LIST_NODE* node = doc->layers->start; ok && node; node = node->next) {
-        const LAYER* layer = static_cast<const LAYER*>(node->ptr);
-        if (!layer->backup) {
-            ok = false;
-            break;
-        }
-        const char* name = (layer->name && layer->name->data) ? layer->name->data : "layer";
-        const size_t name_length = (layer->name && layer->name->data) ? layer->name->used : 5;
-        const size_t image_size = _tga_size(layer->backup);
-        ok = put_u32(&out, static_cast<uint32_t>(name_length)) &&
-             qstrcat_ex(&out, name, name_length, 1) &&
-             put_u32(&out, static_cast<uint32_t>(std::clamp(layer->opacity, 0.0f, 1.0f) * 1000.0 + 0.5)) &&
-             put_u32(&out, static_cast<uint32_t>(layer->blend)) &&
-             put_u32(&out, layer->visible ? 1 : 0) && put_u32(&out, layer->locked ? 1 : 0) &&
-             put_u32(&out, static_cast<uint32_t>(image_size));
-        // The image is encoded in place at the end of the buffer, sized for it above.
-        if (ok && out->capacity - out->used < image_size) ok = false;
-        if (ok) ok = _tga_encode(layer->backup, reinterpret_cast<unsigned char*>(out->data) + out->used);
-        if (ok) {
-            out->used += image_size;
-            out->data[out->used] = 0;
-        }
-    }
-    // Nothing reaches the path unless the whole document was encoded; the file itself is
-    // replaced atomically, so a failed write keeps the previous version.
-    ok = ok && out && qstr_to_file(out, path);
-    if (out) free_qstr(&out);
+    // Every layer image is encoded afresh, on both cores, then written in one pass.
+    SNAPSHOT_CACHE* cache = snapshot_cache_new();
+    DOCUMENT_SNAPSHOT* snapshot = NULL;
+    const bool ok = cache && snapshot_cache_update(cache, doc, 0.0) &&
+                    (snapshot = snapshot_take(cache, doc)) != NULL &&
+                    snapshot_write(snapshot, path);
+    if (snapshot) snapshot_free(&snapshot);
+    if (cache) snapshot_cache_free(&cache);
+    // Every way of failing ends here, so a failed save is always reported as one.
     if (!ok) {
         q_log(3, "could not save document to %s", path);
         return 0;
@@ -481,75 +408,112 @@ struct LoadFailure {
 
     DOCUMENT* at(size_t offset) {
         q_log(3, "malformed TVL document %s (offset %zu of %zu)", path, offset, size);
-        document_free(doc);
+        if (*doc) document_free(doc);
         return NULL;
     }
 };
 
-// Decodes one layer image straight into system memory with its stored (premultiplied) values.
-ALLEGRO_BITMAP* decode_tga(const unsigned char* image, size_t size) {
-    // Fast path for the variant every writer of the format produces: uncompressed 32-bit with
-    // 8 alpha bits, rows bottom-up or top-down. Values are taken as stored (premultiplied).
-    const unsigned descriptor = size >= 18 ? image[17] : 0;
-    if (size >= 18 && image[1] == 0 && image[2] == 2 && image[16] == 32 &&
-        (descriptor & 0xDF) == 8) {
-        const int w = image[12] | image[13] << 8, h = image[14] | image[15] << 8;
-        const size_t start = 18 + static_cast<size_t>(image[0]);
-        if (w < 1 || h < 1 || size < start + static_cast<size_t>(w) * static_cast<size_t>(h) * 4)
-            return NULL;
-        ALLEGRO_BITMAP* bitmap = NULL;
-        {
-            NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-            NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-            bitmap = al_create_bitmap(w, h);
-        }
-        if (!bitmap) return NULL;
-        ALLEGRO_LOCKED_REGION* region =
-            al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
-        if (!region) {
-            al_destroy_bitmap(bitmap);
-            return NULL;
-        }
-        const bool top_down = descriptor & 0x20;
-        const unsigned char* src = image + start;
-        for (int row = 0; row < h; row++) {
-            const int y = top_down ? row : h - 1 - row;
-            unsigned char* dst =
-                static_cast<unsigned char*>(region->data) + static_cast<ptrdiff_t>(y) * region->pitch;
-            for (int x = 0; x < w; x++, src += 4, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                dst[3] = src[3];
-            }
-        }
-        al_unlock_bitmap(bitmap);
-        return bitmap;
-    }
+// Puts one layer image into the layer's backup, which layer_new left transparent. The common
+// kinds are decoded in place; anything else goes through the image library.
+bool decode_into_backup(LAYER* layer, const unsigned char* image, size_t size) {
+    const int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(layer->backup, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READWRITE);
+    if (!region) return false;
+    const int result = snapshot_decode_tga(image, size, static_cast<unsigned char*>(region->data),
+                                           region->pitch, w, h, true);
+    al_unlock_bitmap(layer->backup);
+    if (result >= 0) return result == 1;
+
     MemFile file(al_open_memfile(const_cast<unsigned char*>(image), static_cast<int64_t>(size), "r"),
                  &al_fclose);
-    if (!file) return NULL;
-    NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-    return al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA);
+    if (!file) return false;
+    ALLEGRO_BITMAP* decoded = NULL;
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        decoded = al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA);
+    }
+    if (!decoded) return false;
+    if (al_get_bitmap_width(decoded) != w || al_get_bitmap_height(decoded) != h) {
+        q_log(3, "layer %s has size %dx%d, expected %dx%d", _layer_label(layer),
+              al_get_bitmap_width(decoded), al_get_bitmap_height(decoded), w, h);
+        al_destroy_bitmap(decoded);
+        return false;
+    }
+    al_destroy_bitmap(layer->backup);
+    layer->backup = decoded;
+    return true;
 }
+
+// Copies the backup into the layer's working bitmap in bands of about 256 KiB: a whole-layer
+// lock would ask for a fresh buffer as large as the layer, whose first touch costs more than
+// the copy itself.
+bool upload_backup(LAYER* layer) {
+    const int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
+    if (al_get_bitmap_width(layer->bitmap) != w || al_get_bitmap_height(layer->bitmap) != h)
+        return false;
+    ALLEGRO_LOCKED_REGION* source =
+        al_lock_bitmap(layer->backup, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
+    if (!source) return false;
+    const int band = std::max(1, (256 * 1024) / (w * 4));
+    bool ok = true;
+    for (int y = 0; ok && y < h; y += band) {
+        const int rows = std::min(band, h - y);
+        ALLEGRO_LOCKED_REGION* target = al_lock_bitmap_region(
+            layer->bitmap, 0, y, w, rows, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
+        if (!target) {
+            ok = false;
+            break;
+        }
+        for (int r = 0; r < rows; r++)
+            memcpy(static_cast<unsigned char*>(target->data) + r * target->pitch,
+                   static_cast<const unsigned char*>(source->data) + (y + r) * source->pitch,
+                   static_cast<size_t>(w) * 4);
+        al_unlock_bitmap(layer->bitmap);
+    }
+    al_unlock_bitmap(layer->backup);
+    if (ok) layer->needs_clear = false;
+    return ok;
+}
+
+// A block for the layer images, grown as needed and reused from layer to layer.
+class ImageBuffer {
+  public:
+    unsigned char* reserve(size_t size) {
+        if (size <= capacity_) return data_.get();
+        data_.reset(new (std::nothrow) unsigned char[size]);
+        capacity_ = data_ ? size : 0;
+        // An uncompressed layer is tens of megabytes of pages nothing has touched yet.
+        if (data_) platform_prefer_large_pages(data_.get(), size);
+        return data_.get();
+    }
+
+  private:
+    std::unique_ptr<unsigned char[]> data_;
+    size_t capacity_ = 0;
+};
 
 } // namespace
 
 DOCUMENT* document_load(const char* path) {
     q_assert(path, return NULL);
-    Q_STR* file = file_to_qstr(path);
-    if (!file) {
-        q_log(3, "could not read %s", path);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "rb"), fclose);
+    struct stat info;
+    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+        q_log(3, "could not read %s%s%s", path, file ? ": not a regular file" : ": ",
+              file ? "" : strerror(errno));
         return NULL;
     }
-    std::unique_ptr<Q_STR, void (*)(Q_STR*)> file_guard(file, [](Q_STR* s) { free_qstr(&s); });
-    Reader in{reinterpret_cast<const unsigned char*>(file->data ? file->data : ""), file->used, 0};
+    FileReader in{file.get(), static_cast<size_t>(info.st_size), 0};
 
+    // The magic first: a file of any other kind is refused after reading four bytes.
+    unsigned char header[20] = {};
     int version = 0;
-    if (in.size >= 4) {
-        if (memcmp(in.data, "TVL1", 4) == 0) version = 1;
-        else if (memcmp(in.data, "TVL2", 4) == 0) version = 2;
-        else if (memcmp(in.data, "TVL3", 4) == 0) version = 3;
+    if (in.bytes(header, 4)) {
+        if (memcmp(header, "TVL1", 4) == 0) version = 1;
+        else if (memcmp(header, "TVL2", 4) == 0) version = 2;
+        else if (memcmp(header, "TVL3", 4) == 0) version = 3;
     }
     if (version == 0 || in.size < 16) {
         q_log(3, "%s is not a TVL document", path);
@@ -558,13 +522,10 @@ DOCUMENT* document_load(const char* path) {
     DOCUMENT* doc = NULL;
     LoadFailure fail{path, in.size, &doc};
     const size_t header_end = version == 3 ? 20 : 16;
-    if (in.size < header_end) return fail.at(16);
-    in.offset = 4;
-    uint32_t width = 0, height = 0, template_index = 0, count = 0;
-    in.u32(&width);
-    in.u32(&height);
-    if (version == 3) in.u32(&template_index);
-    in.u32(&count);
+    if (!in.bytes(header + 4, header_end - 4)) return fail.at(16);
+    const uint32_t width = get_u32(header + 4), height = get_u32(header + 8);
+    const uint32_t template_index = version == 3 ? get_u32(header + 12) : 0;
+    const uint32_t count = get_u32(header + header_end - 4);
     if (width < 1 || width > TVL_MAX_SIDE || height < 1 || height > TVL_MAX_SIDE ||
         count > TVL_MAX_LAYERS)
         return fail.at(header_end);
@@ -580,21 +541,24 @@ DOCUMENT* document_load(const char* path) {
                               ? static_cast<int32_t>(template_index)
                               : 0;
 
+    ImageBuffer buffer;
     for (uint32_t i = 0; i < count; i++) {
         uint32_t name_length = 0;
         if (!in.u32(&name_length) || name_length > TVL_MAX_NAME || in.remaining() < name_length)
             return fail.at(in.offset);
         char name[TVL_MAX_NAME + 1];
-        memcpy(name, in.data + in.offset, name_length);
+        if (!in.bytes(name, name_length)) return fail.at(in.offset);
         name[name_length] = 0;
-        in.skip(name_length);
         uint32_t opacity = 0, blend = 0, visible = 0, locked = 0, image_size = 0;
         if (!in.u32(&opacity) || !in.u32(&blend) || !in.u32(&visible))
             return fail.at(in.offset);
         if (version >= 2 && !in.u32(&locked)) return fail.at(in.offset);
-        if (!in.u32(&image_size) || image_size == 0 || in.remaining() < image_size)
+        if (!in.u32(&image_size) || image_size == 0 || in.remaining() < image_size ||
+            image_size > tga_max_size(width, height))
             return fail.at(in.offset);
-        const unsigned char* image = in.data + in.offset;
+        const size_t image_at = in.offset;
+        unsigned char* image = buffer.reserve(image_size);
+        if (!image || !in.bytes(image, image_size)) return fail.at(image_at);
         bool size_mismatch = false;
         uint32_t found_w = 0, found_h = 0;
         if (!tga_header_fits(image, image_size, width, height, &size_mismatch, &found_w,
@@ -604,28 +568,18 @@ DOCUMENT* document_load(const char* path) {
                       height);
             else
                 q_log(3, "layer %s image is not a complete %ux%u TGA image", name, width, height);
-            return fail.at(in.offset);
+            return fail.at(image_at);
         }
 
         LAYER* layer = document_add_layer(doc, name);
-        if (!layer) return fail.at(in.offset);
+        if (!layer) return fail.at(image_at);
         layer->opacity = std::min(static_cast<float>(opacity / 1000.0), 1.0f);
         layer->blend = static_cast<int32_t>(blend);
         layer->visible = visible != 0;
         layer->locked = locked != 0;
-
-        ALLEGRO_BITMAP* decoded = decode_tga(image, image_size);
-        if (!decoded) return fail.at(in.offset);
-        const int dw = al_get_bitmap_width(decoded), dh = al_get_bitmap_height(decoded);
-        if (dw != static_cast<int>(width) || dh != static_cast<int>(height)) {
-            q_log(3, "layer %s has size %dx%d, expected %ux%u", name, dw, dh, width, height);
-            al_destroy_bitmap(decoded);
-            return fail.at(in.offset);
-        }
-        if (layer->backup) al_destroy_bitmap(layer->backup);
-        layer->backup = decoded;
-        if (!layer_restore(layer)) return fail.at(in.offset);
-        in.skip(image_size);
+        if (!decode_into_backup(layer, image, image_size) || !upload_backup(layer))
+            return fail.at(image_at);
+        layer_stamp_tiles(layer, 0, 0, static_cast<int>(width), static_cast<int>(height));
     }
 
     doc->active_layer = doc->layers->end ? static_cast<LAYER*>(doc->layers->end->ptr) : NULL;
@@ -650,6 +604,68 @@ uint32_t chunk_crc(const unsigned char* start, size_t length) {
     return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), start, static_cast<uInt>(length)));
 }
 
+// One scan line: straight alpha (PNG has no premultiplied form), filtered with None or Up,
+// whichever leaves the smaller sum of distances from zero (the usual cheap estimate of what
+// compresses better). `previous` holds the line above unfiltered (zeros for the first).
+void png_filter_row(const unsigned char* src, int width, unsigned char* previous,
+                    unsigned char* line, unsigned char* out) {
+    const size_t bytes = static_cast<size_t>(width) * 4;
+    memcpy(line, src, bytes);
+    for (size_t i = 3; i < bytes; i += 4) {
+        const unsigned a = line[i];
+        if (a == 0 || a == 255) continue;
+        for (size_t c = i - 3; c < i; c++)
+            line[c] = static_cast<unsigned char>(std::min(255u, (line[c] * 255u + a / 2) / a));
+    }
+    unsigned none = 0, up = 0;
+    for (size_t i = 0; i < bytes; i++) {
+        none += static_cast<unsigned>(std::abs(static_cast<signed char>(line[i])));
+        up += static_cast<unsigned>(
+            std::abs(static_cast<signed char>(static_cast<unsigned char>(line[i] - previous[i]))));
+    }
+    if (up < none) {
+        out[0] = 2;
+        for (size_t i = 0; i < bytes; i++)
+            out[1 + i] = static_cast<unsigned char>(line[i] - previous[i]);
+    } else {
+        out[0] = 0;
+        memcpy(out + 1, line, bytes);
+    }
+    memcpy(previous, line, bytes);
+}
+
+// Raw deflate of one part of the scan lines. Every part but the last ends on a byte boundary
+// without closing the stream, so the parts can simply be put one after the other; a part
+// starts with the 32 KiB before it as its dictionary, as if compressed in one go.
+struct DeflatePart {
+    const unsigned char* data;
+    size_t size;
+    size_t dictionary; // bytes before `data` to prime the compressor with
+    bool last;
+    std::unique_ptr<unsigned char[]> out; // only the first `out_size` bytes are ever touched
+    size_t out_size = 0;
+    bool ok = false;
+
+    void run() {
+        z_stream z{};
+        if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+        const size_t bound = deflateBound(&z, static_cast<uLong>(size)) + 16;
+        out.reset(new (std::nothrow) unsigned char[bound]);
+        if (out) {
+            if (dictionary > 0)
+                deflateSetDictionary(&z, data - dictionary, static_cast<uInt>(dictionary));
+            z.next_in = const_cast<unsigned char*>(data);
+            z.avail_in = static_cast<uInt>(size);
+            z.next_out = out.get();
+            z.avail_out = static_cast<uInt>(bound);
+            const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+            ok = last ? result == Z_STREAM_END : (result == Z_OK && z.avail_in == 0);
+            out_size = z.total_out;
+        }
+        deflateEnd(&z);
+    }
+};
+
 } // namespace
 
 unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size) {
@@ -662,51 +678,58 @@ unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size) {
 
     const size_t row_bytes = static_cast<size_t>(width) * 4 + 1;
     const size_t raw_size = static_cast<size_t>(height) * row_bytes;
-    unsigned char* raw_block = NULL;
-    q_calloc(raw_block, unsigned char, raw_size);
-    if (!raw_block) return NULL;
-    std::unique_ptr<unsigned char, decltype(&free)> raw(raw_block, &free);
+    std::unique_ptr<unsigned char[]> raw(new (std::nothrow) unsigned char[raw_size]);
+    std::unique_ptr<unsigned char[]> lines(new (std::nothrow) unsigned char[(row_bytes - 1) * 2]());
+    if (!raw || !lines) {
+        q_log(3, "could not allocate %zu bytes for the png encode", raw_size);
+        return NULL;
+    }
     ALLEGRO_LOCKED_REGION* region =
         al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
     if (!region) {
         q_log(3, "could not lock the bitmap for the png encode");
         return NULL;
     }
-    for (int y = 0; y < height; y++) {
-        const unsigned char* src = static_cast<const unsigned char*>(region->data) +
-                                   static_cast<ptrdiff_t>(y) * region->pitch;
-        unsigned char* dst = raw.get() + static_cast<size_t>(y) * row_bytes;
-        *dst++ = 0; // filter: none
-        for (int x = 0; x < width; x++, src += 4, dst += 4) {
-            const unsigned a = src[3];
-            // PNG holds straight alpha; our pixels are premultiplied.
-            if (a == 0 || a == 255) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-            } else {
-                for (int c = 0; c < 3; c++)
-                    dst[c] = static_cast<unsigned char>(
-                        std::min(255u, (src[c] * 255u + a / 2) / a));
-            }
-            dst[3] = static_cast<unsigned char>(a);
-        }
-    }
+    for (int y = 0; y < height; y++)
+        png_filter_row(static_cast<const unsigned char*>(region->data) + y * region->pitch, width,
+                       lines.get(), lines.get() + row_bytes - 1,
+                       raw.get() + static_cast<size_t>(y) * row_bytes);
     al_unlock_bitmap(bitmap);
 
-    uLongf compressed_size = compressBound(static_cast<uLong>(raw_size));
-    unsigned char* comp_block = NULL;
-    q_calloc(comp_block, unsigned char, compressed_size);
-    if (!comp_block) return NULL;
-    std::unique_ptr<unsigned char, decltype(&free)> comp(comp_block, &free);
-    const int z = compress2(comp.get(), &compressed_size, raw.get(), static_cast<uLong>(raw_size),
-                            Z_DEFAULT_COMPRESSION);
-    if (z != Z_OK) {
-        q_log(3, "png deflate failed (%d)", z);
+    // Deflate is most of the time: the two halves go to both cores.
+    const size_t half = static_cast<size_t>(height / 2) * row_bytes;
+    const bool split = half >= (1u << 20);
+    DeflatePart parts[2] = {
+        {raw.get(), split ? half : raw_size, 0, !split, nullptr},
+        {raw.get() + half, raw_size - half, std::min<size_t>(half, 32768), true, nullptr}};
+    if (split) {
+        try {
+            std::thread helper([&parts] { parts[1].run(); });
+            parts[0].run();
+            helper.join();
+        } catch (const std::system_error&) {
+            parts[0].run();
+            parts[1].run();
+        }
+    } else {
+        parts[0].run();
+    }
+    if (!parts[0].ok || (split && !parts[1].ok)) {
+        q_log(3, "png deflate failed (%d)", Z_MEM_ERROR);
         return NULL;
+    }
+    uLong adler = adler32(0L, Z_NULL, 0);
+    adler = adler32(adler, raw.get(), static_cast<uInt>(split ? half : raw_size));
+    if (split) {
+        const uLong second = adler32(adler32(0L, Z_NULL, 0), raw.get() + half,
+                                     static_cast<uInt>(raw_size - half));
+        adler = adler32_combine(adler, second, static_cast<z_off_t>(raw_size - half));
     }
     raw.reset();
 
+    // The zlib stream: a two-byte header (deflate, 32 KiB window, fastest level), the parts,
+    // then the Adler-32 of everything.
+    const size_t compressed_size = 2 + parts[0].out_size + (split ? parts[1].out_size : 0) + 4;
     const size_t total = compressed_size + 57;
     unsigned char* out = NULL;
     q_calloc(out, unsigned char, total);
@@ -723,7 +746,15 @@ unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size) {
     put_be32(out + 29, chunk_crc(out + 12, 17));
     put_be32(out + 33, static_cast<uint32_t>(compressed_size));
     memcpy(out + 37, "IDAT", 4);
-    memcpy(out + 41, comp.get(), compressed_size);
+    unsigned char* stream = out + 41;
+    stream[0] = 0x78;
+    stream[1] = 0x01;
+    size_t at = 2;
+    for (int i = 0; i < (split ? 2 : 1); i++) {
+        memcpy(stream + at, parts[i].out.get(), parts[i].out_size);
+        at += parts[i].out_size;
+    }
+    put_be32(stream + at, static_cast<uint32_t>(adler));
     put_be32(out + 41 + compressed_size, chunk_crc(out + 37, compressed_size + 4));
     put_be32(out + 45 + compressed_size, 0);
     memcpy(out + 49 + compressed_size, "IEND", 4);
@@ -746,8 +777,10 @@ int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, in
     char tga_path[1024];
     const char* target = path;
     size_t size = 0;
-    unsigned char* image = _bitmap_encode(flat, ".png", &size);
-    if (!image) image = document_png_encode(flat, &size);
+    // Our own encoder first: it is several times faster than the image library's at a size
+    // within a fifth of the library's default compression.
+    unsigned char* image = document_png_encode(flat, &size);
+    if (!image) image = _bitmap_encode(flat, ".png", &size);
     if (!image) {
         // Last resort: an image any viewer opens, under a name that says what it is.
         const int n = snprintf(tga_path, sizeof tga_path, "%s.tga", path);

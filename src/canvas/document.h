@@ -30,6 +30,7 @@ struct DOCUMENT {
     UNDO_SYSTEM* undo;        // owned; the document's history
     uint32_t layer_counter;   // layers ever made by document_add_layer; never decreases
     int32_t template_index;   // background template drawn under the layers, 0 = none
+    uint64_t changes;         // grows with every change to what a document file would hold
 };
 
 // An empty document with white paper, or NULL when a size is below 1.
@@ -54,11 +55,16 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, size_t index);
 // Moves the layer at `from` so that it ends at `to`; the active layer stays the same object.
 // A move that cannot complete is refused up front and changes nothing. Returns 1 or 0.
 int document_move_layer(DOCUMENT* doc, size_t from, size_t to);
-// Writes the document as a version 3 ".tvl" file, replacing the path atomically. Refuses
-// documents the reader would reject. Returns 1 or 0.
+// Counts a change the document cannot see for itself: a layer's name, opacity, blend mode,
+// visibility or lock, or the template. Layer stack changes and every undo step, undo and redo
+// count themselves.
+void document_mark_changed(DOCUMENT* doc);
+// Writes the document as a version 3 ".tvl" file with run-length layer images, replacing the
+// path atomically. Refuses documents the reader would reject. Returns 1 or 0.
 int document_save(DOCUMENT* doc, const char* path);
-// A new document read from a ".tvl" file of version 1, 2 or 3, or NULL. Everything is
-// validated before it is allocated.
+// A new document read from a ".tvl" file of version 1, 2 or 3, or NULL. The file is read
+// record by record, and every size it claims is checked against the bytes it has before
+// anything is allocated for it; bytes after the last record are never read.
 DOCUMENT* document_load(const char* path);
 // Flattens the region and writes it as PNG (or, when no PNG encoder works, as TGA at
 // path + ".tga"). When written_path is given it receives the path actually written, which
@@ -72,9 +78,6 @@ int document_export_png(DOCUMENT* doc, const char* path);
 unsigned char* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* out_size);
 // Inclusive bounds of every pixel with non-zero alpha over the visible layers; 0 when none.
 int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1);
-// The layer image of a document file, written straight from the pixels: _tga_size bytes.
-size_t _tga_size(ALLEGRO_BITMAP* bitmap);
-int _tga_encode(ALLEGRO_BITMAP* bitmap, unsigned char* out);
 // Encodes a bitmap with Allegro's writer for ".tga" or ".png" into a malloc'd buffer.
 unsigned char* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* extension, size_t* size);
 

@@ -1,9 +1,11 @@
 #include "canvas/layer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "canvas/allegro_state.h"
+#include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
 
@@ -17,8 +19,13 @@ void _layer_release(LAYER* layer) {
     if (layer->bitmap) al_destroy_bitmap(layer->bitmap);
     if (layer->backup) al_destroy_bitmap(layer->backup);
     if (layer->name) free_qstr(&layer->name);
+    free(layer->tile_stamps);
     q_free(layer);
 }
+
+// Stamps only ever grow, and every layer draws from the same sequence, so a stamp names one
+// state of one tile of one layer for the whole run. Layers live on the main thread only.
+uint64_t last_stamp = 0;
 
 // Zeroes every pixel of a memory bitmap, row by row through the lock's pitch (which may be
 // negative or wider than the row).
@@ -29,6 +36,11 @@ int _layer_zero_backup(ALLEGRO_BITMAP* backup) {
     const int width = al_get_bitmap_width(backup);
     const int height = al_get_bitmap_height(backup);
     auto* row = static_cast<unsigned char*>(region->data);
+    // Nothing has touched these pages yet: large pages make the first touch much cheaper.
+    const ptrdiff_t pitch = region->pitch;
+    platform_prefer_large_pages(pitch < 0 ? row + pitch * (height - 1) : row,
+                                static_cast<size_t>(pitch < 0 ? -pitch : pitch) *
+                                    static_cast<size_t>(height));
     for (int y = 0; y < height; y++, row += region->pitch)
         memset(row, 0, static_cast<size_t>(width) * 4);
     al_unlock_bitmap(backup);
@@ -79,6 +91,15 @@ LAYER* layer_new(const char* name, int width, int height) {
         _layer_release(layer);
         return NULL;
     }
+    layer->tiles_x = (width + LAYER_TILE_SIZE - 1) / LAYER_TILE_SIZE;
+    layer->tiles_y = (height + LAYER_TILE_SIZE - 1) / LAYER_TILE_SIZE;
+    q_calloc(layer->tile_stamps, uint64_t,
+             static_cast<size_t>(layer->tiles_x) * static_cast<size_t>(layer->tiles_y));
+    if (!layer->tile_stamps) {
+        _layer_release(layer);
+        return NULL;
+    }
+    layer_stamp_tiles(layer, 0, 0, width, height);
 
     layer->needs_clear = true;
     return layer;
@@ -136,7 +157,28 @@ int layer_backup(LAYER* layer) {
     }
     if (layer->backup) al_destroy_bitmap(layer->backup);
     layer->backup = copy;
+    layer_stamp_tiles(layer, 0, 0, al_get_bitmap_width(copy), al_get_bitmap_height(copy));
     return 1;
+}
+
+void layer_stamp_tiles(LAYER* layer, int x, int y, int w, int h) {
+    q_assert(layer, return);
+    if (!layer->tile_stamps || w < 1 || h < 1) return;
+    const int c0 = std::max(0, x / LAYER_TILE_SIZE);
+    const int r0 = std::max(0, y / LAYER_TILE_SIZE);
+    const int c1 = std::min(layer->tiles_x - 1, (x + w - 1) / LAYER_TILE_SIZE);
+    const int r1 = std::min(layer->tiles_y - 1, (y + h - 1) / LAYER_TILE_SIZE);
+    for (int row = r0; row <= r1; row++)
+        for (int col = c0; col <= c1; col++)
+            layer->tile_stamps[static_cast<size_t>(row) * layer->tiles_x + col] = ++last_stamp;
+}
+
+uint64_t layer_tile_stamp(const LAYER* layer, int col, int row) {
+    q_assert(layer, return 0);
+    if (!layer->tile_stamps || col < 0 || row < 0 || col >= layer->tiles_x ||
+        row >= layer->tiles_y)
+        return 0;
+    return layer->tile_stamps[static_cast<size_t>(row) * layer->tiles_x + col];
 }
 
 int layer_restore(LAYER* layer) {

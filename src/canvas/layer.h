@@ -26,6 +26,11 @@ constexpr int LAYER_BACKUP_FLAGS = ALLEGRO_MEMORY_BITMAP;                     //
 // Layer pixels are stored in the byte order every CPU-side tool locks them in (R, G, B, A), so
 // locking a 4096-pixel layer never converts 64 MB on the way in and out.
 constexpr int LAYER_PIXEL_FORMAT = ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;
+// Committed pixels are tracked in square tiles of this size (the undo system's tiles). Every
+// change to a tile of the backup gives it a stamp no tile of any layer ever had before, so
+// anything derived from a tile (such as its encoding in a document file) stays valid for as
+// long as the tile keeps its stamp.
+constexpr int LAYER_TILE_SIZE = 256;
 
 struct LAYER {
     Q_STR* name;            // display name, owned
@@ -36,6 +41,8 @@ struct LAYER {
     bool locked;      // tools refuse to change a locked layer
     int32_t blend;    // a LAYER_BLEND; unknown values behave as Normal
     bool needs_clear; // working bitmap content is undefined until the compositor clears it
+    uint64_t* tile_stamps; // tiles_x * tiles_y stamps of the backup's tiles, row-major, owned
+    int32_t tiles_x, tiles_y;
 };
 
 // A new layer of the given size: opacity 1, visible, unlocked, Normal, transparent backup.
@@ -54,6 +61,11 @@ const char* layer_blend_mode_name(int mode);
 // Replaces the backup with a fresh memory copy of the working bitmap. On failure the old
 // backup stays. Returns 1 or 0.
 int layer_backup(LAYER* layer);
+// Gives every tile overlapping the rectangle a fresh stamp. Whatever writes into `backup` must
+// call this (the undo system does), or copies made from the old pixels look current.
+void layer_stamp_tiles(LAYER* layer, int x, int y, int w, int h);
+// The stamp of one backup tile; 0 for a tile outside the layer.
+uint64_t layer_tile_stamp(const LAYER* layer, int col, int row);
 // Rebuilds the working bitmap as a video bitmap from the backup; with no backup a blank bitmap
 // of the same size is made and marked needs_clear. Returns 1 or 0.
 int layer_restore(LAYER* layer);

@@ -100,6 +100,12 @@ void _region_write(ALLEGRO_BITMAP* bitmap, const TileRect& r, const unsigned cha
     al_unlock_bitmap(bitmap);
 }
 
+// Writes committed pixels: the tile gets a new stamp, so copies of its old pixels go stale.
+void _backup_write(LAYER* layer, const TileRect& r, const unsigned char* in) {
+    _region_write(layer->backup, r, in);
+    layer_stamp_tiles(layer, r.x, r.y, r.w, r.h);
+}
+
 // The tile indices covered by the pixel span [first_px, last_px], clamped to [0, count - 1].
 // Computed in double and clamped before converting, so huge or NaN coordinates mark nothing
 // rather than overflow.
@@ -341,6 +347,7 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
         // Without a scratch tile no step can be kept, but the backup must still learn the new
         // pixels: it is what gets saved and what the next step reads its "before" from.
         layer_backup(layer);
+        document_mark_changed(doc);
         _undo_close(undo);
         return 0;
     }
@@ -389,13 +396,14 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
             } else {
                 have_current = _region_read(layer->bitmap, r, current);
             }
-            if (have_current) _region_write(layer->backup, r, current);
+            if (have_current) _backup_write(layer, r, current);
 
             if (tile && !_record_add_tile(&record, layer, tile)) _undo_tile_free(tile);
         }
     }
     free(current);
     _undo_close(undo);
+    if (touched) document_mark_changed(doc);
     return _record_finish(undo, record, touched);
 }
 
@@ -450,10 +458,17 @@ int undo_commit_kept(DOCUMENT* doc) {
     for (size_t i = 0; i < _dirty_size(undo); i++) {
         if (!undo->dirty[i]) continue;
         touched = true;
+        // The caller changed these tiles of the backup in place: they need fresh stamps, or a
+        // snapshot would reuse their old encoding.
+        TileRect r;
+        if (_tile_rect(doc, static_cast<int>(i % undo->tiles_x), static_cast<int>(i / undo->tiles_x),
+                       &r))
+            layer_stamp_tiles(layer, r.x, r.y, r.w, r.h);
         // A tile the record cannot take stays kept and is freed when the operation closes.
         if (undo->kept[i] && _record_add_tile(&record, layer, undo->kept[i])) undo->kept[i] = NULL;
     }
     _undo_close(undo);
+    if (touched) document_mark_changed(doc);
     return _record_finish(undo, record, touched);
 }
 
@@ -577,7 +592,7 @@ int _apply_pixels(UNDO_RECORD* record, Direction direction) {
         if (!pixels) continue;
         const TileRect r{tile->x, tile->y, tile->w, tile->h};
         _region_write(layer->bitmap, r, pixels);
-        _region_write(layer->backup, r, pixels);
+        _backup_write(layer, r, pixels);
     }
     return 1;
 }
@@ -655,6 +670,8 @@ int _perform(DOCUMENT* doc, Direction direction) {
         q_log(3, "the layer of this step is not in the document");
     } else {
         result = _apply(doc, record, direction);
+        // Even a step that failed half way may have changed pixels.
+        document_mark_changed(doc);
     }
     if (!list_push(result ? to : from, record, _undo_record_free_ptr))
         _undo_discard(undo, record);

@@ -459,6 +459,7 @@ void _on_layer_check(int widget, int checked, void* user) {
     if (app->gui.sync_guard || !layer) return;
     if (widget == app->gui.lp.show) layer->visible = checked != 0;
     else layer->locked = checked != 0;
+    document_mark_changed(app->doc);
     tavolix_gui_sync_layers(app);
     changed(app);
 }
@@ -468,6 +469,7 @@ void _on_layer_blend(int, void* user) {
     LAYER* layer = active_layer(app);
     if (app->gui.sync_guard || !layer) return;
     layer->blend = (layer->blend + 1) % 4;
+    document_mark_changed(app->doc);
     tavolix_gui_sync_layers(app);
     changed(app);
 }
@@ -477,6 +479,7 @@ void _on_layer_opacity(int, double value, void* user) {
     LAYER* layer = active_layer(app);
     if (app->gui.sync_guard || !layer) return;
     layer->opacity = std::clamp(static_cast<float>(value) / 100.0f, 0.0f, 1.0f);
+    document_mark_changed(app->doc);
     changed(app);
 }
 
@@ -484,6 +487,7 @@ void _on_template(int, int index, void* user) {
     TAVOLIX_APP* app = app_of(user);
     if (app->gui.sync_guard || !app->doc) return;
     app->doc->template_index = (index < 0 || index >= template_count()) ? 0 : index;
+    document_mark_changed(app->doc);
     changed(app);
 }
 

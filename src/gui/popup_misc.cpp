@@ -119,8 +119,10 @@ void on_rename_ok(int, void* user) {
     _popup_close(app, GUI_POPUP_RENAME);
     LAYER* layer = app->doc ? app->doc->active_layer : nullptr;
     if (!layer) return;
-    if (layer_set_name(layer, _popup_field_text(app, GUI_POPUP_RENAME)))
+    if (layer_set_name(layer, _popup_field_text(app, GUI_POPUP_RENAME))) {
+        document_mark_changed(app->doc);
         q_log(6, "layer renamed to %s", _popup_field_text(app, GUI_POPUP_RENAME));
+    }
     tavolix_gui_sync_layers(app);
 }
 

@@ -5,12 +5,16 @@
 #include <allegro5/allegro.h>
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr size_t PLATFORM_PATH_MAX = 1024;
 // A listed document name fits a row of this many bytes with its terminator; longer names are
 // left out rather than cut, so a row never names a different file than it shows.
 constexpr size_t PLATFORM_DOC_NAME_ROW = 72;
 
+// Runs first in main, before anything else: may start the program again in place (same
+// process, same arguments) with settings that have to be in effect from its very start.
+void platform_prepare_process(char** argv);
 int platform_init();
 int platform_display_flags();
 void platform_apply_display_options();
@@ -29,6 +33,12 @@ int platform_save_path(const char* filename, char* out, size_t size);
 int platform_list_documents(char* out, size_t size);
 int platform_saves_ready();
 void platform_save_sync();
+// Asks the system to back a large block that nothing has touched yet with large pages, so
+// that touching it the first time costs far fewer page faults. Only advice: it may do nothing.
+void platform_prefer_large_pages(void* start, size_t bytes);
+// A value that changes whenever the file at `path` is replaced, rewritten or removed (taken
+// from its identity, size and modification time); 0 when there is no such file.
+uint64_t platform_file_stamp(const char* path);
 
 void platform_show_keyboard();
 void platform_hide_keyboard();

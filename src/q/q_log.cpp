@@ -122,6 +122,9 @@ void _q_log(int level, const char* file, const char* function, int line, const c
     const char* reset = colour ? reset_colour : "";
     const char* name = known ? level_table[level].name : "UNKNOWN";
 
+    // One line is several writes: holding the stream keeps a line from another thread (a
+    // background save) from landing in the middle of it.
+    flockfile(out);
     fprintf(out, "%s%s:%jd:%s->%s:%d ", start, name, static_cast<intmax_t>(time(nullptr)),
             file ? file : "NULL", function ? function : "NULL", line);
     va_list args;
@@ -130,4 +133,5 @@ void _q_log(int level, const char* file, const char* function, int line, const c
     va_end(args);
     fprintf(out, "%s\n", reset);
     fflush(out);
+    funlockfile(out);
 }

@@ -144,51 +144,85 @@ Q_STR* file_to_qstr(const char* path) {
     return str;
 }
 
-namespace {
-
-bool write_all(int fd, const char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t w = write(fd, data + done, size - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        done += static_cast<size_t>(w);
-    }
-    return true;
-}
-
-// Lets `fill` write the new content into "<path>.tmp", syncs it and renames it over `path`, so
-// that a crash or a full disk half way through leaves the previous file as it was.
-template <class Fill> int replace_file(const char* path, Fill fill) {
-    char tmp[1024];
-    int n = snprintf(tmp, sizeof tmp, "%s.tmp", path);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof tmp) {
-        q_log(3, "path too long for a temporary file: %s", path);
-        return 0;
-    }
-    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        q_log(3, "couldn't open %s for writing: %s", tmp, strerror(errno));
-        return 0;
-    }
-    bool ok = fill(fd);
-    if (ok && fsync(fd) != 0) ok = false;
-    if (close(fd) != 0) ok = false;
-    if (!ok || rename(tmp, path) != 0) {
-        q_log(3, "couldn't write %s: %s", path, strerror(errno));
-        unlink(tmp);
-        return 0;
-    }
-    return 1;
-}
-
-} // namespace
-
 int qstr_to_file(const Q_STR* record, const char* path) {
     q_assert(record, return 0);
     q_assert(path, return 0);
-    return replace_file(path,
-                        [record](int fd) { return write_all(fd, record->data, record->used); });
+    Q_FILE_WRITER out;
+    if (!q_file_open(&out, path)) return 0;
+    q_file_write(&out, record->data, record->used);
+    return q_file_commit(&out);
+}
+
+int q_file_open(Q_FILE_WRITER* out, const char* path) {
+    q_assert(out, return 0);
+    q_assert(path, return 0);
+    out->fd = -1;
+    out->failed = true;
+    out->error = 0;
+    out->path = path;
+    int n = snprintf(out->tmp, sizeof out->tmp, "%s.tmp", path);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof out->tmp) {
+        q_log(3, "path too long for a temporary file: %s", path);
+        return 0;
+    }
+    out->fd = open(out->tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out->fd < 0) {
+        q_log(3, "couldn't open %s for writing: %s", out->tmp, strerror(errno));
+        return 0;
+    }
+    out->failed = false;
+    return 1;
+}
+
+int q_file_write(Q_FILE_WRITER* out, const void* bytes, size_t count) {
+    q_assert(out, return 0);
+    q_assert(bytes || count == 0, return 0);
+    size_t done = 0;
+    while (!out->failed && done < count) {
+        ssize_t w = write(out->fd, static_cast<const char*>(bytes) + done, count - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            out->failed = true;
+            out->error = w < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<size_t>(w);
+    }
+    return out->failed ? 0 : 1;
+}
+
+void q_file_abandon(Q_FILE_WRITER* out) {
+    q_assert(out, return);
+    if (out->fd >= 0) {
+        close(out->fd);
+        unlink(out->tmp);
+    }
+    out->fd = -1;
+    out->failed = true;
+}
+
+int q_file_commit(Q_FILE_WRITER* out) {
+    q_assert(out, return 0);
+    if (out->fd < 0) return 0;
+    if (!out->failed && fsync(out->fd) != 0) {
+        out->failed = true;
+        out->error = errno;
+    }
+    if (close(out->fd) != 0 && !out->failed) {
+        out->failed = true;
+        out->error = errno;
+    }
+    out->fd = -1;
+    if (!out->failed && rename(out->tmp, out->path) != 0) {
+        out->failed = true;
+        out->error = errno;
+    }
+    if (out->failed) {
+        q_log(3, "couldn't write %s: %s", out->path, strerror(out->error));
+        unlink(out->tmp);
+        return 0;
+    }
+    return 1;
 }
 
 int file_copy(const char* from, const char* to) {
@@ -199,12 +233,16 @@ int file_copy(const char* from, const char* to) {
         q_log(3, "couldn't open %s for reading: %s", from, strerror(errno));
         return 0;
     }
+    Q_FILE_WRITER out;
+    if (!q_file_open(&out, to)) return 0;
     // In pieces, so a file of any size costs one small buffer.
-    return replace_file(to, [&in](int fd) {
-        char chunk[16384];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, in.get())) > 0)
-            if (!write_all(fd, chunk, got)) return false;
-        return !ferror(in.get());
-    });
+    char chunk[16384];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, in.get())) > 0) q_file_write(&out, chunk, got);
+    if (ferror(in.get())) {
+        q_log(3, "couldn't read %s", from);
+        q_file_abandon(&out);
+        return 0;
+    }
+    return q_file_commit(&out);
 }

@@ -27,7 +27,9 @@ struct AppRecordTest : testing::Test {
     }
     void TearDown() override {
         app.display = nullptr; // owned by the test main
+        tavolix_gui_shutdown(&app); // a resume may have built the GUI
         if (app.font) al_destroy_font(app.font);
+        autosave_shutdown(&app.autosave);
         selection_discard(&app.selection);
         document_free(&app.doc);
         brush_engine_flush_cache();

@@ -38,6 +38,11 @@ struct SettingsFixture : testing::Test {
         reset(&app);
     }
     void TearDown() override {
+        autosave_shutdown(&app.autosave);
+        selection_discard(&app.selection);
+        if (app.clipboard) al_destroy_bitmap(app.clipboard);
+        document_free(&app.doc);
+        brush_engine_flush_cache();
         if (old_appdata.empty()) unsetenv("APPDATA");
         else setenv("APPDATA", old_appdata.c_str(), 1);
         tavolix_lang_set(0);

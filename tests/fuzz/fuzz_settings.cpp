@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         within(app.brush.hardness, 0, 1) && within(app.brush.tip, 0, 6) &&
         within(app.grid.size, 2, 256) && within(app.symmetry.mode, 0, 4) &&
         within(app.symmetry.count, 2, 16) && within(gui.panel_width, 0, 4096) &&
-        within(gui.export_border, 0, 256) && within(gui.text_size, 8, 256) &&
+        within(gui.export_border, 0, 256) && within(gui.text_size, PLACED_TEXT_SIZE_MIN, PLACED_TEXT_SIZE_MAX) &&
         within(gui.text_font, 0, 3) && within(app.ui_size, 0, 3);
     if (!ok) abort();
     return 0;

@@ -34,7 +34,7 @@ struct PopupTest : AppRecordTest {
         ASSERT_EQ(tavolix_gui_init(&app), 1);
     }
     void TearDown() override {
-        tavolix_gui_shutdown(&app); // the record's test fixture destroys the font
+        tavolix_gui_shutdown(&app);
         tavolix_lang_set(0);
         AppRecordTest::TearDown();
     }

@@ -1,0 +1,107 @@
+# The drawing is kept safe without being asked: written in the background shortly after the
+# user stops, back after a kill -9, never broken by a kill in the middle of a write, and a
+# full disk costs only what was not written yet.
+source "$(dirname "$0")/lib.sh" "$1"
+x_start 1400x900
+
+SAVE="$W/save"
+mkdir -p "$SAVE"
+export APPDATA_OVERRIDE="$SAVE"
+SESSION="$SAVE/Tavolix/session.tvl"
+BACKGROUND="session persisted to $SESSION in the background"
+# At zoom 1 the 4096 paper is centred: window (x, y) is document (x + 1408, y + 1648).
+doc_x() { echo $(($1 + 1408)); }
+doc_y() { echo $(($1 + 1648)); }
+
+start_canvas() {
+    app_start "$@"
+    app_window
+    key space
+    wait_log "canvas ready"
+}
+
+kill_app() {
+    kill -9 "$APP_PID"
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=
+}
+
+# stroke_at IMAGE Y: whether the export IMAGE holds the stroke drawn along window row Y.
+stroke_at() {
+    png_crop "row$2" "$1" "$(doc_x 350)" "$(doc_y "$2")" 100 1
+    [ "$(pixel "row$2" 50 0)" != "255 255 255" ]
+}
+
+# --- A stroke is written in the background once the user stops; kill -9 keeps it. ----------
+start_canvas
+drag 300 300 500 300
+wait_log "$BACKGROUND" 20
+kill_app
+
+# --- It is back after the kill. A stroke killed before the idle delay is lost, nothing else. -
+start_canvas
+assert_log "previous session document restored"
+export_png first
+stroke_at first 300 || fail "the stroke written before the kill did not come back"
+drag 300 500 500 500
+kill_app
+[ ! -e "$SESSION.bad" ] || fail "a kill before the idle delay left a broken session"
+
+start_canvas
+export_png second
+stroke_at second 300 || fail "the written stroke is gone"
+! stroke_at second 500 || fail "a stroke nobody waited for was written"
+key Escape
+wait_exit 20
+assert_eq "$APP_STATUS" 0 "exit status"
+assert_log "session in $SESSION is current, not written again"
+assert_no_failures
+
+# --- A full disk: the write fails and says so, the old file stays, painting goes on. --------
+good=$(md5sum <"$SESSION")
+limit=$(ulimit -S -f)
+ulimit -S -f 300 # KiB; the program ignores the signal a write past it would send
+start_canvas
+ulimit -S -f "$limit"
+drag 300 700 500 700
+wait_log "autosave: could not write $SESSION, trying again in 15 s" 20
+assert_eq "$(md5sum <"$SESSION")" "$good" "the session after a failed write"
+drag 700 300 700 500
+wait_pixel 700 400 40 40 40 # still painting
+key Escape
+wait_exit 20
+assert_eq "$APP_STATUS" 0 "exit status with a full disk"
+assert_log "session persist: could not write $SESSION"
+assert_eq "$(md5sum <"$SESSION")" "$good" "the session after a failed exit write"
+
+# --- Kills in the middle of writing a large drawing: the old or the new file, whole. --------
+# Two layers of noise make each write take a while.
+python3 - "$SESSION" <<'PY' || fail "could not make the large session"
+import os, struct, sys
+side = 4096
+with open(sys.argv[1], "wb") as out:
+    out.write(b"TVL3" + struct.pack("<4I", side, side, 0, 2))
+    for i in range(2):
+        image = bytes([0, 0, 2]) + bytes(9) + struct.pack("<HH", side, side) + bytes([32, 8])
+        image += os.urandom(side * side * 4)
+        out.write(struct.pack("<I", 5) + b"noise" + struct.pack("<5I", 1000, 0, 1, 0, len(image)))
+        out.write(image)
+PY
+for round in 1 2; do
+    start_canvas -v
+    wait_log "previous session document restored" 20
+    before=$(md5sum <"$SESSION")
+    drag 300 $((250 + 30 * round)) 500 $((250 + 30 * round))
+    wait_log "autosave: writing $SESSION in the background" 30
+    sleep "0.$((RANDOM % 9))"
+    kill_app
+    after=$(md5sum <"$SESSION")
+    note "round $round: the file is the $([ "$before" = "$after" ] && echo old || echo new) one"
+done
+start_canvas
+assert_log "loaded document $SESSION (4096x4096, 2 layers)"
+[ ! -e "$SESSION.bad" ] || fail "a kill during a write left a broken session"
+key Escape
+wait_exit 30
+
+pass
