@@ -259,7 +259,7 @@ BENCHMARK(BM_MotionToFrameWhilePainting)
     ->Iterations(200);
 
 // The GUI alone: a whole rebuild with its icons (an interface-size change), and an idle
-// frame's cost when the cached image is current.
+// frame's cost when the cached image is current (argument 0: the GUI hidden, for comparison).
 void BM_GuiRebuild(benchmark::State& state) {
     QuietScratchApp scratch;
     TAVOLIX_APP app{};
@@ -285,13 +285,14 @@ void BM_GuiIdleFrame(benchmark::State& state) {
         tavolix_app_shutdown(&app);
         return;
     }
+    tavolix_gui_set_visible(&app, static_cast<int>(state.range(0)));
     for (auto _ : state) {
         tavolix_gui_draw(&app);
         al_get_pixel(al_get_backbuffer(app.display), 100, 100);
     }
     tavolix_app_shutdown(&app);
 }
-BENCHMARK(BM_GuiIdleFrame)->Unit(benchmark::kMicrosecond)->Iterations(500);
+BENCHMARK(BM_GuiIdleFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(500);
 
 // A user's export of a 4096 x 4096 drawing: the click on "Export" in the export popup (full
 // drawing, no file chooser) until the notification reports the file, the PNG written between.

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_fixture.h"
 #include "gui/gui_internal.h"
@@ -132,6 +134,74 @@ TEST_F(PanelTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
     }
     al_restore_state(&saved);
     al_destroy_bitmap(target);
+}
+
+namespace {
+
+// The screen after `draw` over noise, so that a pixel blended twice, missed or filtered
+// differently shows.
+std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<void()>& draw) {
+    const int w = al_get_bitmap_width(screen), h = al_get_bitmap_height(screen);
+    const int format = ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;
+    ALLEGRO_LOCKED_REGION* lr = al_lock_bitmap(screen, format, ALLEGRO_LOCK_WRITEONLY);
+    uint32_t seed = 7;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            reinterpret_cast<uint32_t*>(static_cast<char*>(lr->data) + y * lr->pitch)[x] =
+                ((seed = seed * 1664525u + 1013904223u) >> 8) | 0xFF000000u;
+    al_unlock_bitmap(screen);
+    draw();
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    lr = al_lock_bitmap(screen, format, ALLEGRO_LOCK_READONLY);
+    for (int y = 0; y < h; y++)
+        memcpy(&pixels[static_cast<size_t>(y) * w], static_cast<char*>(lr->data) + y * lr->pitch,
+               static_cast<size_t>(w) * 4);
+    al_unlock_bitmap(screen);
+    return pixels;
+}
+
+} // namespace
+
+// An idle frame copies only parts of the cached GUI image; the screen must come out exactly as
+// a whole, smoothly filtered copy of the image leaves it: with a popup overlapping a panel, an
+// open drop-down list and a tooltip too.
+TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
+    ALLEGRO_BITMAP* screen = al_create_bitmap(app.display_w, app.display_h);
+    ASSERT_NE(screen, nullptr);
+    app.brush.color = al_map_rgba_f(0, 0, 0.5f, 0.5f); // the "Color" chip shows its checkerboard
+    Q_GUI_CTX* ctx = app.gui.ctx;
+    const std::pair<bool, std::function<void()>> cases[] = {
+        {true, [] {}},
+        {true, [&] { // partly over the tool bar
+             tavolix_gui_request_quit(&app);
+             q_gui_window_set_rect(ctx, app.gui.popup_window[GUI_POPUP_CONFIRM], 150, 60, 300, 120);
+         }},
+        {false, [&] { _combo_toggle(ctx, q_gui_get_widget(ctx, app.gui.tb.palette)); }},
+        {false, [&] {
+             _combo_close(ctx);
+             ctx->tooltip_id = app.gui.tb.undo;
+             ctx->hover_start = al_get_time() - 10.0;
+             ctx->mouse_x = 1200;
+             ctx->mouse_y = 780;
+         }},
+    };
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER |
+                               ALLEGRO_STATE_NEW_BITMAP_PARAMETERS);
+    al_set_target_bitmap(screen);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
+    for (size_t i = 0; i < std::size(cases); i++) {
+        cases[i].second();
+        app.gui.gui_cache_valid = false;
+        const auto partial = screen_after(screen, [&] { tavolix_gui_draw(&app); });
+        EXPECT_EQ(app.gui.cache_rect_count >= 0, cases[i].first) << "case " << i;
+        ALLEGRO_BITMAP* smooth = al_clone_bitmap(app.gui.gui_cache);
+        const auto whole = screen_after(screen, [&] { al_draw_bitmap(smooth, 0, 0, 0); });
+        al_destroy_bitmap(smooth);
+        EXPECT_TRUE(partial == whole) << "case " << i;
+    }
+    al_restore_state(&saved);
+    al_destroy_bitmap(screen);
 }
 
 TEST_F(PanelTest, HiddenGuiNeverTakesAnEventNorThePointer) {
