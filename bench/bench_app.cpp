@@ -49,6 +49,7 @@ bool start_and_draw(TAVOLIX_APP* app) {
     app_state_switch(app, APP_STATE_CANVAS);
     al_clear_to_color(al_map_rgb(40, 42, 46));
     app->state->draw(app);
+    tavolix_gui_draw(app); // the first frame renders the icons and the GUI image
     // Reading a pixel back waits for the renderer to finish the frame.
     al_get_pixel(al_get_backbuffer(app->display), 640, 400);
     al_flip_display();
