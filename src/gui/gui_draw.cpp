@@ -208,9 +208,12 @@ void note_cache_rects(TAVOLIX_GUI* gui) {
         const float pad = 2.0f + std::ceil(std::max(0.0f, win->theme.border_thickness));
         const int x0 = std::max(0, static_cast<int>(std::floor(win->x - pad)));
         const int y0 = std::max(0, static_cast<int>(std::floor(win->y - pad)));
-        const int x1 = std::min(gui->gui_cache_w, static_cast<int>(std::ceil(win->x + win->w + pad)));
-        const int y1 = std::min(gui->gui_cache_h, static_cast<int>(std::ceil(win->y + win->h + pad)));
-        if (x1 > x0 && y1 > y0) gui->cache_rects[count++] = GUI_CACHE_RECT{x0, y0, x1 - x0, y1 - y0};
+        const int x1 =
+            std::min(gui->gui_cache_w, static_cast<int>(std::ceil(win->x + win->w + pad)));
+        const int y1 =
+            std::min(gui->gui_cache_h, static_cast<int>(std::ceil(win->y + win->h + pad)));
+        if (x1 > x0 && y1 > y0)
+            gui->cache_rects[count++] = GUI_CACHE_RECT{x0, y0, x1 - x0, y1 - y0};
     }
     gui->cache_rect_count = merge_overlaps(gui->cache_rects, count);
 }

@@ -172,12 +172,14 @@ TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
     Q_GUI_CTX* ctx = app.gui.ctx;
     const std::pair<bool, std::function<void()>> cases[] = {
         {true, [] {}},
-        {true, [&] { // partly over the tool bar
+        {true,
+         [&] { // partly over the tool bar
              tavolix_gui_request_quit(&app);
              q_gui_window_set_rect(ctx, app.gui.popup_window[GUI_POPUP_CONFIRM], 150, 60, 300, 120);
          }},
         {false, [&] { _combo_toggle(ctx, q_gui_get_widget(ctx, app.gui.tb.palette)); }},
-        {false, [&] {
+        {false,
+         [&] {
              _combo_close(ctx);
              ctx->tooltip_id = app.gui.tb.undo;
              ctx->hover_start = al_get_time() - 10.0;
