@@ -168,24 +168,21 @@ std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<v
 TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
     ALLEGRO_BITMAP* screen = al_create_bitmap(app.display_w, app.display_h);
     ASSERT_NE(screen, nullptr);
-    app.brush.color = al_map_rgba_f(0, 0, 0.5f, 0.5f); // the "Color" chip shows its checkerboard
     Q_GUI_CTX* ctx = app.gui.ctx;
-    const std::pair<bool, std::function<void()>> cases[] = {
-        {true, [] {}},
-        {true,
-         [&] { // partly over the tool bar
-             tavolix_gui_request_quit(&app);
-             q_gui_window_set_rect(ctx, app.gui.popup_window[GUI_POPUP_CONFIRM], 150, 60, 300, 120);
-         }},
-        {false, [&] { _combo_toggle(ctx, q_gui_get_widget(ctx, app.gui.tb.palette)); }},
-        {false,
-         [&] {
-             _combo_close(ctx);
-             ctx->tooltip_id = app.gui.tb.undo;
-             ctx->hover_start = al_get_time() - 10.0;
-             ctx->mouse_x = 1200;
-             ctx->mouse_y = 780;
-         }},
+    const std::function<void()> cases[] = {
+        [] {},
+        [&] { // partly over the tool bar
+            tavolix_gui_request_quit(&app);
+            q_gui_window_set_rect(ctx, app.gui.popup_window[GUI_POPUP_CONFIRM], 150, 60, 300, 120);
+        },
+        [&] { _combo_toggle(ctx, q_gui_get_widget(ctx, app.gui.tb.palette)); },
+        [&] {
+            _combo_close(ctx);
+            ctx->tooltip_id = app.gui.tb.undo;
+            ctx->hover_start = al_get_time() - 10.0;
+            ctx->mouse_x = 1200;
+            ctx->mouse_y = 780;
+        },
     };
     ALLEGRO_STATE saved;
     al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER |
@@ -193,10 +190,9 @@ TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
     al_set_target_bitmap(screen);
     al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
     for (size_t i = 0; i < std::size(cases); i++) {
-        cases[i].second();
+        cases[i]();
         app.gui.gui_cache_valid = false;
         const auto partial = screen_after(screen, [&] { tavolix_gui_draw(&app); });
-        EXPECT_EQ(app.gui.cache_rect_count >= 0, cases[i].first) << "case " << i;
         ALLEGRO_BITMAP* smooth = al_clone_bitmap(app.gui.gui_cache);
         const auto whole = screen_after(screen, [&] { al_draw_bitmap(smooth, 0, 0, 0); });
         al_destroy_bitmap(smooth);
