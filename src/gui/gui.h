@@ -53,6 +53,11 @@ constexpr int GUI_ICON_SLOTS = 40;
 constexpr int GUI_SLIDER_SLOTS = 16;
 constexpr int GUI_OPEN_ROWS = 12;     // rows of the open list
 constexpr int GUI_HELP_TABS = 11;
+constexpr int GUI_CACHE_RECTS = 24; // parts of the cached GUI image a frame copies
+
+struct GUI_CACHE_RECT {
+    int x, y, w, h;
+};
 
 // A slider and the label right of it that shows its value.
 struct GUI_SLIDER_VALUE {
@@ -191,6 +196,9 @@ struct TAVOLIX_GUI {
 
     ALLEGRO_BITMAP* gui_cache;
     int gui_cache_w, gui_cache_h;
+    // The disjoint parts of the cached image that hold anything; -1 copies all of it.
+    GUI_CACHE_RECT cache_rects[GUI_CACHE_RECTS];
+    int cache_rect_count;
     ALLEGRO_BITMAP* tip_preview;
 
 

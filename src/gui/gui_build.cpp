@@ -1,6 +1,7 @@
 // ============================================================================================
 // Building the panels
 //   [SECTION] Metrics and layout rules
+//   [SECTION] Room for translated labels
 //   [SECTION] Row builder and icon registry
 //   [SECTION] Tool bar
 //   [SECTION] Layer panel
@@ -10,6 +11,8 @@
 // what must survive a rebuild (folded sections, panel width, popup state) lives in the GUI
 // record, never in the widgets.
 // ============================================================================================
+#include <allegro5/allegro_font.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +21,8 @@
 #include <vector>
 
 #include "canvas/brush.h"
+#include "canvas/layer.h"
+#include "canvas/symmetry.h"
 #include "gui/gui_internal.h"
 #include "i18n.h"
 #include "palette.h"
@@ -70,10 +75,141 @@ int gui_layer_of_row(int row, int count) {
 }
 
 // --------------------------------------------------------------------------------------------
+// [SECTION] Room for translated labels
+// --------------------------------------------------------------------------------------------
+//
+// The panels' base widths suit the English texts. Other languages say the same in longer
+// words, so the tool bar's content width and the layer panel's narrowest width grow to what
+// their widest row needs in the interface font: every label reads whole. Rows of several
+// buttons keep equal cells while their labels fit and otherwise give each label its own need.
+
+namespace {
+
+struct FIT {
+    const ALLEGRO_FONT* font;
+    const Q_GUI_STYLE* style;
+    float gap, row;
+
+    float width(const char* text) const {
+        return font ? static_cast<float>(al_get_text_width(font, text)) + 1.0f : 0.0f;
+    }
+    // A button or a label: its text between the padding on both sides.
+    float text(const char* text) const { return width(text) + 2.0f * style->label_padding; }
+    float tr(const char* key) const { return text(tavolix_tr(key)); }
+    // The widest text of a translated format over the translated names it shows.
+    template <typename NAME> float widest(const char* format, int count, NAME name) const {
+        float need = 0.0f;
+        for (int i = 0; i < count; i++) {
+            char label[64];
+            const char* n = name(i);
+            _utf8_format(label, sizeof label, tavolix_tr(format), n ? tavolix_tr(n) : "");
+            need = std::max(need, text(label));
+        }
+        return need;
+    }
+    // A section header shows "-" or "+" before its title.
+    float header(const char* key) const { return tr(key) + width("- "); }
+    float check(const char* key) const {
+        return std::min(row, style->checkbox_max_size) + style->checkbox_label_gap +
+               width(tavolix_tr(key));
+    }
+    float combo(float widest_item) const {
+        return widest_item + style->item_text_padding + style->dropdown_arrow_reserve;
+    }
+    // A row of cells split by need, gaps between them.
+    float cells(std::initializer_list<float> needs) const {
+        float sum = 0.0f;
+        for (float n : needs) sum += n;
+        return sum + static_cast<float>(needs.size() - 1) * gap;
+    }
+};
+
+FIT fit_of(TAVOLIX_APP* app) {
+    const GUI_METRICS& m = app->gui.metrics;
+    return FIT{app->font, &app->gui.ctx->style, m.gap, m.row};
+}
+
+float widest_of(const FIT& f, std::initializer_list<const char*> keys) {
+    float need = 0.0f;
+    for (const char* key : keys) need = std::max(need, f.tr(key));
+    return need;
+}
+
+// The offset label shows the symmetry centre's distance from the middle of the canvas.
+float offset_need(const FIT& f) {
+    char label[64];
+    _utf8_format(label, sizeof label, tavolix_tr("Off %+d,%+d"), -888, -888);
+    return f.text(label);
+}
+
+float toolbar_need(TAVOLIX_APP* app) {
+    const FIT f = fit_of(app);
+    const GUI_METRICS& m = app->gui.metrics;
+    float item = 0.0f;
+    for (int i = 0; i < palette_preset_count(); i++)
+        item = std::max(item, f.width(tavolix_tr(palette_name(nullptr, i))));
+    for (int id = 1; id <= 4; id++) item = std::max(item, f.width(tavolix_lang_name(id)));
+    for (const char* size : {"Small", "Normal", "Large", "Huge"})
+        item = std::max(item, f.width(tavolix_tr(size)));
+    float headers = 0.0f;
+    for (const char* title : {"Tools", "Color", "Brush", "Symmetry", "File", "Settings"})
+        headers = std::max(headers, f.header(title));
+    const float tip = f.widest("Tip: %s", brush_tip_shape_count(), brush_tip_shape_name);
+    return std::max({f.header("Actions") + 2 * (m.row + m.gap), headers,
+                     tip + static_cast<float>(m.icon) + m.gap, f.tr("Fill|shape"),
+                     f.combo(item), f.cells({f.tr("Edit"), f.tr("New|palette")}),
+                     widest_of(f, {"Color", "Manage palettes", "Size", "Opacity", "Flow",
+                                   "Hardness", "Rad splits", "Export", "Pressure Speed",
+                                   "Palm rejection", "Language", "Interface size", "Help",
+                                   "Exit"}),
+                     f.cells({f.widest("Sym:%s", SYMMETRY_MODE_COUNT, symmetry_mode_name),
+                              f.tr("MoveSym")}),
+                     f.cells({f.tr("Reset"), offset_need(f)}),
+                     f.cells({f.tr("New"), f.tr("Save"), f.tr("Load")})});
+}
+
+// The narrowest layer panel in which every row reads whole.
+float panel_need(TAVOLIX_APP* app) {
+    const FIT f = fit_of(app);
+    const GUI_METRICS& m = app->gui.metrics;
+    float item = 0.0f;
+    for (int i = 0; i < template_count(); i++)
+        item = std::max(item, f.width(tavolix_tr(template_name(static_cast<unsigned>(i)))));
+    const float W = std::max(
+        {f.header("Layers") + m.row + m.gap, f.header("Template"), f.header("Canvas"),
+         f.cells({f.tr("Clear"), f.tr("Rename")}), f.cells({f.check("Show"), f.check("Lock")}),
+         f.widest("Blend: %s", 4, layer_blend_mode_name), widest_of(f, {"Opacity", "Grid size"}),
+         f.combo(item)});
+    return W + 20 + m.scrollbar;
+}
+
+} // namespace
+
+float _gui_slider_value_room(TAVOLIX_APP* app, double min, double max, const char* format) {
+    q_assert(app && format, return 0.0f);
+    const FIT f = fit_of(app);
+    float need = app->gui.metrics.value_room;
+    for (const double value : {min, max}) {
+        char text[32];
+        _utf8_format(text, sizeof text, format, value);
+        need = std::max(need, f.text(text));
+    }
+    return need;
+}
+
+float _gui_slider_knob_reach(TAVOLIX_APP* app, float height) {
+    q_assert(app && app->gui.ctx, return 0.0f);
+    const Q_GUI_STYLE& st = app->gui.ctx->style;
+    return std::max(st.slider_handle_min_r, height / 2 - st.slider_handle_edge_offset) +
+           st.slider_handle_border_thickness;
+}
+
+namespace {
+
+// --------------------------------------------------------------------------------------------
 // [SECTION] Row builder and icon registry
 // --------------------------------------------------------------------------------------------
 
-namespace {
 
 constexpr uint32_t PANEL_FLAGS =
     Q_GUI_WINDOW_SCROLLABLE | Q_GUI_WINDOW_FIXED_POSITION | Q_GUI_WINDOW_NO_TITLEBAR;
@@ -97,8 +233,38 @@ struct ROWS {
     float y = INSET;    // top of the next row (or of the next section's header)
     int section = -1;
 
+    FIT fit = fit_of(app);
+
     float cell(int n) const { return (W - static_cast<float>(n - 1) * m.gap) / static_cast<float>(n); }
     float col(int i, int n) const { return INSET + static_cast<float>(i) * (cell(n) + m.gap); }
+    // The cells of a row: their shares of the width (equal unless given) while every label
+    // fits its share; otherwise each label's need and a share of what is left.
+    struct CELL {
+        float x, w;
+    };
+    std::vector<CELL> split(std::initializer_list<float> needs,
+                            std::initializer_list<float> shares = {}) const {
+        const std::vector<float> need(needs);
+        const size_t n = need.size();
+        std::vector<float> share(shares);
+        if (share.size() != n) share.assign(n, 1.0f / static_cast<float>(n));
+        const float room = W - static_cast<float>(n - 1) * m.gap;
+        float sum = 0.0f;
+        bool fits = true;
+        for (size_t i = 0; i < n; i++) {
+            sum += need[i];
+            fits = fits && share[i] * room >= need[i];
+        }
+        std::vector<CELL> cells(n);
+        float x = INSET;
+        for (size_t i = 0; i < n; i++) {
+            float w = share[i] * room;
+            if (!fits) w = sum <= room ? need[i] + share[i] * (room - sum) : need[i] * room / sum;
+            cells[i] = {x, w};
+            x += w + m.gap;
+        }
+        return cells;
+    }
 
     void begin(const char* title, bool folded) {
         section = q_gui_sectionlist_add_section(list, tavolix_tr(title), y, folded ? 1 : 0);
@@ -140,16 +306,16 @@ struct ROWS {
                Q_GUI_SLIDER_CB cb) {
         label(tavolix_tr(title), INSET, W, 0.6f * m.row);
         next(0.6f * m.row);
-        const float slider_w = W - m.value_room - m.gap;
+        // The value reads beside the slider, where the row keeps room for it, rather than
+        // under it where the next row begins; the knob at the far end stops short of it.
+        const float room = _gui_slider_value_room(app, min, max, format);
+        const float slider_w = W - room - _gui_slider_knob_reach(app, m.row);
         const int id = keep(q_gui_add_slider(ctx, window, INSET, y, slider_w, m.row, min,
                                              max, value, Q_GUI_SLIDER_RANGE, cb, app));
         q_gui_slider_set_step(ctx, id, 1.0);
-        // The value reads beside the slider, where the row keeps room for it, rather than
-        // under it where the next row begins.
         q_gui_slider_set_value_visible(ctx, id, 0);
-        const float value_x = INSET + slider_w + m.gap / 2;
-        const int readout = keep(q_gui_add_label(ctx, window, "", value_x, y,
-                                                 W + 2 * INSET - value_x, m.row, Q_GUI_ALIGN_LEFT));
+        const int readout = keep(
+            q_gui_add_label(ctx, window, "", INSET + W - room, y, room, m.row, Q_GUI_ALIGN_LEFT));
         TAVOLIX_GUI* gui = &app->gui;
         if (id >= 0 && gui->slider_value_count < GUI_SLIDER_SLOTS)
             gui->slider_values[gui->slider_value_count++] = {id, readout, format};
@@ -262,7 +428,8 @@ void build_tools(ROWS& r, GUI_TOOLBAR_IDS& t) {
     t.arrow = r.icon(32, "Drop an arrow as a movable selection", r.col(3, 4), r.cell(4), h,
                      _on_shape);
     r.next(h);
-    t.shape_fill = r.button(tavolix_tr("Fill|shape"), INSET, r.cell(2), m.row, _on_shape, true,
+    const float fill_w = std::min(r.W, std::max(r.cell(2), r.fit.tr("Fill|shape")));
+    t.shape_fill = r.button(tavolix_tr("Fill|shape"), INSET, fill_w, m.row, _on_shape, true,
                             r.app->gui.shape_filled);
     r.next(m.row);
 }
@@ -277,10 +444,11 @@ void build_color(ROWS& r, GUI_TOOLBAR_IDS& t) {
         t.swatches[i] = r.button(" ", r.col(i % 4, 4), r.cell(4), m.row, _on_swatch);
         if (i % 4 == 3) r.next(m.row);
     }
-    t.edit = r.button(tavolix_tr("Edit"), r.col(0, 2), r.cell(2), m.row, _on_palette_edit, true,
+    const auto cells = r.split({r.fit.tr("Edit"), r.fit.tr("New|palette")});
+    t.edit = r.button(tavolix_tr("Edit"), cells[0].x, cells[0].w, m.row, _on_palette_edit, true,
                       r.app->gui.palette_editing);
-    t.new_palette =
-        r.button(tavolix_tr("New|palette"), r.col(1, 2), r.cell(2), m.row, _on_palette_new);
+    t.new_palette = r.button(tavolix_tr("New|palette"), cells[1].x, cells[1].w, m.row,
+                             _on_palette_new);
     r.next(m.row);
     t.manage = r.button(tavolix_tr("Manage palettes"), INSET, r.W, m.row, _on_popup_button);
     r.next(m.row);
@@ -299,13 +467,16 @@ void build_symmetry(ROWS& r, GUI_TOOLBAR_IDS& t) {
     const GUI_METRICS& m = r.m;
     TAVOLIX_APP* app = r.app;
     r.begin("Symmetry", app->gui.section_folded[4]);
-    t.sym_mode = r.button("Sym", r.col(0, 2), r.cell(2), m.row, _on_sym_mode);
-    t.sym_move = r.button(tavolix_tr("MoveSym"), r.col(1, 2), r.cell(2), m.row, _on_sym_move, true,
+    const auto mode = r.split({r.fit.widest("Sym:%s", SYMMETRY_MODE_COUNT, symmetry_mode_name),
+                               r.fit.tr("MoveSym")});
+    t.sym_mode = r.button("Sym", mode[0].x, mode[0].w, m.row, _on_sym_mode);
+    t.sym_move = r.button(tavolix_tr("MoveSym"), mode[1].x, mode[1].w, m.row, _on_sym_move, true,
                           app->sym_move);
     r.next(m.row);
     t.sym_count = r.slider("Rad splits", 2, 12, app->symmetry.count, "%.0f", _on_sym_count);
-    t.sym_reset = r.button(tavolix_tr("Reset"), r.col(0, 2), r.cell(2), m.row, _on_sym_reset);
-    t.sym_offset = r.label(tavolix_tr("Off 0,0"), r.col(1, 2), r.cell(2), m.row);
+    const auto reset = r.split({r.fit.tr("Reset"), offset_need(r.fit)});
+    t.sym_reset = r.button(tavolix_tr("Reset"), reset[0].x, reset[0].w, m.row, _on_sym_reset);
+    t.sym_offset = r.label(tavolix_tr("Off 0,0"), reset[1].x, reset[1].w, m.row);
     r.next(m.row);
 }
 
@@ -313,9 +484,10 @@ void build_file_and_settings(ROWS& r, GUI_TOOLBAR_IDS& t) {
     const GUI_METRICS& m = r.m;
     TAVOLIX_APP* app = r.app;
     r.begin("File", app->gui.section_folded[5]);
-    t.file_new = r.button(tavolix_tr("New"), r.col(0, 3), r.cell(3), m.row, _on_popup_button);
-    t.save = r.button(tavolix_tr("Save"), r.col(1, 3), r.cell(3), m.row, _on_save);
-    t.load = r.button(tavolix_tr("Load"), r.col(2, 3), r.cell(3), m.row, _on_load);
+    const auto file = r.split({r.fit.tr("New"), r.fit.tr("Save"), r.fit.tr("Load")});
+    t.file_new = r.button(tavolix_tr("New"), file[0].x, file[0].w, m.row, _on_popup_button);
+    t.save = r.button(tavolix_tr("Save"), file[1].x, file[1].w, m.row, _on_save);
+    t.load = r.button(tavolix_tr("Load"), file[2].x, file[2].w, m.row, _on_load);
     r.next(m.row);
     t.export_ = r.button(tavolix_tr("Export"), INSET, r.W, m.row, _on_popup_button);
     r.next(m.row);
@@ -396,15 +568,15 @@ void build_layers_section(ROWS& r, GUI_PANEL_IDS& p, float panel_h) {
     p.up = r.icon(19, tip, r.col(2, 4), r.cell(4), m.row, _on_layer_move);
     p.down = r.icon(20, tip, r.col(3, 4), r.cell(4), m.row, _on_layer_move);
     r.next(m.row);
-    const float clear_w = 0.42f * (r.W - m.gap);
-    p.clear = r.button(tavolix_tr("Clear"), INSET, clear_w, m.row, _on_popup_button);
-    p.rename = r.button(tavolix_tr("Rename"), INSET + clear_w + m.gap, r.W - clear_w - m.gap,
-                        m.row, _on_popup_button);
+    const auto edit = r.split({r.fit.tr("Clear"), r.fit.tr("Rename")}, {0.42f, 0.58f});
+    p.clear = r.button(tavolix_tr("Clear"), edit[0].x, edit[0].w, m.row, _on_popup_button);
+    p.rename = r.button(tavolix_tr("Rename"), edit[1].x, edit[1].w, m.row, _on_popup_button);
     r.next(m.row);
-    p.show = r.keep(q_gui_add_checkbox(r.ctx, r.window, tavolix_tr("Show"), r.col(0, 2), r.y,
-                                       r.cell(2), m.row, 1, _on_layer_check, r.app));
-    p.lock = r.keep(q_gui_add_checkbox(r.ctx, r.window, tavolix_tr("Lock"), r.col(1, 2), r.y,
-                                       r.cell(2), m.row, 0, _on_layer_check, r.app));
+    const auto checks = r.split({r.fit.check("Show"), r.fit.check("Lock")});
+    p.show = r.keep(q_gui_add_checkbox(r.ctx, r.window, tavolix_tr("Show"), checks[0].x, r.y,
+                                       checks[0].w, m.row, 1, _on_layer_check, r.app));
+    p.lock = r.keep(q_gui_add_checkbox(r.ctx, r.window, tavolix_tr("Lock"), checks[1].x, r.y,
+                                       checks[1].w, m.row, 0, _on_layer_check, r.app));
     r.next(m.row);
     p.blend = r.button(tavolix_tr("Blend: Normal"), INSET, r.W, m.row, _on_layer_blend);
     r.next(m.row);
@@ -508,6 +680,11 @@ int tavolix_gui_init(TAVOLIX_APP* app) {
     q_gui_set_display_size(gui->ctx, static_cast<float>(app->display_w),
                            static_cast<float>(app->display_h));
     gui->ctx->style.scrollbar_size = gui->ctx->style.global_scrollbar_size = gui->metrics.scrollbar;
+    // Whole pixels, so that the panels' edges and their cells do not fall between pixels.
+    gui->metrics.toolbar_limit = std::max(gui->metrics.toolbar_limit, std::ceil(toolbar_need(app)));
+    gui->metrics.panel_min = std::max(gui->metrics.panel_min, std::ceil(panel_need(app)));
+    q_log(7, "gui widths for the translated labels: tool bar %.0f, layer panel %.0f",
+          gui->metrics.toolbar_limit, gui->metrics.panel_min);
 
     if (build_toolbar(app) < 0) return 0;
     if (!gui->gui_initialised) {

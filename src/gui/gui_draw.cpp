@@ -5,7 +5,7 @@
 //   [SECTION] The frame step: cached image, hidden handle
 //
 // The windows are drawn into one display-sized image that is redrawn only when something
-// changed, so an idle GUI costs a single blit per frame.
+// changed; an idle frame copies only the parts of that image the open windows cover.
 // ============================================================================================
 #include <allegro5/allegro_primitives.h>
 
@@ -157,12 +157,80 @@ bool cache_fits(TAVOLIX_APP* app) {
     gui->gui_cache_valid = false;
     ALLEGRO_STATE saved;
     al_store_state(&saved, ALLEGRO_STATE_NEW_BITMAP_PARAMETERS);
-    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
+    // The image is only ever copied 1:1 at whole pixels, where smooth filtering gives the same
+    // pixels as none but costs a software renderer half as much again per frame.
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
     gui->gui_cache = al_create_bitmap(std::max(1, app->display_w), std::max(1, app->display_h));
     al_restore_state(&saved);
     gui->gui_cache_w = gui->gui_cache ? app->display_w : 0;
     gui->gui_cache_h = gui->gui_cache ? app->display_h : 0;
     return gui->gui_cache != nullptr;
+}
+
+bool rects_touch(const GUI_CACHE_RECT& a, const GUI_CACHE_RECT& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+GUI_CACHE_RECT rect_union(const GUI_CACHE_RECT& a, const GUI_CACHE_RECT& b) {
+    const int x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
+    const int x1 = std::max(a.x + a.w, b.x + b.w), y1 = std::max(a.y + a.h, b.y + b.h);
+    return GUI_CACHE_RECT{x0, y0, x1 - x0, y1 - y0};
+}
+
+// Overlapping parts would blend their translucent edges twice, so they become one box.
+int merge_overlaps(GUI_CACHE_RECT* rects, int count) {
+    for (int i = 0; i < count; i++)
+        for (int j = 0; j < count; j++) {
+            if (j == i || !rects_touch(rects[i], rects[j])) continue;
+            rects[std::min(i, j)] = rect_union(rects[i], rects[j]);
+            rects[std::max(i, j)] = rects[--count];
+            i = -1; // the grown box may reach boxes already passed: start over
+            break;
+        }
+    return count;
+}
+
+// Called right after the cache was drawn. A tooltip, an open drop-down list or the whole-GUI
+// scroll bars can lie anywhere, so while one shows the whole image is copied; otherwise only
+// the open windows, with room for their outlines' smoothed edges.
+void note_cache_rects(TAVOLIX_GUI* gui) {
+    const Q_GUI_CTX* ctx = gui->ctx;
+    gui->cache_rect_count = -1;
+    if (q_gui_tooltip_pending(gui->ctx) == 2 || ctx->open_combo_id >= 0 ||
+        ctx->open_dropmenu_id >= 0 || ctx->virtual_w > 0.0f || ctx->virtual_h > 0.0f ||
+        ctx->gui_extent_w > ctx->display_w || ctx->gui_extent_h > ctx->display_h)
+        return;
+    int count = 0;
+    for (const LIST_NODE* n = ctx->windows->start; n; n = n->next) {
+        const Q_GUI_WINDOW* win = static_cast<const Q_GUI_WINDOW*>(n->ptr);
+        if (!(win->state & Q_GUI_WIN_OPEN)) continue;
+        if (count == GUI_CACHE_RECTS) return;
+        const float pad = 2.0f + std::ceil(std::max(0.0f, win->theme.border_thickness));
+        const int x0 = std::max(0, static_cast<int>(std::floor(win->x - pad)));
+        const int y0 = std::max(0, static_cast<int>(std::floor(win->y - pad)));
+        const int x1 =
+            std::min(gui->gui_cache_w, static_cast<int>(std::ceil(win->x + win->w + pad)));
+        const int y1 =
+            std::min(gui->gui_cache_h, static_cast<int>(std::ceil(win->y + win->h + pad)));
+        if (x1 > x0 && y1 > y0)
+            gui->cache_rects[count++] = GUI_CACHE_RECT{x0, y0, x1 - x0, y1 - y0};
+    }
+    gui->cache_rect_count = merge_overlaps(gui->cache_rects, count);
+}
+
+void blit_cache(const TAVOLIX_GUI* gui) {
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    if (gui->cache_rect_count < 0) {
+        al_draw_bitmap(gui->gui_cache, 0, 0, 0);
+        return;
+    }
+    const bool held = al_is_bitmap_drawing_held();
+    al_hold_bitmap_drawing(true);
+    for (int i = 0; i < gui->cache_rect_count; i++) {
+        const GUI_CACHE_RECT& r = gui->cache_rects[i];
+        al_draw_bitmap_region(gui->gui_cache, r.x, r.y, r.w, r.h, r.x, r.y, 0);
+    }
+    al_hold_bitmap_drawing(held);
 }
 
 } // namespace
@@ -191,8 +259,8 @@ void tavolix_gui_draw(TAVOLIX_APP* app) {
         al_clear_to_color(al_map_rgba(0, 0, 0, 0));
         draw_windows(app);
         al_restore_state(&saved);
+        note_cache_rects(gui);
         gui->gui_cache_valid = true;
     }
-    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-    al_draw_bitmap(gui->gui_cache, 0, 0, 0);
+    blit_cache(gui);
 }

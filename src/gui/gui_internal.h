@@ -12,6 +12,11 @@ struct Q_GUI_CTX;
 void _gui_set_window_height(Q_GUI_CTX* ctx, int window, float height);
 // Moves "Help" and "Exit" below the tool bar's sections and fits the window around them.
 void _gui_place_toolbar_foot(TAVOLIX_APP* app);
+// Width kept right of a slider for its value text: the value room, or more when the widest
+// value in the interface font needs it.
+float _gui_slider_value_room(TAVOLIX_APP* app, double min, double max, const char* format);
+// How far a slider's knob reaches past the slider's end at the slider's extreme values.
+float _gui_slider_knob_reach(TAVOLIX_APP* app, float height);
 // Fills the palette combo box with the translated palette names.
 void _gui_fill_palettes(TAVOLIX_APP* app);
 

@@ -407,6 +407,7 @@ void tavolix_gui_layout_restore(TAVOLIX_APP* app) {
         saved[count++] = {w->id, w->x, w->y, w->w, w->h, w->state, w->flags, w->z_order, w->z_value};
     }
     if (q_gui_load_layout_json(gui->ctx, path) != 0) return;
+    const float built_width = gui->panel_width;
     const Q_GUI_WINDOW* panel = q_gui_get_window(gui->ctx, gui->panel_window);
     const float file_w = panel ? panel->w : 0.0f;
     for (int i = 0; i < count; i++) {
@@ -426,7 +427,9 @@ void tavolix_gui_layout_restore(TAVOLIX_APP* app) {
         q_gui_window_set_rect(gui->ctx, gui->panel_window, app->display_w - m.margin - width,
                               panel->y, width, panel->h);
     }
-    gui->rebuild_pending = true;
+    // Only a new panel width changes what the build laid out; the same width would cost a
+    // second build of everything, icons included, before the first frame of every run.
+    if (gui->panel_width != built_width) gui->rebuild_pending = true;
     gui->gui_cache_valid = false;
     q_log(6, "gui layout: restored %s", path);
 }

@@ -67,8 +67,11 @@ ALLEGRO_COLOR brush_premultiplied(const TAVOLIX_APP* app) {
     return al_premul_rgba_f(c.r, c.g, c.b, c.a);
 }
 
+// Rendered floats are cleared and drawn at once, and a float never outlives a halt of drawing
+// (it is committed then and discarded on resume), so nothing needs a preserved copy: without
+// one, a large shape is not first filled with zeros and uploaded at every step of a drag.
 BitmapPtr new_float_bitmap(int w, int h, const char* what) {
-    NewBitmapFlagsScope flags(SELECTION_FLOAT_FLAGS);
+    NewBitmapFlagsScope flags(SELECTION_FLOAT_FLAGS | ALLEGRO_NO_PRESERVE_TEXTURE);
     BitmapPtr bitmap(al_create_bitmap(w, h));
     if (!bitmap) q_log(3, "could not create %dx%d %s bitmap", w, h, what);
     return bitmap;

@@ -84,11 +84,12 @@ int GUI_POPUP_FRAME::slider(const char* caption, float caption_w, int index, dou
                             double max, double value, const char* format,
                             void (*cb)(int, double, void*)) const {
     TAVOLIX_GUI* gui = &app->gui;
-    const float room = gui->metrics.value_room;
+    const float room = _gui_slider_value_room(app, min, max, format);
     label(caption, index, 10, caption_w, Q_GUI_ALIGN_LEFT);
     const float x = 10 + caption_w;
-    const int id = q_gui_add_slider(ctx, window, x, top(index), inner() - caption_w - room - gap,
-                                    row, min, max, value, Q_GUI_SLIDER_RANGE, cb, app);
+    const float w = inner() - caption_w - room - _gui_slider_knob_reach(app, row);
+    const int id = q_gui_add_slider(ctx, window, x, top(index), w, row, min, max, value,
+                                    Q_GUI_SLIDER_RANGE, cb, app);
     q_gui_slider_set_step(ctx, id, 1.0);
     q_gui_slider_set_value_visible(ctx, id, 0);
     const int readout = label("", index, 10 + inner() - room, room, Q_GUI_ALIGN_RIGHT);

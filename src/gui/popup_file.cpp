@@ -322,7 +322,9 @@ int build_export(TAVOLIX_APP* app) {
     pp.ok[GUI_POPUP_EXPORT] = f.ok(tavolix_tr("Export"), 5, on_export_run);
     pp.cancel[GUI_POPUP_EXPORT] = f.cancel(tavolix_tr("Cancel"), 5, on_export_cancel);
     q_gui_button_set_keycode_focused(gui->ctx, pp.ok[GUI_POPUP_EXPORT], ALLEGRO_KEY_ENTER, 0, &field, 1);
-    _export_refresh(app);
+    // Opening refreshes it anyway; measuring the drawing for a closed popup would scan the
+    // whole document at every start-up and rebuild.
+    if (gui->popup_open[GUI_POPUP_EXPORT]) _export_refresh(app);
     return 1;
 }
 

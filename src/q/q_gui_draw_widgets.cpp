@@ -294,7 +294,12 @@ void draw_label(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
                    tx + _text_x_at(font, ld->text, ld->length, b), ty + line_h,
                    w->theme.selection_color);
     }
-    const float room = w->w - (tx - x) - st.label_padding;
+    // A text that fits is drawn whole; working its room out again from the aligned position
+    // can come out a rounding error short and cut it to "...".
+    const float text_w = _text_width(ctx, font, ld->text, ld->length);
+    const float room = text_w <= w->w - 2.0f * st.label_padding
+                           ? text_w
+                           : w->w - (tx - x) - st.label_padding;
     _draw_text_fit(ctx, font, colour, tx, ty, room, ld->text, ld->length);
     if (link) {
         const float uw = std::min(room, _text_width(ctx, font, ld->text, ld->length));

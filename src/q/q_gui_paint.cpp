@@ -14,6 +14,7 @@
 
 #include <array>
 
+#include "q/q_common.h"
 #include "q/q_gui_internal.h"
 
 // --------------------------------------------------------------------------------------------
@@ -97,9 +98,14 @@ void rounded_loop(float x1, float y1, float x2, float y2, float rx, float ry, fl
         }
 }
 
-void circle_loop(float cx, float cy, float r, std::vector<Point>* out) {
+// Enough points that the largest radius of a shape looks round; both edges of a ring take
+// the count of the outer one, so that their points pair up.
+int circle_points(float r) {
+    return std::clamp(4 * static_cast<int>(std::ceil(std::sqrt(std::max(r, 0.0f)))) + 4, 8, 48);
+}
+
+void circle_loop(float cx, float cy, float r, int n, std::vector<Point>* out) {
     out->clear();
-    const int n = std::clamp(4 * static_cast<int>(std::ceil(std::sqrt(r))) + 4, 8, 48);
     for (int i = 0; i < n; i++) {
         const float a = 2.0f * PI * static_cast<float>(i) / static_cast<float>(n);
         out->push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
@@ -113,6 +119,7 @@ void fill_loop(const std::vector<Point>& loop, ALLEGRO_COLOR colour) {
 
 void fill_ring(const std::vector<Point>& outer, const std::vector<Point>& inner,
                ALLEGRO_COLOR colour) {
+    q_assert(outer.size() == inner.size(), return);
     for (size_t i = 0; i < outer.size(); i++) {
         const size_t j = (i + 1) % outer.size();
         quad(outer[i], outer[j], inner[j], inner[i], colour);
@@ -173,14 +180,15 @@ void _fill_triangle(float x1, float y1, float x2, float y2, float x3, float y3,
 
 void _fill_circle(float cx, float cy, float r, ALLEGRO_COLOR colour) {
     std::vector<Point> loop;
-    circle_loop(cx, cy, r, &loop);
+    circle_loop(cx, cy, r, circle_points(r), &loop);
     fill_loop(loop, colour);
 }
 
 void _circle_outline(float cx, float cy, float r, ALLEGRO_COLOR colour, float width) {
     std::vector<Point> outer, inner;
-    circle_loop(cx, cy, r + width / 2.0f, &outer);
-    circle_loop(cx, cy, std::max(0.0f, r - width / 2.0f), &inner);
+    const int n = circle_points(r + width / 2.0f);
+    circle_loop(cx, cy, r + width / 2.0f, n, &outer);
+    circle_loop(cx, cy, std::max(0.0f, r - width / 2.0f), n, &inner);
     fill_ring(outer, inner, colour);
 }
 

@@ -43,7 +43,7 @@ pp() { # NAME: prints "x y"
     picker_[rgba]_min | picker_[rgba]_max) # the channel sliders' ends: 0 and 255
         local c=${1:7:1} i
         i=$(expr index rgba "$c")
-        if [ "${1##*_}" = min ]; then echo "397 $(_pp_row 7 $((1 + i)))"; else echo "843 $(_pp_row 7 $((1 + i)))"; fi ;;
+        if [ "${1##*_}" = min ]; then echo "397 $(_pp_row 7 $((1 + i)))"; else echo "835 $(_pp_row 7 $((1 + i)))"; fi ;;
     picker_ok) echo "$PP_OK_X $(_pp_row 7 6)" ;;
     language[1-4]) echo "640 $(_pp_row 5 ${1#language})" ;;
     manage[0-3]) echo "640 $(_pp_row 6 $((1 + ${1#manage})))" ;;

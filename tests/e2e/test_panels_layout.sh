@@ -89,14 +89,14 @@ import json, sys
 data = json.load(open(sys.argv[1]))
 for w in data["windows"]:
     if w["title"] == "layers":
-        w["x"], w["w"] = 972, 300
+        w["x"], w["w"] = 932, 340
 json.dump(data, open(sys.argv[1], "w"))
 PY
 put_field 84 63
 start
 shot wide
-not_paper wide 980 400
-is_paper wide 960 400
+not_paper wide 940 400
+is_paper wide 920 400
 
 # --- German, then Huge, from the Settings section (header at 214: Language combo at 338.8,
 # --- Interface size at 395.6). ---------------------------------------------------------------
@@ -112,11 +112,12 @@ sleep 0.5
 shot huge_de
 not_paper huge_de 270 100 # the tool bar is 1.3 times wider
 quit
-assert_eq "$(field 16) $(field 120) $(field 96)" "4 3 300" "language, size and panel width kept"
+assert_eq "$(field 16) $(field 120) $(field 96)" "4 3 340" "language, size and panel width kept"
 
 # --- Icons at Small with a corrupt layout.json, then at Huge with a foreign one. ------------
 put_field 84 $((0x70))
 put_field 120 0
+put_field 16 1 # English again: the tool bar is as wide as its English labels need
 printf '{"windows": [{"title": "layers", "x": -5000, "w": 99' >"$layout"
 start
 shot small

@@ -1,16 +1,22 @@
 // The panels: layout rules, layer rows, swatch looks, the alpha overlay, routing while hidden,
 // the sync guard and the font switch.
 #include <allegro5/allegro_font.h>
+#include <allegro5/allegro_ttf.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_fixture.h"
 #include "gui/gui_internal.h"
+#include "i18n.h"
 #include "q/q_gui.h"
+#include "q/q_gui_internal.h"
 #include "test_support.h"
+#include "ui_scale.h"
 
 TEST(GuiLayout, MetricsFollowTheRules) {
     const GUI_METRICS one = gui_metrics(1.0f);
@@ -130,6 +136,72 @@ TEST_F(PanelTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
     al_destroy_bitmap(target);
 }
 
+namespace {
+
+// The screen after `draw` over noise, so that a pixel blended twice, missed or filtered
+// differently shows.
+std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<void()>& draw) {
+    const int w = al_get_bitmap_width(screen), h = al_get_bitmap_height(screen);
+    const int format = ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;
+    ALLEGRO_LOCKED_REGION* lr = al_lock_bitmap(screen, format, ALLEGRO_LOCK_WRITEONLY);
+    uint32_t seed = 7;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            reinterpret_cast<uint32_t*>(static_cast<char*>(lr->data) + y * lr->pitch)[x] =
+                ((seed = seed * 1664525u + 1013904223u) >> 8) | 0xFF000000u;
+    al_unlock_bitmap(screen);
+    draw();
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    lr = al_lock_bitmap(screen, format, ALLEGRO_LOCK_READONLY);
+    for (int y = 0; y < h; y++)
+        memcpy(&pixels[static_cast<size_t>(y) * w], static_cast<char*>(lr->data) + y * lr->pitch,
+               static_cast<size_t>(w) * 4);
+    al_unlock_bitmap(screen);
+    return pixels;
+}
+
+} // namespace
+
+// An idle frame copies only parts of the cached GUI image; the screen must come out exactly as
+// a whole, smoothly filtered copy of the image leaves it: with a popup overlapping a panel, an
+// open drop-down list and a tooltip too.
+TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
+    ALLEGRO_BITMAP* screen = al_create_bitmap(app.display_w, app.display_h);
+    ASSERT_NE(screen, nullptr);
+    Q_GUI_CTX* ctx = app.gui.ctx;
+    const std::function<void()> cases[] = {
+        [] {},
+        [&] { // partly over the tool bar
+            tavolix_gui_request_quit(&app);
+            q_gui_window_set_rect(ctx, app.gui.popup_window[GUI_POPUP_CONFIRM], 150, 60, 300, 120);
+        },
+        [&] { _combo_toggle(ctx, q_gui_get_widget(ctx, app.gui.tb.palette)); },
+        [&] {
+            _combo_close(ctx);
+            ctx->tooltip_id = app.gui.tb.undo;
+            ctx->hover_start = al_get_time() - 10.0;
+            ctx->mouse_x = 1200;
+            ctx->mouse_y = 780;
+        },
+    };
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER |
+                               ALLEGRO_STATE_NEW_BITMAP_PARAMETERS);
+    al_set_target_bitmap(screen);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
+    for (size_t i = 0; i < std::size(cases); i++) {
+        cases[i]();
+        app.gui.gui_cache_valid = false;
+        const auto partial = screen_after(screen, [&] { tavolix_gui_draw(&app); });
+        ALLEGRO_BITMAP* smooth = al_clone_bitmap(app.gui.gui_cache);
+        const auto whole = screen_after(screen, [&] { al_draw_bitmap(smooth, 0, 0, 0); });
+        al_destroy_bitmap(smooth);
+        EXPECT_TRUE(partial == whole) << "case " << i;
+    }
+    al_restore_state(&saved);
+    al_destroy_bitmap(screen);
+}
+
 TEST_F(PanelTest, HiddenGuiNeverTakesAnEventNorThePointer) {
     const ALLEGRO_EVENT on_toolbar = press(40, 40);
     EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 1);
@@ -198,4 +270,93 @@ TEST_F(PanelTest, NewInterfaceFontReachesTheToolkitBeforeTheOldOneGoes) {
     font = nullptr;
     EXPECT_NE(app.font, before);
     EXPECT_EQ(app.gui.ctx->default_font, app.font);
+}
+
+namespace {
+
+float text_width(const ALLEGRO_FONT* font, const char* text) {
+    return static_cast<float>(al_get_text_width(font, text));
+}
+
+// The labels of a window that the toolkit would cut to "...", as "label (width/room)".
+std::string cut_labels(Q_GUI_CTX* ctx, int window, const ALLEGRO_FONT* font) {
+    const Q_GUI_STYLE& st = ctx->style;
+    std::string cut;
+    auto check = [&](const char* text, float room) {
+        if (text[0] && text_width(font, text) > room)
+            cut += std::string(text) + " (" + std::to_string(text_width(font, text)) + "/" +
+                   std::to_string(room) + ") ";
+    };
+    const Q_GUI_WINDOW* win = q_gui_get_window(ctx, window);
+    for (LIST_NODE* n = win ? win->widgets->start : nullptr; n; n = n->next) {
+        const Q_GUI_WIDGET* w = static_cast<const Q_GUI_WIDGET*>(n->ptr);
+        if (w->kind == Q_GUI_KIND_BUTTON)
+            check(static_cast<const Q_GUI_BUTTON_DATA*>(w->data)->label, w->w - 2 * st.label_padding);
+        else if (w->kind == Q_GUI_KIND_LABEL)
+            check(static_cast<const Q_GUI_LABEL_DATA*>(w->data)->text, w->w - 2 * st.label_padding);
+        else if (w->kind == Q_GUI_KIND_CHECKBOX)
+            check(static_cast<const Q_GUI_CHECKBOX_DATA*>(w->data)->label,
+                  w->w - std::min(w->h, st.checkbox_max_size) - st.checkbox_label_gap);
+        else if (w->kind == Q_GUI_KIND_COMBOBOX)
+            for (int i = 0; i < q_gui_combobox_get_count(ctx, w->id); i++)
+                check(q_gui_combobox_get_item_text(ctx, w->id, i),
+                      w->w - st.item_text_padding - st.dropdown_arrow_reserve);
+    }
+    return cut;
+}
+
+} // namespace
+
+// Both panels read whole in every language at every interface size, the labels that name the
+// symmetry, the blend mode and the tip in each of their states too; and the value text of
+// every slider, the popups' included, stays clear of the knob at the slider's maximum.
+struct GuiLabels : AppRecordTest {};
+
+TEST_F(GuiLabels, EveryLabelReadsWholeAndSliderValuesClearTheirKnobs) {
+    app.display_w = 1280;
+    app.display_h = 800;
+    palette_set_defaults(&app.palettes);
+    for (int language = 1; language <= 4; language++)
+        for (int size = 0; size < 4; size++) {
+            const std::string where = "language " + std::to_string(language) + ", size " +
+                                      std::to_string(size) + ": ";
+            app.ui_scale = tavolix_ui_size_factor(size);
+            app.font = al_load_ttf_font("assets/fonts/DejaVuSans.ttf",
+                                        static_cast<int>(18.0f * app.ui_scale + 0.5f), 0);
+            ASSERT_NE(app.font, nullptr) << "run from the build folder, where assets/ is";
+            tavolix_lang_set(language);
+            tavolix_gui_option_defaults(&app.gui);
+            app.gui.gui_initialised = false;
+            ASSERT_EQ(tavolix_gui_init(&app), 1);
+            for (int state = 0; state < 7; state++) {
+                app.symmetry.mode = state % 5;
+                app.brush.tip = state;
+                app.doc->active_layer->blend = state % 4;
+                tavolix_gui_sync(&app);
+                tavolix_gui_sync_layers(&app);
+                for (int window : {app.gui.toolbar_window, app.gui.panel_window})
+                    EXPECT_EQ(cut_labels(app.gui.ctx, window, app.font), "") << where << state;
+            }
+            const Q_GUI_STYLE& st = app.gui.ctx->style;
+            for (int i = 0; i < app.gui.slider_value_count; i++) {
+                const GUI_SLIDER_VALUE& v = app.gui.slider_values[i];
+                const Q_GUI_WIDGET* slider = q_gui_get_widget(app.gui.ctx, v.slider);
+                const Q_GUI_WIDGET* readout = q_gui_get_widget(app.gui.ctx, v.label);
+                char text[32];
+                _utf8_format(text, sizeof text, v.format, 100.0); // the widest of every range
+                const float tw = text_width(app.font, text);
+                const bool right = static_cast<const Q_GUI_LABEL_DATA*>(readout->data)->alignment ==
+                                   Q_GUI_ALIGN_RIGHT;
+                const float text_x = right ? readout->x + readout->w - st.label_padding - tw
+                                           : readout->x + st.label_padding;
+                const float knob = std::max(st.slider_handle_min_r,
+                                            slider->h / 2 - st.slider_handle_edge_offset);
+                EXPECT_LE(slider->x + slider->w + knob, text_x) << where << text;
+                EXPECT_LE(tw, readout->w - 2 * st.label_padding) << where << text;
+            }
+            tavolix_gui_shutdown(&app);
+            al_destroy_font(app.font);
+            app.font = nullptr;
+        }
+    tavolix_lang_set(0);
 }

@@ -11,6 +11,7 @@
 #include "i18n.h"
 #include "platform/platform.h"
 #include "q/q_gui.h"
+#include "q/q_gui_internal.h"
 #include "test_support.h"
 
 namespace {
@@ -101,8 +102,12 @@ TEST_F(PopupTest, RebuildBringsBackOpenPopupsWithWhatTheyShowed) {
     ASSERT_TRUE(shown(GUI_POPUP_SAVE_NAME));
     type_into(GUI_POPUP_SAVE_NAME, "Ébauche 1");
     tavolix_gui_notify(&app, "Loaded: x.tvl");
+    _open_export(&app);
     app.gui.picker_rgba[0] = 200;
     ASSERT_EQ(tavolix_gui_rebuild(&app), 1);
+    const Q_GUI_WIDGET* export_title = q_gui_get_widget(app.gui.ctx, app.gui.pp.export_title);
+    EXPECT_STREQ(static_cast<const Q_GUI_LABEL_DATA*>(export_title->data)->text,
+                 "Export PNG: nothing to export") << "the blank page, measured again";
     EXPECT_TRUE(shown(GUI_POPUP_SAVE_NAME));
     EXPECT_TRUE(shown(GUI_POPUP_NOTIFY));
     EXPECT_FALSE(shown(GUI_POPUP_PICKER));

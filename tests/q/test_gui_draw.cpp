@@ -2,7 +2,10 @@
 // window, and a scrollable window's content after the wheel.
 #include <allegro5/allegro_primitives.h>
 
+#include <cmath>
+
 #include "gui_fixture.h"
+#include "q/q_gui_internal.h"
 #include "test_support.h"
 
 namespace {
@@ -111,4 +114,53 @@ TEST_F(GuiDrawTest, ScrollableWindowFollowsTheWheel) {
     EXPECT_FLOAT_EQ(q_gui_get_window(ctx, win)->scroll_y, 180);
     EXPECT_TRUE(is(60, 100, 255, 128, 0));
     EXPECT_FALSE(is(214, 60, 10, 20, 30)); // the scrollbar takes the right edge
+}
+
+// A ring's outer and inner edges are cut into the same number of points: a handle whose two
+// edges fell on different sides of a step in the point count (radii near 9, 16, 25, 36) once
+// sent stray triangles across the whole panel. Each ring must stay inside its own circle.
+TEST_F(GuiDrawTest, RingsStayInsideTheirBounds) {
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(target);
+    for (const float r : {3.8f, 8.6f, 16.2f, 24.8f, 35.5f, 36.6f}) {
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        const float width = 1.5f, reach = r + width / 2 + 1;
+        _circle_outline(200, 150, r, al_map_rgb(255, 255, 255), width);
+        _paint_flush();
+        const ALLEGRO_LOCKED_REGION* lock =
+            al_lock_bitmap(target, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+        ASSERT_NE(lock, nullptr);
+        int strays = 0;
+        for (int y = 0; y < 300; y++) {
+            const auto* row = static_cast<const unsigned char*>(lock->data) + y * lock->pitch;
+            for (int x = 0; x < 400; x++)
+                if (row[4 * x + 3] && std::hypot(x - 200.0f, y - 150.0f) > reach) strays++;
+        }
+        al_unlock_bitmap(target);
+        EXPECT_EQ(strays, 0) << "radius " << r;
+    }
+    al_set_target_bitmap(previous);
+}
+
+// A right-aligned text that fits is drawn whole wherever its window sits: the room left for it
+// must not come out a rounding error short, which cut a blank label down to "...".
+TEST_F(GuiDrawTest, RightAlignedTextThatFitsIsNeverCut) {
+    const int win = plain_window(0, 0, 120, 300);
+    q_gui_add_label(ctx, win, " ", 37.3f, 20, 36.4f, 36, Q_GUI_ALIGN_RIGHT);
+    int cut = 0;
+    for (float x = 0.0f; x < 270.0f; x += 3.7f) {
+        q_gui_window_set_rect(ctx, win, x, 0, 120, 300);
+        draw();
+        const ALLEGRO_LOCKED_REGION* lock =
+            al_lock_bitmap(target, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+        ASSERT_NE(lock, nullptr);
+        bool ink = false;
+        for (int y = 20; y < 56 && !ink; y++) {
+            const auto* row = static_cast<const unsigned char*>(lock->data) + y * lock->pitch;
+            for (int px = 0; px < 400 && !ink; px++) ink = row[4 * px + 1] > 128; // white text
+        }
+        al_unlock_bitmap(target);
+        cut += ink;
+    }
+    EXPECT_EQ(cut, 0);
 }
