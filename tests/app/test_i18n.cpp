@@ -28,10 +28,10 @@ const Table kTranslated[] = {
 // prints a percent sign; a '%' that starts no valid conversion ("100%" at the end, "100% (hard)")
 // is plain text, so only a real conversion can make a text disagree with its key.
 std::vector<std::string> printf_conversions(const std::string& s) {
-    static const std::regex spec(
+    static const std::regex conversion(
         "%%|%[-+ #0']*(\\*|[0-9]+)?(\\.(\\*|[0-9]+))?(hh|ll|[hljztL])?[diouxXeEfFgGaAcspn]");
     std::vector<std::string> out;
-    for (std::sregex_iterator it(s.begin(), s.end(), spec), end; it != end; ++it)
+    for (std::sregex_iterator it(s.begin(), s.end(), conversion), end; it != end; ++it)
         if (it->str() != "%%") out.push_back(it->str());
     return out;
 }

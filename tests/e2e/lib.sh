@@ -164,6 +164,14 @@ app_start() {
 }
 
 # app_canvas [args...]: app_start, then its window, and Space to leave the splash for the canvas.
+# shared_save: one save root for every start of this script: $SAVE, the program's files in $DIR.
+shared_save() {
+    SAVE="$W/save"
+    DIR="$SAVE/Tavolix"
+    mkdir -p "$SAVE"
+    export APPDATA_OVERRIDE="$SAVE"
+}
+
 app_canvas() {
     app_start "$@"
     app_window

@@ -6,13 +6,8 @@
 # At zoom 1 the 4096 paper is centred: window (x, y) is document (x + 1408, y + 1648).
 source "$(dirname "$0")/lib.sh" "$1"
 x_start 1400x900
-SAVE="$W/save"
-mkdir -p "$SAVE"
-export APPDATA_OVERRIDE="$SAVE"
-app_start
-app_window
-key space
-wait_log "canvas ready"
+shared_save
+app_canvas
 wait_log "gui ready"
 
 RED="214 45 32"

@@ -4,9 +4,7 @@
 # the panels docked; German and Huge switch live; icons are drawn at Small and Huge.
 source "$(dirname "$0")/lib.sh" "$1"
 x_start 1400x900
-SAVE="$W/save"
-mkdir -p "$SAVE"
-export APPDATA_OVERRIDE="$SAVE"
+shared_save
 settings="$SAVE/Tavolix/settings.dat"
 layout="$SAVE/Tavolix/layout.json"
 field() { od -An -tu4 -j "$1" -N4 "$settings" | tr -d ' '; }

@@ -5,15 +5,10 @@
 # written, the notifications in the log and the exit status.
 source "$(dirname "$0")/lib.sh" "$1"
 x_start 1280x800
-SAVE="$W/save"
-DIR="$SAVE/Tavolix"
-mkdir -p "$SAVE"
-export APPDATA_OVERRIDE="$SAVE" TAVOLIX_NO_NATIVE_CHOOSER=1
+shared_save
+export TAVOLIX_NO_NATIVE_CHOOSER=1
 fake_viewer
-app_start
-app_window
-key space
-wait_log "canvas ready"
+app_canvas
 
 # Brush and Color folded, File unfolded: the File buttons, Help and Exit are all in sight.
 click_tb_at() { click_at "$1" "$2"; sleep 0.3; }

@@ -8,10 +8,7 @@ export FIRST_START=1
 language_field() { od -An -tu1 -j 16 -N 1 "$APPDATA/Tavolix/settings.dat" | xargs; }
 
 # --- Choosing Deutsch. ------------------------------------------------------------------------
-app_start
-app_window
-key space
-wait_log "canvas ready"
+app_canvas
 sleep 0.3
 shot asked
 # The popup's "Deutsch" button over the paper: the panels' grey, not white.
@@ -26,10 +23,7 @@ assert_eq "$APP_STATUS" 0 "exit status"
 assert_eq "$(language_field)" 4 "language after the run"
 
 # --- Escape: the text popup first, then the language question, then the program. ------------
-app_start -v
-app_window
-key space
-wait_log "canvas ready"
+app_canvas -v
 click_tb text
 sleep 0.3
 type_text abc

@@ -8,14 +8,8 @@
 # shape is 320 pixels square in the middle of the window (480..800, 240..560).
 source "$(dirname "$0")/lib.sh" "$1"
 x_start 1280x800
-SAVE="$W/save"
-DIR="$SAVE/Tavolix"
-mkdir -p "$SAVE"
-export APPDATA_OVERRIDE="$SAVE"
-app_start
-app_window
-key space
-wait_log "canvas ready"
+shared_save
+app_canvas
 
 # ink NAME X Y W H: how many pixels of the window box X, Y, W, H hold ink in export NAME.
 ink() { png_dark "$1" 200 "${4}x${5}+$(($2 + 1408))+$(($3 + 1648))"; }
