@@ -286,11 +286,40 @@ int catch_selection_error(Display* display, XErrorEvent* error) {
     return previous_handler ? previous_handler(display, error) : 0;
 }
 
+Window x_window = 0;
+
+// Selects (or, with `on` false, stops) the device events of one pen on the program's window.
+// Only the pens' own devices are selected, never a master device: an event a master device
+// delivers through XInput 2 would no longer reach the program's window as an ordinary mouse
+// event. 1 when the server took the selection.
+int select_pen(int device, bool on) {
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    if (on) {
+        XISetMask(bits, XI_Motion);
+        XISetMask(bits, XI_ButtonPress);
+        XISetMask(bits, XI_ButtonRelease);
+    }
+    XIEventMask mask{device, on ? static_cast<int>(sizeof bits) : 0, bits};
+    XSync(x_display, False);
+    selection_error = 0;
+    previous_handler = XSetErrorHandler(catch_selection_error);
+    XISelectEvents(x_display, x_window, &mask, 1);
+    XSync(x_display, False);
+    XSetErrorHandler(previous_handler);
+    if (selection_error && on)
+        q_log(3, "pen: the X server refused the events of pen %d (error %d), it works as a mouse",
+              device, selection_error);
+    return selection_error ? 0 : 1;
+}
+
 void look_up_devices(int which) {
     int count = 0;
     XIDeviceInfo* infos = XIQueryDevice(x_display, which, &count);
     if (!infos) return;
-    for (int i = 0; i < count; i++) pen_decoder_add(&decoder, &infos[i], pressure_atom);
+    for (int i = 0; i < count; i++) {
+        if (!pen_decoder_add(&decoder, &infos[i], pressure_atom)) continue;
+        if (!select_pen(infos[i].deviceid, true)) pen_decoder_remove(&decoder, infos[i].deviceid);
+    }
     XIFreeDeviceInfo(infos);
 }
 
@@ -300,8 +329,8 @@ void x_close() {
 }
 
 bool x_open(ALLEGRO_DISPLAY* display) {
-    const XID window = al_get_x_window_id(display);
-    if (!window) {
+    x_window = al_get_x_window_id(display);
+    if (!x_window) {
         q_log(6, "pen: the display has no X window, no pen input");
         return false;
     }
@@ -319,21 +348,14 @@ bool x_open(ALLEGRO_DISPLAY* display) {
     }
     pressure_atom = XInternAtom(x_display, "Abs Pressure", False);
     pen_decoder_init(&decoder);
-    look_up_devices(XIAllDevices);
 
-    unsigned char device_bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(device_bits, XI_Motion);
-    XISetMask(device_bits, XI_ButtonPress);
-    XISetMask(device_bits, XI_ButtonRelease);
+    // Pens plugged in later are announced on the root window.
     unsigned char hierarchy_bits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(hierarchy_bits, XI_HierarchyChanged);
-    XIEventMask on_window{XIAllDevices, static_cast<int>(sizeof device_bits), device_bits};
     XIEventMask on_root{XIAllDevices, static_cast<int>(sizeof hierarchy_bits), hierarchy_bits};
-
     XSync(x_display, False);
     selection_error = 0;
     previous_handler = XSetErrorHandler(catch_selection_error);
-    XISelectEvents(x_display, window, &on_window, 1);
     XISelectEvents(x_display, DefaultRootWindow(x_display), &on_root, 1);
     XSync(x_display, False);
     XSetErrorHandler(previous_handler);
@@ -343,6 +365,7 @@ bool x_open(ALLEGRO_DISPLAY* display) {
         x_close();
         return false;
     }
+    look_up_devices(XIAllDevices);
     q_log(6, "pen: XInput %d.%d, %d pen device(s)", major, minor, decoder.count);
     return true;
 }

@@ -2,6 +2,8 @@
 // the compositor blends it.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "canvas/eyedropper.h"
 #include "canvas_test_util.h"
 

@@ -56,6 +56,8 @@ tb() { # NAME: prints "x y"
     bezier) echo "$(_cell $TB_X "$(_tb_w)" 4 1) $(_mid 284 40)" ;;
     fill) echo "$(_cell $TB_X "$(_tb_w)" 4 0) $(_mid 376 40)" ;;
     gradient) echo "$(_cell $TB_X "$(_tb_w)" 4 1) $(_mid 376 40)" ;;
+    eyedropper) echo "$(_cell $TB_X "$(_tb_w)" 4 3) $(_mid 422 28)" ;;
+    color) echo "$(_cell $TB_X "$(_tb_w)" 1 0) $(_mid 524 28)" ;;
     swatch[0-3]) echo "$(_cell $TB_X "$(_tb_w)" 4 "${1#swatch}") $(_mid 558 28)" ;;
     swatch[4-7]) echo "$(_cell $TB_X "$(_tb_w)" 4 $((${1#swatch} - 4))) $(_mid 592 28)" ;;
     expand) echo "$((TB_X + 13)) 400" ;; # the collapsed tab's button, mid-height
@@ -64,7 +66,7 @@ tb() { # NAME: prints "x y"
 }
 
 TB_ICONS="collapse hide undo redo brush eraser select lasso cut copy paste preset0 preset1 preset2
-preset3 line bezier rect circle triangle star pentagon hexagon fill gradient text arrow"
+preset3 line bezier rect circle triangle star pentagon hexagon fill gradient text arrow eyedropper"
 
 # tb_size_at VALUE: x of the Size slider (1..128, 110.5 wide from content x 10) for VALUE.
 tb_size_at() { awk -v v="$1" 'BEGIN { printf "%d", 8 + 10 + (v - 1) / 127 * 110.5 + 0.5 }'; }
