@@ -34,14 +34,16 @@ int recent_colours_push(RECENT_COLOURS* list, const unsigned char rgba[4]) {
     q_assert(list, return 0);
     q_assert(rgba, return 0);
     list->count = std::clamp(list->count, 0, RECENT_COLOUR_COUNT);
-    int at = list->count; // where the colour is now; count means not in the list
-    for (int i = 0; i < list->count; i++)
+    int at = -1; // where the colour is now
+    for (int i = 0; i < list->count && at < 0; i++)
         if (memcmp(list->rgba[i], rgba, 4) == 0) at = i;
     if (at == 0) return 0;
-    const int last = at < list->count ? at : std::min(list->count, RECENT_COLOUR_COUNT - 1);
-    memmove(list->rgba[1], list->rgba[0], static_cast<size_t>(last) * 4);
+    // Everything before its old place (or the whole list, its last one dropping off when
+    // full) moves back by one.
+    const int moved = at > 0 ? at : std::min(list->count, RECENT_COLOUR_COUNT - 1);
+    memmove(list->rgba[1], list->rgba[0], static_cast<size_t>(moved) * 4);
     memcpy(list->rgba[0], rgba, 4);
-    if (at == list->count && list->count < RECENT_COLOUR_COUNT) list->count++;
+    if (at < 0 && list->count < RECENT_COLOUR_COUNT) list->count++;
     return 1;
 }
 

@@ -19,9 +19,9 @@ PP_CANCEL_X=701
 # The colour picker (9 rows): the wheel, 198 square, from (370, 78) in the popup; right of it
 # the channel sliders, the hex field and the recent colours, after their captions, from
 # PP_PICK_RIGHT (the captions' width depends on the font).
-PP_PICK_RIGHT=641
-PP_PICK_SLIDER_MIN=643
-PP_PICK_SLIDER_MAX=835
+PP_PICK_RIGHT=651
+PP_PICK_SLIDER_MIN=653
+PP_PICK_SLIDER_MAX=834
 
 pp() { # NAME: prints "x y"
     case $1 in

@@ -2,6 +2,7 @@
 #ifdef TAVOLIX_HAVE_XI
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
