@@ -288,6 +288,18 @@ int catch_selection_error(Display* display, XErrorEvent* error) {
 
 Window x_window = 0;
 
+// One selection, waited for, with the server's refusal caught rather than left to the default
+// handler (which would end the program): the X error code, 0 when the server took it.
+int select_checked(Window window, XIEventMask* mask) {
+    XSync(x_display, False);
+    selection_error = 0;
+    previous_handler = XSetErrorHandler(catch_selection_error);
+    XISelectEvents(x_display, window, mask, 1);
+    XSync(x_display, False);
+    XSetErrorHandler(previous_handler);
+    return selection_error;
+}
+
 // Selects (or, with `on` false, stops) the device events of one pen on the program's window.
 // Only the pens' own devices are selected, never a master device: an event a master device
 // delivers through XInput 2 would no longer reach the program's window as an ordinary mouse
@@ -300,16 +312,11 @@ int select_pen(int device, bool on) {
         XISetMask(bits, XI_ButtonRelease);
     }
     XIEventMask mask{device, on ? static_cast<int>(sizeof bits) : 0, bits};
-    XSync(x_display, False);
-    selection_error = 0;
-    previous_handler = XSetErrorHandler(catch_selection_error);
-    XISelectEvents(x_display, x_window, &mask, 1);
-    XSync(x_display, False);
-    XSetErrorHandler(previous_handler);
-    if (selection_error && on)
+    const int error = select_checked(x_window, &mask);
+    if (error && on)
         q_log(3, "pen: the X server refused the events of pen %d (error %d), it works as a mouse",
-              device, selection_error);
-    return selection_error ? 0 : 1;
+              device, error);
+    return error ? 0 : 1;
 }
 
 void look_up_devices(int which) {
@@ -353,15 +360,9 @@ bool x_open(ALLEGRO_DISPLAY* display) {
     unsigned char hierarchy_bits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(hierarchy_bits, XI_HierarchyChanged);
     XIEventMask on_root{XIAllDevices, static_cast<int>(sizeof hierarchy_bits), hierarchy_bits};
-    XSync(x_display, False);
-    selection_error = 0;
-    previous_handler = XSetErrorHandler(catch_selection_error);
-    XISelectEvents(x_display, DefaultRootWindow(x_display), &on_root, 1);
-    XSync(x_display, False);
-    XSetErrorHandler(previous_handler);
-    if (selection_error) {
+    if (const int refused = select_checked(DefaultRootWindow(x_display), &on_root)) {
         q_log(3, "pen: the X server refused the pen event selection (error %d), no pen input",
-              selection_error);
+              refused);
         x_close();
         return false;
     }

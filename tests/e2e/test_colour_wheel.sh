@@ -10,10 +10,10 @@ app_canvas
 wait_pixel 640 400 255 255 255
 
 set_colour "#00ff00"
-drag 100 100 350 100
+drag 300 100 550 100
 export_png green
-png_crop green_c green 1500 1740 20 20
-assert_doc_pixel green_c 1508 1748 0 255 0 3
+png_crop green_c green 1800 1740 20 20
+assert_doc_pixel green_c 1808 1748 0 255 0 3
 
 # --- Text that is no colour is refused and the picker stays open. --------------------------
 click_tb color
@@ -33,13 +33,13 @@ shot dragged
 assert_pixel dragged 640 298 0 255 255 3 # the preview on row 1
 click_pp picker_ok
 wait_log "colour picker: brush colour #00ffffff"
-drag 100 150 350 150
+drag 300 150 550 150
 
 # --- Recent colours, newest first, and again after a restart. ------------------------------
 set_colour "#ff0000"
-drag 100 200 350 200
+drag 300 200 550 200
 set_colour "#0000ff"
-drag 100 250 350 250
+drag 300 250 550 250
 recent_row() { # SHOT: the first four recent swatches must be blue, red, cyan, green
     local i=0 c
     for c in "0 0 255" "255 0 0" "0 255 255" "0 255 0"; do

@@ -63,6 +63,7 @@ key Escape
 wait_exit 20
 
 # --- Size: wider along the stroke; a pen that leaves ends its stroke. -----------------------
+rm -f "$DIR/session.tvl" # a fresh drawing
 seed_settings_v5 "$DIR" size=24 pen_size=1
 app_canvas
 drag 300 300 700 300

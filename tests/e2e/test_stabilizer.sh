@@ -8,11 +8,11 @@ source "$(dirname "$0")/settings_v5.sh"
 x_start 1400x900
 shared_save
 
-# The zig-zag: 12 pixels above and below y = 400 every 16 pixels from x = 200 to 1000, ending
-# on the line. The stroke is drawn with a 6-pixel brush so its centre is easy to find.
+# The zig-zag: 12 pixels above and below y = 400 every 16 pixels from x = 300 to 1000 (clear
+# of both panels), ending on the line. The brush is 6 pixels wide so its middle is easy to find.
 zigzag() {
-    local pts=(200 400) x up=1
-    for x in $(seq 216 16 984); do
+    local pts=(300 400) x up=1
+    for x in $(seq 316 16 984); do
         pts+=("$x" $((up ? 388 : 412)))
         up=$((1 - up))
     done
@@ -21,10 +21,9 @@ zigzag() {
 }
 
 # deviation NAME: the largest distance, in pixels, of the ink's middle from document row 2048
-# over the columns of the stroke's inner part (x 400 .. 900 in the window), and the ink count
-# at the end point.
+# over the columns of the stroke's inner part (x 500 .. 900 in the window).
 deviation() {
-    convert "$W/$1.png" -crop 500x100+1808+1998 +repage -alpha off -colorspace gray \
+    convert "$W/$1.png" -crop 400x100+1908+1998 +repage -alpha off -colorspace gray \
         -depth 8 txt:- | awk -F'[,: ]+' '
         NR > 1 && $0 !~ /^#/ {
             x = $1; y = $2; g = substr($0, index($0, "gray(") + 5) + 0
@@ -37,7 +36,8 @@ deviation() {
         }'
 }
 
-run() { # NAME STABILIZER
+run() { # NAME STABILIZER: a fresh drawing each time
+    rm -f "$DIR/session.tvl"
     seed_settings_v5 "$DIR" stabilizer="$2" size=6
     app_canvas
     zigzag
