@@ -17,8 +17,9 @@ set_colour() {
 # count_colour IMAGE WxH+X+Y R G B: how many pixels of the region of $W/IMAGE.png are within
 # 40 levels of the colour on every channel.
 count_colour() {
-    convert "$W/$1.png" -crop "$2" +repage -alpha off -depth 8 txt:- | awk -v r="$3" -v g="$4" -v b="$5" '
+    convert "$W/$1.png" -crop "$2" +repage -alpha off -depth 8 txt:- |
+        awk -F'[(,)]' -v r="$3" -v g="$4" -v b="$5" '
         function near(a, c) { return a - c <= 40 && c - a <= 40 }
-        match($0, /\(([0-9]+),([0-9]+),([0-9]+)/, m) { if (near(m[1], r) && near(m[2], g) && near(m[3], b)) n++ }
+        NR > 1 && near($3, r) && near($4, g) && near($5, b) { n++ }
         END { print n + 0 }'
 }

@@ -72,8 +72,8 @@ pick alt 550 100 # red
 wait_log_count "eyedropper: #ff0000 from the picture" 3
 key Return
 export_png placed
-red=$(count_colour placed 500x500+1798+1798 255 0 0)
-green=$(count_colour placed 500x500+1798+1798 0 255 0)
+red=$(count_colour placed 500x450+1798+1850 255 0 0)
+green=$(count_colour placed 500x450+1798+1850 0 255 0)
 note "placed rectangle: $red red pixels, $green green"
 [ "$red" -ge 200 ] && [ "$green" = 0 ] || fail "the placed rectangle did not take the red"
 pass
