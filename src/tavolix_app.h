@@ -173,7 +173,7 @@ void _app_drain_import(TAVOLIX_APP* app);
 // and whatever the canvas had in progress is forgotten.
 void _app_on_resume(TAVOLIX_APP* app);
 // The settings record: applied from the bytes of a file (1 when its magic matched) and built
-// for writing (124 bytes).
+// for writing (SETTINGS_V5_SIZE bytes).
 int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count);
 void _settings_build(const TAVOLIX_APP* app, unsigned char* out);
 
