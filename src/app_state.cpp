@@ -853,7 +853,8 @@ void draw_pick_ring(const TAVOLIX_APP* app) {
     }
 }
 
-// Ready to pick: cross hairs with a small ring of the brush colour.
+// Ready to pick (the eyedropper tool, or Alt held): cross hairs with a small ring of the brush
+// colour.
 void draw_pick_cursor(const TAVOLIX_APP* app) {
     const float x = app->cursor_x, y = app->cursor_y;
     const ALLEGRO_COLOR dark = al_premul_rgba(0, 0, 0, 200), light = al_premul_rgba(255, 255, 255, 200);
@@ -915,8 +916,9 @@ void _canvas_draw(TAVOLIX_APP* app) {
     }
     if (app->picking) {
         draw_pick_ring(app);
-    } else if ((app->tool == TOOL_EYEDROPPER || pick_modifier(app)) && !app->nav_mode &&
-               tavolix_gui_wants_pointer(app) != 1) {
+    } else if ((app->tool == TOOL_EYEDROPPER || (app->modifiers & (APP_MOD_ALT | APP_MOD_ALTGR))) &&
+               !app->nav_mode && tavolix_gui_wants_pointer(app) != 1) {
+        // Ctrl picks as well, but it is held for every shortcut: only Alt shows the cursor.
         draw_pick_cursor(app);
     } else if (app->tool == TOOL_BRUSH && !app->nav_mode && tavolix_gui_wants_pointer(app) != 1) {
         const float r = std::max(2.0f, 0.5f * app->brush.size * app->view.zoom);

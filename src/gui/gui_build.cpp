@@ -507,15 +507,7 @@ void build_file_and_settings(ROWS& r, GUI_TOOLBAR_IDS& t) {
     t.palm = r.button(tavolix_tr("Palm rejection"), INSET, r.W, m.row, _on_setting_toggle, true,
                       app->palm_rejection);
     r.next(m.row);
-    t.pen_size = r.button(tavolix_tr("Pressure changes size"), INSET, r.W, m.row,
-                          _on_setting_toggle, true, app->pen_size);
-    r.next(m.row);
-    r.label(tavolix_tr("Pen pressure"), INSET, r.W, 0.6f * m.row);
-    r.next(0.6f * m.row);
-    t.pen_curve = r.combo(_on_pen_curve);
-    for (int curve = 0; curve < PEN_CURVE_COUNT; curve++)
-        q_gui_combobox_add_item(r.ctx, t.pen_curve, tavolix_tr(pen_curve_name(curve)));
-    q_gui_combobox_set_selected(r.ctx, t.pen_curve, std::clamp(app->pen_curve, 0, PEN_CURVE_COUNT - 1));
+
     r.label(tavolix_tr("Language"), INSET, r.W, 0.6f * m.row);
     r.next(0.6f * m.row);
     t.language = r.combo(_on_language);
@@ -527,6 +519,16 @@ void build_file_and_settings(ROWS& r, GUI_TOOLBAR_IDS& t) {
     for (const char* size : {"Small", "Normal", "Large", "Huge"})
         q_gui_combobox_add_item(r.ctx, t.ui_size, tavolix_tr(size));
     q_gui_combobox_set_selected(r.ctx, t.ui_size, std::clamp(app->ui_size, 0, 3));
+    // The pen's options come last, so the rows above keep their places.
+    t.pen_size = r.button(tavolix_tr("Pressure changes size"), INSET, r.W, m.row,
+                          _on_setting_toggle, true, app->pen_size);
+    r.next(m.row);
+    r.label(tavolix_tr("Pen pressure"), INSET, r.W, 0.6f * m.row);
+    r.next(0.6f * m.row);
+    t.pen_curve = r.combo(_on_pen_curve);
+    for (int curve = 0; curve < PEN_CURVE_COUNT; curve++)
+        q_gui_combobox_add_item(r.ctx, t.pen_curve, tavolix_tr(pen_curve_name(curve)));
+    q_gui_combobox_set_selected(r.ctx, t.pen_curve, std::clamp(app->pen_curve, 0, PEN_CURVE_COUNT - 1));
 }
 
 int build_toolbar(TAVOLIX_APP* app) {
