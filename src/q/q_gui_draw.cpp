@@ -487,18 +487,6 @@ void draw_tooltip(Q_GUI_CTX* ctx) {
 
 namespace {
 
-// Keeps the blender and puts it back when the object dies.
-class BlenderKeep {
-  public:
-    BlenderKeep() { al_get_separate_blender(&op_, &src_, &dst_, &aop_, &asrc_, &adst_); }
-    ~BlenderKeep() { al_set_separate_blender(op_, src_, dst_, aop_, asrc_, adst_); }
-    BlenderKeep(const BlenderKeep&) = delete;
-    BlenderKeep& operator=(const BlenderKeep&) = delete;
-
-  private:
-    int op_ = 0, src_ = 0, dst_ = 0, aop_ = 0, asrc_ = 0, adst_ = 0;
-};
-
 void clamp_global_scroll(Q_GUI_CTX* ctx, const Q_GUI_VIEWPORT& vp) {
     ctx->global_scroll_x =
         vp.hbar ? std::clamp(ctx->global_scroll_x, 0.0f, ctx->gui_extent_w - vp.w) : 0.0f;
@@ -554,7 +542,7 @@ void q_gui_draw(Q_GUI_CTX* ctx) {
     const Q_GUI_VIEWPORT vp = _viewport(ctx);
     clamp_global_scroll(ctx, vp);
 
-    BlenderKeep blender;
+    Q_GUI_BLENDER_SCOPE blender;
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
     ALLEGRO_TRANSFORM saved, gui;
     al_copy_transform(&saved, al_get_current_transform());

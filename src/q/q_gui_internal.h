@@ -10,6 +10,8 @@
 // ============================================================================================
 #pragma once
 
+#include <allegro5/allegro_primitives.h>
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -193,13 +195,24 @@ struct Q_GUI_RECT {
     }
 };
 
-// A colour wheel's state and where its parts lie inside the widget (screen pixels).
+// A colour wheel's state, what it keeps between draws (owned, made again when the size, the
+// scale, the hue or the display changes) and where its parts lie inside the widget (screen
+// pixels).
 struct Q_GUI_COLORWHEEL_DATA {
     float h, s, v;
     int drag; // what the press holds: 0 nothing, 1 the hue ring, 2 the square
     Q_GUI_COLORWHEEL_CB cb;
     void* user;
+    ALLEGRO_VERTEX* ring;     // the ring's triangles around its centre
+    int ring_count;           // vertices
+    float ring_outer;         // the radii and the number of segments they were made for
+    float ring_inner;
+    int ring_segments;
+    ALLEGRO_DISPLAY* display; // the display `shades` was made for
+    ALLEGRO_BITMAP* shades;   // the square's colours at one hue, stretched over it
+    float shades_hue;
 };
+void _colorwheel_release(Q_GUI_COLORWHEEL_DATA* cd);
 struct Q_GUI_COLORWHEEL_GEOMETRY {
     float cx, cy;         // centre
     float outer, inner;   // the ring's radii
@@ -364,6 +377,31 @@ class Q_GUI_CLIP_SCOPE {
 
   private:
     int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
+};
+// Keeps the blender and puts it back when the object dies.
+class Q_GUI_BLENDER_SCOPE {
+  public:
+    Q_GUI_BLENDER_SCOPE() { al_get_separate_blender(&op_, &src_, &dst_, &aop_, &asrc_, &adst_); }
+    ~Q_GUI_BLENDER_SCOPE() { al_set_separate_blender(op_, src_, dst_, aop_, asrc_, adst_); }
+    Q_GUI_BLENDER_SCOPE(const Q_GUI_BLENDER_SCOPE&) = delete;
+    Q_GUI_BLENDER_SCOPE& operator=(const Q_GUI_BLENDER_SCOPE&) = delete;
+
+  private:
+    int op_ = 0, src_ = 0, dst_ = 0, aop_ = 0, asrc_ = 0, adst_ = 0;
+};
+// Pauses held bitmap drawing and sets the flags and pixel format of new bitmaps for the
+// lifetime of the object, so a widget can make and fill a picture of its own in the middle of
+// a draw; the caller's state comes back afterwards.
+class Q_GUI_NEW_BITMAP_SCOPE {
+  public:
+    Q_GUI_NEW_BITMAP_SCOPE(int flags, int format);
+    ~Q_GUI_NEW_BITMAP_SCOPE();
+    Q_GUI_NEW_BITMAP_SCOPE(const Q_GUI_NEW_BITMAP_SCOPE&) = delete;
+    Q_GUI_NEW_BITMAP_SCOPE& operator=(const Q_GUI_NEW_BITMAP_SCOPE&) = delete;
+
+  private:
+    bool held_;
+    int flags_, format_;
 };
 // The same geometry as Allegro's primitives of the same names (outlines centred on the path).
 void _fill_rect(float x1, float y1, float x2, float y2, ALLEGRO_COLOR colour);

@@ -196,6 +196,20 @@ void _circle_outline(float cx, float cy, float r, ALLEGRO_COLOR colour, float wi
 // [SECTION] Bitmaps and text
 // --------------------------------------------------------------------------------------------
 
+Q_GUI_NEW_BITMAP_SCOPE::Q_GUI_NEW_BITMAP_SCOPE(int flags, int format)
+    : held_(al_is_bitmap_drawing_held()), flags_(al_get_new_bitmap_flags()),
+      format_(al_get_new_bitmap_format()) {
+    if (held_) al_hold_bitmap_drawing(false);
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+}
+
+Q_GUI_NEW_BITMAP_SCOPE::~Q_GUI_NEW_BITMAP_SCOPE() {
+    al_set_new_bitmap_flags(flags_);
+    al_set_new_bitmap_format(format_);
+    if (held_) al_hold_bitmap_drawing(true);
+}
+
 void _draw_bitmap_scaled(ALLEGRO_BITMAP* bitmap, Q_GUI_RECT r) {
     if (!bitmap) return;
     _paint_flush();

@@ -84,6 +84,9 @@ void _widget_destroy(void* ptr) {
         case Q_GUI_KIND_COMBOBOX:
             free(static_cast<Q_GUI_COMBOBOX_DATA*>(w->data)->items);
             break;
+        case Q_GUI_KIND_COLORWHEEL:
+            _colorwheel_release(static_cast<Q_GUI_COLORWHEEL_DATA*>(w->data));
+            break;
         default:
             break;
         }

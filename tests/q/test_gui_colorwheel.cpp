@@ -47,30 +47,54 @@ bool near(Rgba p, int r, int g, int b, int tolerance = 6) {
 
 } // namespace
 
+// Drawn twice: the second time at another hue and size, so what the wheel keeps between
+// draws must follow both; the caller's blender and new-bitmap settings survive the draws.
 TEST_F(ColorWheelTest, RingShowsHuesAndSquareTheShades) {
-    q_gui_colorwheel_set_hsv(ctx, wheel, 1.0f / 3.0f, 0.0f, 1.0f); // green, its marker top left
+    const struct {
+        float hue, x, y, side;
+        int r, g, b; // the hue's own colour, top right in the square
+    } draws[] = {{1.0f / 3.0f, 50, 50, 200, 0, 255, 0}, {0.0f, 80, 60, 140, 255, 0, 0}};
     ALLEGRO_BITMAP* target = al_create_bitmap(300, 300);
     ASSERT_NE(target, nullptr);
-    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-    al_set_target_bitmap(target);
-    al_clear_to_color(al_map_rgba(0, 0, 0, 0));
-    q_gui_draw(ctx);
-    al_set_target_bitmap(previous);
-    const struct {
-        float hue;
-        int r, g, b;
-    } ring[] = {{0.0f, 255, 0, 0}, {1.0f / 6, 255, 255, 0}, {0.5f, 0, 255, 255}, {2.0f / 3, 0, 0, 255}};
-    for (const auto& c : ring) {
-        const auto [x, y] = on_ring(c.hue);
-        EXPECT_TRUE(near(pixel_at(target, x, y), c.r, c.g, c.b)) << "hue " << c.hue;
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_NEW_BITMAP_PARAMETERS | ALLEGRO_STATE_BLENDER);
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_RGB_565);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ALPHA, ALLEGRO_INVERSE_ALPHA);
+    for (const auto& d : draws) {
+        q_gui_widget_set_rect(ctx, wheel, d.x, d.y, d.side, d.side);
+        q_gui_colorwheel_set_hsv(ctx, wheel, d.hue, 0.0f, 1.0f); // the marker top left
+        g = _colorwheel_geometry(d.x, d.y, d.side, d.side);
+        ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+        al_set_target_bitmap(target);
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        q_gui_draw(ctx);
+        al_set_target_bitmap(previous);
+        const struct {
+            float hue;
+            int r, g, b;
+        } ring[] = {{0.0f, 255, 0, 0}, {1.0f / 6, 255, 255, 0}, {0.5f, 0, 255, 255}, {2.0f / 3, 0, 0, 255}};
+        for (const auto& c : ring) {
+            const auto [x, y] = on_ring(c.hue);
+            EXPECT_TRUE(near(pixel_at(target, x, y), c.r, c.g, c.b)) << "hue " << c.hue;
+        }
+        const int left = static_cast<int>(g.cx - g.half), right = static_cast<int>(g.cx + g.half);
+        const int top = static_cast<int>(g.cy - g.half), bottom = static_cast<int>(g.cy + g.half);
+        const int cx = (left + right) / 2, cy = (top + bottom) / 2;
+        EXPECT_TRUE(near(pixel_at(target, right - 1, top + 1), d.r, d.g, d.b, 6)) << d.hue;
+        EXPECT_TRUE(near(pixel_at(target, left + 12, bottom - 1), 0, 0, 0, 6));
+        const Rgba mid = pixel_at(target, cx, cy); // half saturation at half value
+        EXPECT_TRUE(near(mid, 64 + d.r / 4, 64 + d.g / 4, 64 + d.b / 4, 4)) << d.hue;
+        const Rgba corner = pixel_at(target, static_cast<int>(d.x) + 2, static_cast<int>(d.y) + 2);
+        const Rgba body = pixel_at(target, 10, 290);
+        EXPECT_TRUE(corner.r == body.r && corner.g == body.g && corner.b == body.b); // no ring
     }
-    const int left = static_cast<int>(g.cx - g.half), right = static_cast<int>(g.cx + g.half);
-    const int top = static_cast<int>(g.cy - g.half), bottom = static_cast<int>(g.cy + g.half);
-    EXPECT_TRUE(near(pixel_at(target, right - 2, top + 2), 0, 250, 0, 10));    // the hue itself
-    EXPECT_TRUE(near(pixel_at(target, left + 12, bottom - 2), 0, 0, 0, 10));   // black below
-    EXPECT_TRUE(near(pixel_at(target, (left + right) / 2, (top + bottom) / 2), 64, 128, 64, 10));
-    const Rgba corner = pixel_at(target, 52, 52), body = pixel_at(target, 10, 290);
-    EXPECT_TRUE(corner.r == body.r && corner.g == body.g && corner.b == body.b); // no ring there
+    int op, src, dst;
+    al_get_blender(&op, &src, &dst);
+    EXPECT_TRUE(op == ALLEGRO_ADD && src == ALLEGRO_ALPHA && dst == ALLEGRO_INVERSE_ALPHA);
+    EXPECT_EQ(al_get_new_bitmap_flags(), ALLEGRO_MEMORY_BITMAP);
+    EXPECT_EQ(al_get_new_bitmap_format(), ALLEGRO_PIXEL_FORMAT_RGB_565);
+    al_restore_state(&saved);
     al_destroy_bitmap(target);
 }
 
