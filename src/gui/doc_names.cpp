@@ -19,6 +19,7 @@
 
 #include "i18n.h"
 #include "platform/platform.h"
+#include "session.h"
 #include "q/q_common.h"
 #include "tavolix_app.h"
 
@@ -126,7 +127,17 @@ void _derive_doc_name(TAVOLIX_APP* app, const char* path) {
     _utf8_copy(component, sizeof component, last);
     const size_t length = strlen(component);
     if (length >= 4 && strcmp(component + length - 4, ".tvl") == 0) component[length - 4] = 0;
-    _sanitize_doc_name(component, app->gui.doc_name, sizeof app->gui.doc_name);
+    // "été.tvl" saved again is "été.tvl", not "t.tvl", which may be another drawing.
+    if (_doc_name_keeps(component) && strlen(component) < sizeof app->gui.doc_name)
+        snprintf(app->gui.doc_name, sizeof app->gui.doc_name, "%s", component);
+    else
+        _sanitize_doc_name(component, app->gui.doc_name, sizeof app->gui.doc_name);
+}
+
+void _save_name_of(const TAVOLIX_APP* app, const char* field, char* out, size_t size) {
+    q_assert(app && field && out, return);
+    if (strcmp(field, app->gui.doc_name) == 0 && _doc_name_keeps(field)) snprintf(out, size, "%s", field);
+    else _sanitize_doc_name(field, out, size);
 }
 
 // --------------------------------------------------------------------------------------------
@@ -148,6 +159,19 @@ namespace {
 
 // A listed name must name a file inside the save folder: no path step and nothing a terminal
 // or a log line would misread.
+// Whole characters only: a name cut inside one is not the name of any file the user made.
+bool valid_utf8(const char* text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; bytes[i];) {
+        const size_t n = sequence_length(bytes[i]);
+        if (n == 1 && bytes[i] >= 0x80) return false;
+        for (size_t k = 1; k < n; k++)
+            if (!is_continuation(bytes[i + k])) return false;
+        i += n;
+    }
+    return true;
+}
+
 bool safe_document_name(const char* name) {
     if (!name[0] || strchr(name, '/') || strstr(name, "..")) return false;
     for (const char* c = name; *c; c++)
@@ -156,6 +180,21 @@ bool safe_document_name(const char* name) {
 }
 
 } // namespace
+
+bool _doc_name_keeps(const char* name) {
+    q_assert(name, return false);
+    const size_t length = strlen(name);
+    if (length == 0 || length > DOC_NAME_CHARS || name[0] == '.' || !valid_utf8(name) ||
+        session_reserved_stem(name))
+        return false;
+    const std::string file = std::string(name) + ".tvl";
+    return safe_document_name(file.c_str());
+}
+
+bool _open_list_shows(const char* name) {
+    q_assert(name, return false);
+    return safe_document_name(name) && !session_reserved_file(name);
+}
 
 int _load_named_path(const char* name, char* out, size_t size) {
     q_assert(name, return 0);

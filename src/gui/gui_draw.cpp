@@ -15,6 +15,7 @@
 #include "canvas/allegro_state.h"
 #include "canvas/brush.h"
 #include "gui/gui_internal.h"
+#include "i18n.h"
 #include "q/q_common.h"
 #include "q/q_gui.h"
 #include "tavolix_app.h"
@@ -235,15 +236,10 @@ void blit_cache(const TAVOLIX_GUI* gui) {
 
 } // namespace
 
-void tavolix_gui_draw(TAVOLIX_APP* app) {
-    q_assert(app, return);
+namespace {
+
+void draw_gui(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
-    if (!gui->ctx) return;
-    if (gui->rebuild_pending) {
-        gui->rebuild_pending = false;
-        if (!tavolix_gui_rebuild(app)) return;
-    }
-    if (!gui->icons_ready) render_icons(gui);
     if (!app->gui_visible) {
         draw_show_handle();
         return;
@@ -263,4 +259,39 @@ void tavolix_gui_draw(TAVOLIX_APP* app) {
         gui->gui_cache_valid = true;
     }
     blit_cache(gui);
+}
+
+} // namespace
+
+void _gui_unsaved_marker_rect(const TAVOLIX_APP* app, float* x, float* y, float* w, float* h) {
+    q_assert(app && x && y && w && h, return);
+    const GUI_METRICS& m = app->gui.metrics;
+    const float text_w = app->font ? static_cast<float>(al_get_text_width(app->font, tavolix_tr("Not saved"))) : 0.0f;
+    *w = text_w + 2.0f * m.row;
+    *h = m.row;
+    *x = std::floor((static_cast<float>(app->display_w) - *w) / 2);
+    *y = static_cast<float>(app->display_h) - m.margin - m.row;
+}
+
+void tavolix_gui_draw(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    if (!gui->ctx) return;
+    if (gui->rebuild_pending) {
+        gui->rebuild_pending = false;
+        if (!tavolix_gui_rebuild(app)) return;
+    }
+    if (!gui->icons_ready) render_icons(gui);
+    draw_gui(app);
+    // As long as the drawing is not safely on disk the canvas says so, panels shown or not.
+    if (app->unsaved_shown && app->font) {
+        BlenderScope blender;
+        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+        float x, y, w, h;
+        _gui_unsaved_marker_rect(app, &x, &y, &w, &h);
+        al_draw_filled_rounded_rectangle(x, y, x + w, y + h, h / 4, h / 4, al_map_rgb(176, 32, 32));
+        const float text_y = y + (h - static_cast<float>(al_get_font_line_height(app->font))) / 2;
+        al_draw_text(app->font, al_map_rgb(255, 255, 255), x + w / 2, text_y, ALLEGRO_ALIGN_CENTRE,
+                     tavolix_tr("Not saved"));
+    }
 }

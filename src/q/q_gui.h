@@ -28,6 +28,7 @@
 #include <allegro5/allegro_font.h>
 
 #include <cstdint>
+#include <string>
 
 #include "q/q_hash.h"
 #include "q/q_list.h"
@@ -589,8 +590,10 @@ Q_GUI_TEXT_DIMS q_gui_get_text_dims(ALLEGRO_FONT* font, const char* text);
 // [SECTION] Layout and theme files
 // --------------------------------------------------------------------------------------------
 
-// 0 on success, -1 on failure. Saving replaces the file atomically.
+// 0 on success, -1 on failure.
 int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* path);
+// The text q_gui_save_layout_json would write, for a caller that writes files its own way.
+int q_gui_layout_json_text(Q_GUI_CTX* ctx, std::string* out);
 // A file that is missing, larger than 4 MiB, unparsable or not a layout returns -1 and changes
 // nothing.
 int q_gui_load_layout_json(Q_GUI_CTX* ctx, const char* path);
