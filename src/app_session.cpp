@@ -108,7 +108,7 @@ void _app_session_greet(TAVOLIX_APP* app) {
     char name[PLATFORM_PATH_MAX];
     const int kept = session_keep_orphans(&app->session, name, sizeof name);
     if (kept > 0) tavolix_gui_notify_tr(app, "Kept in the Load list: %s", name);
-    if (app->session.slot >= 2)
+    if (app->session.others > 0)
         tavolix_gui_notify_tr(app, "Second window: saved in %s", last_component(app->session.path));
 }
 
@@ -193,6 +193,9 @@ void tavolix_app_request_quit(TAVOLIX_APP* app) {
         return;
     }
     // The drawing is not on disk: the user decides, on the canvas where the question shows.
+    // The question tells of the failure; the marker stays with it, without a notice on top.
     if (app->state_id != APP_STATE_CANVAS) app_state_switch(app, APP_STATE_CANVAS);
+    app->unsaved_shown = true;
+    app->gui.gui_cache_valid = false;
     tavolix_gui_ask_quit_unsaved(app);
 }

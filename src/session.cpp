@@ -124,6 +124,7 @@ int session_claim(SESSION* session) {
     q_assert(session, return 0);
     session->slot = 0;
     session->lock = -1;
+    session->others = 0;
     session->path[0] = 0;
     char path[PLATFORM_PATH_MAX], lock_path[PLATFORM_PATH_MAX];
     for (int slot = 1; slot <= SESSION_SLOTS_MAX; slot++) {
@@ -131,6 +132,7 @@ int session_claim(SESSION* session) {
         const int lock = platform_lock_file(lock_path);
         if (lock == PLATFORM_LOCK_HELD) {
             q_log(6, "session slot %d is in use by another window", slot);
+            session->others++;
             continue;
         }
         if (lock == PLATFORM_LOCK_FAILED) {

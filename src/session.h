@@ -18,6 +18,7 @@ constexpr int SESSION_SLOTS_MAX = 32;
 struct SESSION {
     int slot;                      // 1 "session.tvl", n "session-n.tvl"; 0 before a claim
     int lock;                      // the slot's lock, or < 0 when none could be taken
+    int others;                    // slots found held by other windows when it was claimed
     char path[PLATFORM_PATH_MAX];  // the session file
 };
 

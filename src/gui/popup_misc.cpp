@@ -324,6 +324,7 @@ void _open_confirm(TAVOLIX_APP* app, int mode, const char* text, const char* yes
     TAVOLIX_GUI* gui = &app->gui;
     gui->confirm_mode = mode;
     _utf8_copy(gui->confirm_text, sizeof gui->confirm_text, text);
+    q_log(6, "confirm: %s", gui->confirm_text);
     if (gui->ctx) {
         q_gui_label_set_text(gui->ctx, gui->pp.confirm_label, gui->confirm_text);
         q_gui_button_set_label(gui->ctx, gui->pp.ok[GUI_POPUP_CONFIRM], yes);
