@@ -209,11 +209,14 @@ void platform_remove_stale_temps(const char* path, double min_age_seconds) {
     const time_t now = time(nullptr);
     while (struct dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
-        if (strncmp(name, prefix.c_str(), prefix.size()) != 0 ||
-            strlen(name) != prefix.size() + 6)
+        // Earlier versions wrote through one fixed name, "<name>.tmp".
+        const bool fixed_name = strlen(name) + 1 == prefix.size() && strncmp(name, prefix.c_str(), prefix.size() - 1) == 0;
+        if (!fixed_name && (strncmp(name, prefix.c_str(), prefix.size()) != 0 ||
+                            strlen(name) != prefix.size() + 6))
             continue;
         struct stat info;
-        if (fstatat(dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+        if (fstatat(dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) ||
             difftime(now, info.st_mtime) < min_age_seconds)
             continue;
         if (unlinkat(dirfd(dir), name, 0) == 0) q_log(6, "removed %s/%s left by an earlier run", folder.c_str(), name);
