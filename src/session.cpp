@@ -112,10 +112,13 @@ bool slot_paths(int slot, char* session, char* lock) {
 // Temporary files of the files every program shares are left alone while they may still be
 // written; the claimed session file's are ours alone.
 void remove_stale_temps(const char* session) {
-    platform_remove_stale_temps(session, 0.0);
-    char path[PLATFORM_PATH_MAX];
+    platform_remove_stale_temps(&session, 1, 0.0);
+    char paths[3][PLATFORM_PATH_MAX];
+    const char* shared[3];
+    size_t count = 0;
     for (const char* name : {"settings.dat", "palette.dat", "layout.json"})
-        if (platform_save_path(name, path, sizeof path)) platform_remove_stale_temps(path, 600.0);
+        if (platform_save_path(name, paths[count], sizeof paths[count])) shared[count] = paths[count], count++;
+    platform_remove_stale_temps(shared, count, 600.0);
 }
 
 } // namespace

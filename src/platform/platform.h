@@ -80,9 +80,10 @@ int platform_file_commit(PLATFORM_FILE_WRITER* out);
 void platform_file_abandon(PLATFORM_FILE_WRITER* out);
 // The whole content at once; `error` (may be NULL) gets the errno of a failure, 0 on success.
 int platform_write_file(const char* path, const void* bytes, size_t size, int* error);
-// Removes temporary files of `path` at least this many seconds old, left by a run that ended
-// in the middle of a write (and the one fixed "<path>.tmp" earlier versions wrote through).
-void platform_remove_stale_temps(const char* path, double min_age_seconds);
+// Removes the temporary files of these paths (all in one folder) at least this many seconds
+// old, left by a run that ended in the middle of a write (and the one fixed "<path>.tmp"
+// earlier versions wrote through).
+void platform_remove_stale_temps(const char* const* paths, size_t count, double min_age_seconds);
 // Moves a file to a name that must not exist yet; never replaces anything. 1 when moved.
 int platform_move_new(const char* from, const char* to);
 // Keeps a file that could not be used as "<path>.bad", or "<path>.bad-2", "-3"... when that is

@@ -14,6 +14,7 @@
 
 #include "q/q_common.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <vector>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -197,29 +199,46 @@ int platform_write_file(const char* path, const void* bytes, size_t size, int* e
     return ok;
 }
 
-// Temporary files of `path` left by a run that ended in the middle of a write.
-void platform_remove_stale_temps(const char* path, double min_age_seconds) {
-    q_assert(path, return);
-    const std::string whole(path);
-    const size_t slash = whole.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : whole.substr(0, slash);
-    const std::string prefix = whole.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp.";
+namespace {
+
+// Whether `name` is a temporary file of `base` (a file name): ours, "<base>.tmp.XXXXXX", or the
+// one fixed "<base>.tmp" earlier versions wrote through.
+bool temp_of(const char* name, const std::string& base) {
+    const size_t length = strlen(name);
+    if (length < base.size() + 4 || strncmp(name, base.c_str(), base.size()) != 0 ||
+        strncmp(name + base.size(), ".tmp", 4) != 0)
+        return false;
+    return length == base.size() + 4 || (length == base.size() + 11 && name[base.size() + 4] == '.');
+}
+
+} // namespace
+
+void platform_remove_stale_temps(const char* const* paths, size_t count, double min_age_seconds) {
+    q_assert(paths, return);
+    if (count == 0 || !paths[0]) return;
+    // One look at the folder for all of them: they share the first one's folder.
+    const std::string first(paths[0]);
+    const size_t slash = first.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : first.substr(0, slash);
+    std::vector<std::string> bases;
+    for (size_t i = 0; i < count; i++) {
+        const char* at = paths[i] ? strrchr(paths[i], '/') : nullptr;
+        if (paths[i]) bases.emplace_back(at ? at + 1 : paths[i]);
+    }
     DIR* dir = opendir(folder.c_str());
     if (!dir) return;
     const time_t now = time(nullptr);
     while (struct dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
-        // Earlier versions wrote through one fixed name, "<name>.tmp".
-        const bool fixed_name = strlen(name) + 1 == prefix.size() && strncmp(name, prefix.c_str(), prefix.size() - 1) == 0;
-        if (!fixed_name && (strncmp(name, prefix.c_str(), prefix.size()) != 0 ||
-                            strlen(name) != prefix.size() + 6))
-            continue;
+        bool ours = false;
+        for (const std::string& base : bases) ours = ours || temp_of(name, base);
         struct stat info;
-        if (fstatat(dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (!ours || fstatat(dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) ||
             difftime(now, info.st_mtime) < min_age_seconds)
             continue;
-        if (unlinkat(dirfd(dir), name, 0) == 0) q_log(6, "removed %s/%s left by an earlier run", folder.c_str(), name);
+        if (unlinkat(dirfd(dir), name, 0) == 0)
+            q_log(6, "removed %s/%s left by an earlier run", folder.c_str(), name);
     }
     closedir(dir);
 }

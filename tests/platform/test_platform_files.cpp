@@ -85,7 +85,8 @@ TEST(PlatformFiles, WritesGoThroughUniqueTemporaryFilesThatFollowNoLink) {
     PLATFORM_FILE_WRITER left;
     ASSERT_EQ(platform_file_open(&left, path.c_str()), 1);
     close(left.fd);
-    platform_remove_stale_temps(path.c_str(), 0.0);
+    const char* paths[] = {path.c_str()};
+    platform_remove_stale_temps(paths, 1, 0.0);
     EXPECT_FALSE(std::filesystem::exists(left.tmp));
     EXPECT_FALSE(std::filesystem::is_symlink(path + ".tmp")) << "the earlier versions' name";
     EXPECT_EQ(read_file(victim), "precious") << "a link is removed, never followed";
