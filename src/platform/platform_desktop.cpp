@@ -209,7 +209,9 @@ int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event) {
     q_assert(queue, return 0);
     q_assert(event, return 0);
     // A signal sets a flag and wakes nobody; the wait ends at least this often to look at it.
-    return al_wait_for_event_timed(queue, event, 0.25f) ? 1 : 0;
+    if (!al_wait_for_event_timed(queue, event, 0.25f)) return 0;
+    platform_pen_pointer(event);
+    return 1;
 }
 
 void platform_on_halt() {}
