@@ -905,6 +905,19 @@ bool is_input(const ALLEGRO_EVENT& event) {
 // [SECTION] Main loop
 // --------------------------------------------------------------------------------------------
 
+int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* consumed) {
+    q_assert(app && event && consumed, return 0);
+    *consumed = tavolix_gui_handle_event(app, event) != 0;
+    // Canvas-first while an interaction runs; otherwise the GUI may keep the event.
+    const bool keep = *consumed && !canvas_interaction(app);
+    if (keep) {
+        app->redraw = true;
+        app->gui.gui_cache_valid = false;
+    }
+    if (tavolix_gui_wants_pointer(app)) app->gui.gui_cache_valid = false;
+    return keep ? 1 : 0;
+}
+
 int tavolix_app_run(TAVOLIX_APP* app) {
     q_assert(app, return 0);
     q_assert(app->queue, return 0);
@@ -918,14 +931,8 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         if (is_input(event)) autosave_note_input(&app->autosave, al_get_time());
 
         const bool in_canvas = app->state_id == APP_STATE_CANVAS;
-        const int consumed = in_canvas ? tavolix_gui_handle_event(app, &event) : 0;
-        // Canvas-first while an interaction runs; otherwise the GUI may keep the event.
-        bool to_state = true;
-        if (in_canvas && !canvas_interaction(app) && consumed) {
-            app->redraw = true;
-            app->gui.gui_cache_valid = false;
-            to_state = false;
-        }
+        bool consumed = false;
+        const bool to_state = !in_canvas || !tavolix_app_gui_first(app, &event, &consumed);
         auto forward = [&] {
             if (to_state && app->state && app->state->handle_event)
                 app->state->handle_event(app, &event);
@@ -966,8 +973,6 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING: _app_on_resume(app); break;
         default: forward(); break;
         }
-
-        if (in_canvas && tavolix_gui_wants_pointer(app)) app->gui.gui_cache_valid = false;
 
         if (app->redraw && !app->halted && al_is_event_queue_empty(app->queue) &&
             al_get_time() - app->last_flip >= 0.0) {
