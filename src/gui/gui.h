@@ -237,6 +237,9 @@ void tavolix_gui_layout_restore(TAVOLIX_APP* app);
 void tavolix_gui_shutdown(TAVOLIX_APP* app);
 int tavolix_gui_rebuild(TAVOLIX_APP* app);
 void tavolix_gui_draw(TAVOLIX_APP* app);
+// The first half of tavolix_gui_draw: brings the cached image of the GUI up to date without
+// showing it. 1 when that image is what the frame would show.
+int tavolix_gui_update(TAVOLIX_APP* app);
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Building blocks the tests and the popups share

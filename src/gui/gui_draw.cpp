@@ -235,23 +235,22 @@ void blit_cache(const TAVOLIX_GUI* gui) {
 
 } // namespace
 
-void tavolix_gui_draw(TAVOLIX_APP* app) {
-    q_assert(app, return);
+namespace {
+
+enum class SHOW { NOTHING, HANDLE, DIRECT, CACHE };
+
+// Everything a frame's GUI needs before it is shown: a pending rebuild, the icons, the cached
+// image. Says how to show it.
+SHOW prepare(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
-    if (!gui->ctx) return;
+    if (!gui->ctx) return SHOW::NOTHING;
     if (gui->rebuild_pending) {
         gui->rebuild_pending = false;
-        if (!tavolix_gui_rebuild(app)) return;
+        if (!tavolix_gui_rebuild(app)) return SHOW::NOTHING;
     }
     if (!gui->icons_ready) render_icons(gui);
-    if (!app->gui_visible) {
-        draw_show_handle();
-        return;
-    }
-    if (!cache_fits(app)) {
-        draw_windows(app);
-        return;
-    }
+    if (!app->gui_visible) return SHOW::HANDLE;
+    if (!cache_fits(app)) return SHOW::DIRECT;
     if (!gui->gui_cache_valid) {
         ALLEGRO_STATE saved;
         al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
@@ -262,5 +261,22 @@ void tavolix_gui_draw(TAVOLIX_APP* app) {
         note_cache_rects(gui);
         gui->gui_cache_valid = true;
     }
-    blit_cache(gui);
+    return SHOW::CACHE;
+}
+
+} // namespace
+
+int tavolix_gui_update(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    return prepare(app) == SHOW::CACHE ? 1 : 0;
+}
+
+void tavolix_gui_draw(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    switch (prepare(app)) {
+    case SHOW::NOTHING: return;
+    case SHOW::HANDLE: draw_show_handle(); return;
+    case SHOW::DIRECT: draw_windows(app); return; // no cached image could be made
+    case SHOW::CACHE: blit_cache(&app->gui); return;
+    }
 }
