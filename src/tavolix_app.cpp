@@ -776,13 +776,7 @@ void on_timer(TAVOLIX_APP* app) {
         tavolix_gui_layout_restore(app);
         app->redraw = true;
     }
-    const int tooltip =
-        (app->gui_visible && app->gui.ctx) ? q_gui_tooltip_pending(app->gui.ctx) : 0;
-    if (tooltip == 1 || tooltip != app->gui.tooltip_last) {
-        app->gui.gui_cache_valid = false;
-        app->redraw = true;
-    }
-    app->gui.tooltip_last = tooltip;
+    tavolix_gui_tick(app);
     autosave_duty(app);
 }
 
@@ -908,14 +902,9 @@ bool is_input(const ALLEGRO_EVENT& event) {
 int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* consumed) {
     q_assert(app && event && consumed, return 0);
     *consumed = tavolix_gui_handle_event(app, event) != 0;
-    // Canvas-first while an interaction runs; otherwise the GUI may keep the event.
-    const bool keep = *consumed && !canvas_interaction(app);
-    if (keep) {
-        app->redraw = true;
-        app->gui.gui_cache_valid = false;
-    }
-    if (tavolix_gui_wants_pointer(app)) app->gui.gui_cache_valid = false;
-    return keep ? 1 : 0;
+    // Canvas-first while an interaction runs; otherwise the GUI may keep the event (and asks
+    // for the frame it needs itself).
+    return *consumed && !canvas_interaction(app) ? 1 : 0;
 }
 
 int tavolix_app_run(TAVOLIX_APP* app) {

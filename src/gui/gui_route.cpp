@@ -74,7 +74,22 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     TAVOLIX_GUI* gui = &app->gui;
     if (!gui->ctx) return 0;
     ALLEGRO_EVENT copy = *event;
+    const bool was_over = gui->ctx->pointer_over_gui != 0;
     const bool taken = q_gui_process_event(gui->ctx, &copy) != 0;
+    // A pointer moving without a button changes nothing but hover looks, which the toolkit
+    // notes part by part for the next frame; anything else the GUI took may have changed it all.
+    const bool hover_only = (event->type == ALLEGRO_EVENT_MOUSE_AXES ||
+                             event->type == ALLEGRO_EVENT_MOUSE_LEAVE_DISPLAY) &&
+                            event->mouse.dz == 0 && event->mouse.dw == 0 && !gui->ctx->mouse_down;
+    if (taken && !hover_only) {
+        gui->gui_cache_valid = false;
+        app->redraw = true;
+    }
+    // Over a panel the canvas hides its brush outline; a pointer moving on over it without
+    // changing a hover needs no new frame at all.
+    if (gui->ctx->damage_count > 0 || gui->ctx->damage_all ||
+        (gui->ctx->pointer_over_gui != 0) != was_over)
+        app->redraw = true;
     if (!app->gui_visible) return 0;
     if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
         const float x = static_cast<float>(event->mouse.x), y = static_cast<float>(event->mouse.y);
@@ -88,6 +103,20 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         }
     }
     return taken ? 1 : 0;
+}
+
+void tavolix_gui_tick(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    if (!gui->ctx || !app->gui_visible) return;
+    // A tooltip waiting for its delay shows nothing yet: only its coming and going count.
+    gui->tooltip_last = q_gui_tooltip_pending(gui->ctx);
+    const bool stale = (gui->tooltip_last == 2) != (gui->ctx->tooltip_drawn != 0) ||
+                       gui->ctx->redraw_until > gui->cache_drawn_at ||
+                       q_gui_caret_visible(gui->ctx) != gui->caret_drawn;
+    if (!stale) return;
+    gui->gui_cache_valid = false;
+    app->redraw = true;
 }
 
 int tavolix_gui_wants_keyboard(TAVOLIX_APP* app) {

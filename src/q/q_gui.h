@@ -129,6 +129,9 @@ enum { Q_GUI_SLIDER_RANGE = 0, Q_GUI_SLIDER_PERCENT = 1 };
 enum { Q_GUI_LISTBOX_SINGLE = 1, Q_GUI_LISTBOX_MULTIPLE = 2 };
 enum { Q_GUI_COMBOBOX_OPEN_UP = 2 }; // the drop-down may open above the field
 
+// Changed parts of the picture the context tells apart before it asks for a whole redraw.
+constexpr int Q_GUI_DAMAGE_MAX = 8;
+
 // Shortcut modifier mask: Shift, Ctrl, Alt and the command key.
 constexpr int Q_GUI_SHORTCUT_MODIFIERS = 0x47;
 
@@ -228,6 +231,11 @@ struct Q_GUI_STYLE {
 
 struct Q_GUI_TEXT_DIMS {
     int x, y, w, h;
+};
+
+// A rectangle in GUI coordinates.
+struct Q_GUI_AREA {
+    float x, y, w, h;
 };
 
 // --------------------------------------------------------------------------------------------
@@ -363,6 +371,12 @@ struct Q_GUI_CTX {
     ALLEGRO_DISPLAY* current_draw_display; // NULL while drawing the main display
     int dirty;
     double redraw_until;
+    // What pointer movement changed since the last draw (hover in and out), in GUI
+    // coordinates; `damage_all` when the change has no small shape, as a tooltip's has.
+    Q_GUI_AREA damage[Q_GUI_DAMAGE_MAX];
+    int damage_count;
+    int damage_all;
+    int tooltip_drawn; // the last q_gui_draw showed a tooltip
 
     Q_GUI_TEXT_CACHE* text_cache;
     LIST* sectionlists; // live section lists, so each can outlive or be outlived by the context
@@ -562,6 +576,19 @@ int q_gui_wants_mouse(Q_GUI_CTX* ctx);
 
 // Draws every open window onto the current target; restores the transform and clipping.
 void q_gui_draw(Q_GUI_CTX* ctx);
+// The parts of the picture that pointer movement changed since the last draw, for
+// q_gui_draw_area to bring up to date; the list is emptied. Returns their count (at most
+// `max`), or -1 when only a whole q_gui_draw will do: a tooltip came or went, a virtual canvas
+// or the whole-GUI scroll bars are in use, or more parts changed than `max`. Changes made
+// through the other calls are not counted here: whoever makes them redraws.
+int q_gui_take_damage(Q_GUI_CTX* ctx, Q_GUI_AREA* out, int max);
+// Draws what of the GUI lies inside `area` onto the current target, clipped to it: only the
+// windows and widgets that reach into it, no tooltip. A target that holds an earlier picture
+// is cleared there first by the caller.
+void q_gui_draw_area(Q_GUI_CTX* ctx, Q_GUI_AREA area);
+// 1 while the focused text field shows its blinking caret, 0 while the caret is off, -1 when
+// no text field has the focus.
+int q_gui_caret_visible(Q_GUI_CTX* ctx);
 Q_GUI_THEME q_gui_default_theme();
 Q_GUI_THEME q_gui_default_tb_btn_theme();
 Q_GUI_THEME q_gui_default_tb_close_theme();

@@ -122,27 +122,39 @@ bool end_drags(Q_GUI_CTX* ctx) {
 
 namespace {
 
-// Gives the hover bit to `target` alone; true when anything changed.
+// Gives the hover bit to `target` alone and notes what changed look; true when anything did.
 bool set_hover(Q_GUI_CTX* ctx, Q_GUI_WINDOW* over, Q_GUI_WIDGET* target, float gx, float gy) {
     bool changed = false;
     for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
         Q_GUI_WINDOW* win = static_cast<Q_GUI_WINDOW*>(n->ptr);
         const int tb = win == over ? _tb_button_at(ctx, win, gx, gy) : 0;
-        changed |= tb != win->tb_hover;
+        if (tb != win->tb_hover) {
+            changed = true;
+            _damage_rect(ctx, Q_GUI_RECT{win->x, win->y, win->w, _titlebar_height(win)});
+        }
         win->tb_hover = tb;
         for (LIST_NODE* m = win->widgets->start; m; m = m->next) {
             Q_GUI_WIDGET* w = static_cast<Q_GUI_WIDGET*>(m->ptr);
             const bool hover = w == target;
-            changed |= hover != ((w->state & Q_GUI_WIDGET_HOVER) != 0);
+            bool looks_new = hover != ((w->state & Q_GUI_WIDGET_HOVER) != 0);
             if (hover)
                 w->state |= Q_GUI_WIDGET_HOVER;
             else
                 w->state &= ~Q_GUI_WIDGET_HOVER;
-            if (w->kind != Q_GUI_KIND_LISTBOX) continue;
-            Q_GUI_LISTBOX_DATA* ld = static_cast<Q_GUI_LISTBOX_DATA*>(w->data);
-            const int row = hover ? _listbox_row_at(ctx, w, gy) : -1;
-            changed |= row != ld->hovered_row;
-            ld->hovered_row = row;
+            if (w->kind == Q_GUI_KIND_LISTBOX) {
+                // A list shows hover only on its rows: the row left and the row entered.
+                Q_GUI_LISTBOX_DATA* ld = static_cast<Q_GUI_LISTBOX_DATA*>(w->data);
+                const int row = hover ? _listbox_row_at(ctx, w, gy) : -1;
+                if (row != ld->hovered_row && w->visible && (win->state & Q_GUI_WIN_OPEN)) {
+                    _damage_rect(ctx, _listbox_row_rect(ctx, w, ld->hovered_row));
+                    _damage_rect(ctx, _listbox_row_rect(ctx, w, row));
+                }
+                looks_new = row != ld->hovered_row;
+                ld->hovered_row = row;
+            } else if (looks_new) {
+                _damage_widget(ctx, w);
+            }
+            changed |= looks_new;
         }
     }
     return changed;
@@ -177,7 +189,9 @@ bool over_dropdown(Q_GUI_CTX* ctx, float gx, float gy) {
     return w && _combo_dropdown(ctx, w).rect.contains(gx, gy);
 }
 
-int plain_motion(Q_GUI_CTX* ctx) {
+int plain_motion(Q_GUI_CTX* ctx, bool moved) {
+    // A tooltip on show follows the pointer, and goes when the pointer leaves its widget.
+    if (moved && ctx->tooltip_drawn) ctx->damage_all = 1;
     float gx = 0, gy = 0;
     pointer_to_gui(ctx, &gx, &gy);
     Q_GUI_WINDOW* win = _window_at(ctx, gx, gy);
@@ -649,9 +663,10 @@ bool always_dirty(unsigned type) {
 }
 
 int pointer_moved(Q_GUI_CTX* ctx, int x, int y, int dz, int dw) {
+    const bool moved = x != ctx->mouse_x || y != ctx->mouse_y;
     ctx->mouse_x = x;
     ctx->mouse_y = y;
-    const int taken = ctx->mouse_down ? held_motion(ctx) : plain_motion(ctx);
+    const int taken = ctx->mouse_down ? held_motion(ctx) : plain_motion(ctx, moved);
     if (dz == 0 && dw == 0) return taken;
     ctx->dirty = 1;
     return wheel(ctx, dz, dw) ? 1 : taken;
@@ -667,6 +682,7 @@ void switch_out(Q_GUI_CTX* ctx) {
 }
 
 void pointer_left(Q_GUI_CTX* ctx) {
+    if (ctx->tooltip_drawn) ctx->damage_all = 1;
     ctx->mouse_x = ctx->mouse_y = -100000;
     ctx->pointer_over_gui = 0;
     ctx->tooltip_id = -1;

@@ -138,6 +138,18 @@ TEST_F(PanelTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
 
 namespace {
 
+std::vector<uint32_t> pixels_of(ALLEGRO_BITMAP* bitmap) {
+    const int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    const ALLEGRO_LOCKED_REGION* lr =
+        al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    for (int y = 0; lr && y < h; y++)
+        memcpy(&pixels[static_cast<size_t>(y) * w], static_cast<const char*>(lr->data) + y * lr->pitch,
+               static_cast<size_t>(w) * 4);
+    if (lr) al_unlock_bitmap(bitmap);
+    return pixels;
+}
+
 // The screen after `draw` over noise, so that a pixel blended twice, missed or filtered
 // differently shows.
 std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<void()>& draw) {
@@ -151,13 +163,7 @@ std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<v
                 ((seed = seed * 1664525u + 1013904223u) >> 8) | 0xFF000000u;
     al_unlock_bitmap(screen);
     draw();
-    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-    lr = al_lock_bitmap(screen, format, ALLEGRO_LOCK_READONLY);
-    for (int y = 0; y < h; y++)
-        memcpy(&pixels[static_cast<size_t>(y) * w], static_cast<char*>(lr->data) + y * lr->pitch,
-               static_cast<size_t>(w) * 4);
-    al_unlock_bitmap(screen);
-    return pixels;
+    return pixels_of(screen);
 }
 
 } // namespace
@@ -197,6 +203,48 @@ TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
         const auto whole = screen_after(screen, [&] { al_draw_bitmap(smooth, 0, 0, 0); });
         al_destroy_bitmap(smooth);
         EXPECT_TRUE(partial == whole) << "case " << i;
+    }
+    al_restore_state(&saved);
+    al_destroy_bitmap(screen);
+}
+
+// A pointer moving over the panels keeps the cached image: a frame is asked for only when a
+// hover changes, and redrawing the changed parts, the colour chip's checkerboard included,
+// leaves the image as a whole redraw would.
+TEST_F(PanelTest, APointerOverThePanelsRedrawsOnlyTheHoversThatChanged) {
+    app.brush.color = al_map_rgba_f(0, 0, 0.5f, 0.5f);
+    ALLEGRO_BITMAP* screen = al_create_bitmap(app.display_w, app.display_h);
+    ASSERT_NE(screen, nullptr);
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
+    al_set_target_bitmap(screen);
+    tavolix_gui_draw(&app);
+    const auto image = [&] { return pixels_of(app.gui.gui_cache); };
+    const Q_GUI_WINDOW* tools = q_gui_get_window(app.gui.ctx, app.gui.toolbar_window);
+    const auto centre = [&](int id, int dx) {
+        const Q_GUI_WIDGET* w = q_gui_get_widget(app.gui.ctx, id);
+        ALLEGRO_EVENT e{};
+        e.type = ALLEGRO_EVENT_MOUSE_AXES;
+        e.mouse.x = static_cast<int>(tools->x + w->x + w->w / 2) + dx;
+        e.mouse.y = static_cast<int>(tools->y + w->y + w->h / 2);
+        return e;
+    };
+    const struct {
+        ALLEGRO_EVENT motion;
+        bool frame;
+    } path[] = {{centre(app.gui.tb.color, 0), true},
+                {centre(app.gui.tb.color, 1), false},
+                {centre(app.gui.tb.undo, 0), true}};
+    for (const auto& step : path) {
+        app.redraw = false;
+        EXPECT_EQ(tavolix_gui_handle_event(&app, &step.motion), 1);
+        EXPECT_EQ(app.redraw, step.frame) << step.motion.mouse.x;
+        EXPECT_TRUE(app.gui.gui_cache_valid);
+        tavolix_gui_draw(&app);
+        const auto partial = image();
+        app.gui.gui_cache_valid = false;
+        tavolix_gui_draw(&app);
+        EXPECT_TRUE(partial == image()) << step.motion.mouse.x;
     }
     al_restore_state(&saved);
     al_destroy_bitmap(screen);
