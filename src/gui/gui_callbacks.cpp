@@ -307,12 +307,19 @@ void _on_palette_edit(int, void* user) {
 
 void _on_palette_new(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
-    if (palette_new_from_active(&app->palettes)) {
-        app->gui.edit_swatch = -1;
-        _gui_fill_palettes(app);
-        tavolix_gui_sync(app);
-        tavolix_app_palette_persist(app);
+    // Only a full set refuses a new palette: the user hears why, and nothing else changes.
+    if (palette_new_from_active(&app->palettes) < 0) {
+        q_log(6, "palette: no new palette, %d of the user's already", PALETTE_USER_MAX);
+        char text[256];
+        _utf8_format(text, sizeof text, tavolix_tr("At most %d palettes of your own: remove one first."),
+                     PALETTE_USER_MAX);
+        _notify_open(app, text);
+        return;
     }
+    app->gui.edit_swatch = -1;
+    _gui_fill_palettes(app);
+    tavolix_gui_sync(app);
+    tavolix_app_palette_persist(app);
     changed(app);
 }
 

@@ -189,3 +189,22 @@ TEST_F(PopupTest, ReadOnlyTargetsAreRefusedWithANotice) {
     }
     EXPECT_EQ(palette_count(&app.palettes), palette_preset_count());
 }
+
+// "New" at the limit of user palettes tells the user and changes nothing: not the palettes,
+// not the marked swatch, not the palette file.
+TEST_F(PopupTest, NewPaletteAtTheLimitSaysSoAndChangesNothing) {
+    while (app.palettes.user_count < PALETTE_USER_MAX)
+        ASSERT_GE(palette_new_from_active(&app.palettes), 0);
+    const int active = app.palettes.active;
+    _on_palette_edit(app.gui.tb.edit, &app);
+    click(app.gui.tb.swatches[3]);
+    ASSERT_EQ(app.gui.edit_swatch, 3);
+    const std::string file = save_root.path() + "/Tavolix/palette.dat";
+    ASSERT_TRUE(write_file(file, "as it was"));
+    click(app.gui.tb.new_palette);
+    EXPECT_EQ(notified(), "At most 16 palettes of your own: remove one first.");
+    EXPECT_EQ(app.palettes.user_count, static_cast<uint32_t>(PALETTE_USER_MAX));
+    EXPECT_EQ(app.palettes.active, active);
+    EXPECT_EQ(app.gui.edit_swatch, 3);
+    EXPECT_TRUE(read_file(file) == "as it was") << "palette.dat was written again";
+}
