@@ -208,3 +208,32 @@ TEST_F(PopupTest, NewPaletteAtTheLimitSaysSoAndChangesNothing) {
     EXPECT_EQ(app.gui.edit_swatch, 3);
     EXPECT_TRUE(read_file(file) == "as it was") << "palette.dat was written again";
 }
+
+// Opening the export popup leaves a floating selection afloat (its size counts in the title);
+// Cancel keeps it movable, and only the export itself drops it into the layer it writes.
+TEST_F(PopupTest, ExportCommitsAFloatOnlyWhenItRuns) {
+    ALLEGRO_BITMAP* ink = al_create_bitmap(10, 10);
+    ASSERT_NE(ink, nullptr);
+    {
+        ALLEGRO_STATE saved;
+        al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP);
+        al_set_target_bitmap(ink);
+        al_clear_to_color(al_map_rgb(255, 0, 0));
+        al_restore_state(&saved);
+    }
+    ASSERT_EQ(selection_paste(&app.selection, app.doc, ink, 20, 20), 1);
+    al_destroy_bitmap(ink);
+    const Q_GUI_WIDGET* title = q_gui_get_widget(app.gui.ctx, app.gui.pp.export_title);
+    _open_export(&app);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
+    // The float covers 20..29; 32 pixels of border, cut to the 100 x 80 document.
+    EXPECT_STREQ(static_cast<const Q_GUI_LABEL_DATA*>(title->data)->text, "Export PNG: 62 x 62 px");
+    click(app.gui.pp.cancel[GUI_POPUP_EXPORT]);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
+    selection_nudge(&app.selection, 30, 0);
+    _open_export(&app);
+    click(app.gui.pp.ok[GUI_POPUP_EXPORT]);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_NONE);
+    EXPECT_EQ(notified().rfind("Exported 74x62", 0), 0u) << notified();
+    EXPECT_EQ(pixel_at(app.doc->active_layer->bitmap, 55, 25).r, 255) << "committed where it was moved";
+}
