@@ -116,7 +116,17 @@ void _on_panel_expand(int, void* user) {
     relaid(app);
 }
 
-void _on_hide_ui(int, void* user) { tavolix_gui_set_visible(app_of(user), 0); }
+// The button puts the whole interface away. Tab keeps a dialog in progress for when the panels
+// come back; the button dismisses every popup (an edit of placed text is cancelled, as Escape
+// does), all but the language question, which still waits for its answer.
+void _on_hide_ui(int, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    if (!app->gui_visible) return;
+    if (app->gui.popup_open[GUI_POPUP_TEXT]) _on_text_cancel(app);
+    for (int p = 0; p < GUI_POPUP_COUNT; p++)
+        if (p != GUI_POPUP_LANGUAGE && app->gui.popup_open[p]) _popup_close(app, p);
+    tavolix_gui_set_visible(app, 0);
+}
 
 void _on_toolbar_section(int section, int folded, void* user) {
     TAVOLIX_APP* app = app_of(user);

@@ -237,3 +237,25 @@ TEST_F(PopupTest, ExportCommitsAFloatOnlyWhenItRuns) {
     EXPECT_EQ(notified().rfind("Exported 74x62", 0), 0u) << notified();
     EXPECT_EQ(pixel_at(app.doc->active_layer->bitmap, 55, 25).r, 255) << "committed where it was moved";
 }
+
+// The hide button puts every popup away; only the language question, still unanswered, comes
+// back with the panels. (Tab, by contrast, keeps a dialog in progress: see test_gui.cpp.)
+TEST_F(PopupTest, HideButtonDismissesPopupsButTheLanguageQuestion) {
+    app.language = 0;
+    tavolix_gui_request_language_choice(&app);
+    _open_tip(&app);
+    _open_list_refresh(&app);
+    _popup_open(&app, GUI_POPUP_OPEN_LIST);
+    tavolix_gui_notify(&app, "Saved: a.tvl");
+    click(app.gui.tb.text);
+    ASSERT_EQ(tavolix_gui_wants_keyboard(&app), 1);
+    click(app.gui.tb.hide);
+    ASSERT_FALSE(app.gui_visible);
+    tavolix_gui_set_visible(&app, 1);
+    for (int p : {GUI_POPUP_TIP, GUI_POPUP_TEXT, GUI_POPUP_OPEN_LIST, GUI_POPUP_NOTIFY}) {
+        EXPECT_FALSE(app.gui.popup_open[p]) << p;
+        EXPECT_FALSE(q_gui_window_is_open(app.gui.ctx, app.gui.popup_window[p])) << p;
+    }
+    EXPECT_TRUE(shown(GUI_POPUP_LANGUAGE));
+    EXPECT_EQ(tavolix_gui_wants_keyboard(&app), 0);
+}
