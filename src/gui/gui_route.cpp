@@ -57,6 +57,16 @@ bool point_on_widget(TAVOLIX_GUI* gui, int window, int widget, float x, float y)
     return x >= left && x < left + w->w && y >= top + w->y && y < top + w->y + w->h;
 }
 
+// Enter commits a pending line, curve or shape, or a floating selection (the canvas does it);
+// only with none of them does a notification on show get the key, which dismisses it.
+bool enter_dismisses_notification(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
+    const int key = event->keyboard.keycode;
+    return event->type == ALLEGRO_EVENT_KEY_DOWN &&
+           (key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER) &&
+           app->gui.popup_open[GUI_POPUP_NOTIFY] && !form_pending(&app->form) &&
+           app->selection.phase != SELECTION_PHASE_FLOATING;
+}
+
 bool gui_absent(TAVOLIX_APP* app) {
     app->gui.gui_cache_valid = false;
     return app->gui.ctx == nullptr;
@@ -91,6 +101,10 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         (gui->ctx->pointer_over_gui != 0) != was_over)
         app->redraw = true;
     if (!app->gui_visible) return 0;
+    if (!taken && enter_dismisses_notification(app, event)) {
+        _popup_close(app, GUI_POPUP_NOTIFY);
+        return 1;
+    }
     if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
         const float x = static_cast<float>(event->mouse.x), y = static_cast<float>(event->mouse.y);
         for (GUI_POPUP p : {GUI_POPUP_SAVE_NAME, GUI_POPUP_PALETTE_NAME, GUI_POPUP_TEXT,

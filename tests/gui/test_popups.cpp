@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app_fixture.h"
+#include "app_state.h"
 #include "gui/gui_internal.h"
 #include "i18n.h"
 #include "platform/platform.h"
@@ -258,4 +259,26 @@ TEST_F(PopupTest, HideButtonDismissesPopupsButTheLanguageQuestion) {
     }
     EXPECT_TRUE(shown(GUI_POPUP_LANGUAGE));
     EXPECT_EQ(tavolix_gui_wants_keyboard(&app), 0);
+}
+
+// Enter commits a pending line even while a notification shows, as it would without one; with
+// nothing left to commit it dismisses the notification. The next Escape then finds no line to
+// throw away.
+TEST_F(PopupTest, EnterCommitsPendingWorkBeforeItDismissesANotification) {
+    const APP_STATE* canvas = app_state_get(APP_STATE_CANVAS);
+    ALLEGRO_EVENT enter{};
+    enter.type = ALLEGRO_EVENT_KEY_DOWN;
+    enter.keyboard.keycode = ALLEGRO_KEY_ENTER;
+    const auto press_enter = [&] {
+        bool consumed = false;
+        if (!tavolix_app_gui_first(&app, &enter, &consumed)) canvas->handle_event(&app, &enter);
+    };
+    ASSERT_EQ(form_begin(&app.form, FORM_LINE, 10.0f, 40.0f, 90.0f, 40.0f), 1);
+    tavolix_gui_notify(&app, "Saved: a.tvl");
+    press_enter();
+    EXPECT_FALSE(form_pending(&app.form)) << "the line was committed";
+    EXPECT_GT(pixel_at(app.doc->active_layer->bitmap, 50, 40).a, 0);
+    EXPECT_TRUE(shown(GUI_POPUP_NOTIFY));
+    press_enter();
+    EXPECT_FALSE(shown(GUI_POPUP_NOTIFY));
 }
