@@ -937,9 +937,8 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                     // the GUI (which took the key), the top popup, then the canvas.
                     if (!consumed && !tavolix_gui_close_top_popup(app)) on_escape(app);
                 } else if (tavolix_gui_wants_keyboard(app)) {
-                    // Tab shows and hides the GUI even while a text field has the keyboard.
-                    if (event.keyboard.keycode == ALLEGRO_KEY_TAB)
-                        tavolix_gui_set_visible(app, !app->gui_visible);
+                    // A text field keeps every key, Tab included: hiding the panels under the
+                    // user's typing would send the next keys to the canvas as shortcuts.
                 } else {
                     forward();
                 }

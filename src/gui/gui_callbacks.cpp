@@ -119,6 +119,20 @@ void _on_panel_expand(int, void* user) {
 // The button puts the whole interface away. Tab keeps a dialog in progress for when the panels
 // come back; the button dismisses every popup (an edit of placed text is cancelled, as Escape
 // does), all but the language question, which still waits for its answer.
+void _on_panel_resized(int window, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    TAVOLIX_GUI* gui = &app->gui;
+    const Q_GUI_WINDOW* panel = q_gui_get_window(gui->ctx, window);
+    if (!panel || window != gui->panel_window) return;
+    gui->panel_width = gui_panel_width(&gui->metrics, static_cast<float>(app->display_w), panel->w);
+    q_log(6, "layer panel width %.0f", static_cast<double>(gui->panel_width));
+    // Laid out again for the new width, and kept for the next start at once.
+    gui->rebuild_pending = true;
+    tavolix_app_settings_persist(app);
+    tavolix_gui_layout_persist(app);
+    relaid(app);
+}
+
 void _on_hide_ui(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
     if (!app->gui_visible) return;

@@ -57,6 +57,9 @@ enum : uint32_t {
     Q_GUI_WINDOW_MAXIMIZE_BUTTON = 0x200,
     Q_GUI_WINDOW_CLOSE_BUTTON = 0x400,
     Q_GUI_WINDOW_HSCROLLABLE = 0x800, // with SCROLLABLE: content also scrolls horizontally
+    // A window docked at its right edge: its left edge, and a grip in the bottom-left corner,
+    // change its width between its width range while the right edge stays where it is.
+    Q_GUI_WINDOW_RESIZE_LEFT = 0x1000,
 };
 
 enum {
@@ -265,6 +268,8 @@ struct Q_GUI_WINDOW {
     ALLEGRO_FONT* font; // NULL: the context's default font
     float drag_off_x, drag_off_y;
     float min_w, min_h;
+    float max_w;          // widest a drag of the left edge makes it; 0 for no limit
+    int resizing_left;    // the resize under way moves the left edge
     float scroll_y, scroll_x;
     float content_h, content_w;
     int z_order;
@@ -280,8 +285,8 @@ struct Q_GUI_WINDOW {
     ALLEGRO_BITMAP* background_bitmap;
     int background_mode;              // 2: centred, otherwise scaled over the body
     ALLEGRO_BITMAP* tb_bitmaps[3][3]; // [minimise, maximise, close][normal, hover, pressed]
-    Q_GUI_WINDOW_CB close_cb, minimize_cb, maximize_cb, content_draw_cb;
-    void *close_user, *minimize_user, *maximize_user, *content_draw_user;
+    Q_GUI_WINDOW_CB close_cb, minimize_cb, maximize_cb, content_draw_cb, resize_cb;
+    void *close_user, *minimize_user, *maximize_user, *content_draw_user, *resize_user;
     int tb_hover, tb_pressed; // title-bar button: 0 none, 1 minimise, 2 maximise, 3 close
 };
 
@@ -350,6 +355,7 @@ struct Q_GUI_CTX {
     int hover_anchor_x, hover_anchor_y;
     int global_vscroll_drag, global_hscroll_drag;
     int pointer_over_gui;
+    int pointer_on_edge; // the pointer rests where a press resizes a window (resize cursor)
     int modifiers; // modifier keys held, followed through key down and up (private bits)
 
     float display_w, display_h;
@@ -428,6 +434,11 @@ void q_gui_window_set_minimize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB 
 void q_gui_window_set_maximize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user);
 // Called after the window is drawn, while it is open and not minimised.
 void q_gui_window_set_content_draw_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user);
+// Called when the user lets go of a window after resizing it.
+void q_gui_window_set_resize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user);
+// The narrowest and widest a window gets by resizing (`max_w` 0: no limit); the window's width
+// is brought into the range.
+void q_gui_window_set_width_range(Q_GUI_CTX* ctx, int id, float min_w, float max_w);
 
 void q_gui_set_display(Q_GUI_CTX* ctx, ALLEGRO_DISPLAY* display);
 void q_gui_set_display_size(Q_GUI_CTX* ctx, float w, float h);

@@ -389,13 +389,16 @@ void draw_widgets(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const Q_GUI_RECT& area) {
     }
 }
 
-void draw_grip(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
+// Three diagonal strokes in the corner a resize drag takes: bottom-right, or bottom-left for a
+// window resized from its left edge.
+void draw_grip(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, bool left) {
     const Q_GUI_STYLE& st = ctx->style;
-    const float right = win->x + win->w, bottom = win->y + win->h, g = st.grip_size;
+    const float corner = left ? win->x + 1 : win->x + win->w - 1, bottom = win->y + win->h;
+    const float inward = left ? 1.0f : -1.0f, g = st.grip_size;
     const float lw = _line_width(st.grip_line_thickness);
     for (int i = 1; i <= 3; i++) {
-        const float d = g * static_cast<float>(i) / 3.0f;
-        _line(right - d, bottom - 1, right - 1, bottom - d, st.grip_color, lw);
+        const float d = g * static_cast<float>(i) / 3.0f - 1;
+        _line(corner + inward * d, bottom - 1, corner, bottom - 1 - d, st.grip_color, lw);
     }
 }
 
@@ -434,7 +437,8 @@ void draw_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const Q_GUI_RECT* limit = nu
     if (layout.hbar)
         draw_hscrollbar(ctx, Q_GUI_RECT{a.x, a.y + a.h, a.w, bar}, a.w, win->content_w,
                         win->scroll_x);
-    if (win->flags & Q_GUI_WINDOW_RESIZABLE) draw_grip(ctx, win);
+    if (win->flags & Q_GUI_WINDOW_RESIZABLE) draw_grip(ctx, win, false);
+    if (win->flags & Q_GUI_WINDOW_RESIZE_LEFT) draw_grip(ctx, win, true);
 }
 
 } // namespace

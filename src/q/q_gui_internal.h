@@ -244,6 +244,9 @@ void _apply_autofit(Q_GUI_WINDOW* win);
 // Title-bar button `which` (1 minimise, 2 maximise, 3 close) when the window shows it.
 bool _tb_button_rect(Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, int which, Q_GUI_RECT* out);
 int _tb_button_at(Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, float gx, float gy);
+// Where a press resizes the window (the bottom-right grip of a resizable window; the left edge
+// and the bottom-left grip of one resized from the left): 1 right, 2 left, 0 elsewhere.
+int _resize_zone_at(const Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, float gx, float gy);
 // Runs a title-bar button's action (callback when set).
 void _tb_button_fire(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, int which);
 constexpr float Q_GUI_MAX_COORD = 16384.0f;

@@ -250,6 +250,35 @@ TEST_F(PanelTest, APointerOverThePanelsRedrawsOnlyTheHoversThatChanged) {
     al_destroy_bitmap(screen);
 }
 
+// The layer panel stays docked at the right edge: dragging its left edge sets its width,
+// between the narrowest panel and 0.4 of the display, and a rebuild keeps that width.
+TEST_F(PanelTest, DraggingThePanelsLeftEdgeSetsItsWidthAndItStaysDocked) {
+    const GUI_METRICS& m = app.gui.metrics;
+    const float start = app.gui.panel_width;
+    const struct {
+        float dx, width;
+    } drags[] = {{-100, start + 100}, {-1000, 0.4f * 1280}, {1000, m.panel_min}};
+    for (const auto& d : drags) {
+        const Q_GUI_WINDOW* panel = q_gui_get_window(app.gui.ctx, app.gui.panel_window);
+        ALLEGRO_EVENT e = press(static_cast<int>(panel->x), 400);
+        for (auto type : {ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, ALLEGRO_EVENT_MOUSE_AXES,
+                          ALLEGRO_EVENT_MOUSE_BUTTON_UP}) {
+            e.type = type;
+            if (type == ALLEGRO_EVENT_MOUSE_AXES) e.mouse.x += static_cast<int>(d.dx);
+            EXPECT_EQ(tavolix_gui_handle_event(&app, &e), 1);
+        }
+        EXPECT_FLOAT_EQ(app.gui.panel_width, d.width) << d.dx;
+        ASSERT_TRUE(app.gui.rebuild_pending);
+        app.gui.rebuild_pending = false;
+        ASSERT_EQ(tavolix_gui_rebuild(&app), 1);
+        panel = q_gui_get_window(app.gui.ctx, app.gui.panel_window);
+        EXPECT_FLOAT_EQ(panel->w, d.width);
+        EXPECT_FLOAT_EQ(panel->x + panel->w, 1280 - m.margin) << "docked at the right edge";
+        EXPECT_FLOAT_EQ(panel->y, m.margin);
+        EXPECT_FLOAT_EQ(panel->h, 800 - 2 * m.margin);
+    }
+}
+
 TEST_F(PanelTest, HiddenGuiNeverTakesAnEventNorThePointer) {
     const ALLEGRO_EVENT on_toolbar = press(40, 40);
     EXPECT_EQ(tavolix_gui_handle_event(&app, &on_toolbar), 1);

@@ -193,6 +193,35 @@ TEST_F(GuiTest, TitleBarDragCloseButtonAndResizeGrip) {
     EXPECT_EQ(q_gui_window_is_open(ctx, win), 0);
 }
 
+// A window docked at its right edge widens and narrows by its left edge or its bottom-left
+// grip, within its width range; its right edge and height stay, and letting go reports it.
+TEST_F(GuiTest, LeftEdgeResizeKeepsTheRightEdgeWithinTheWidthRange) {
+    const int win = plain_window(800, 100, 200, 300);
+    q_gui_window_set_flags(ctx, win, Q_GUI_WINDOW_NO_TITLEBAR | Q_GUI_WINDOW_FIXED_POSITION |
+                                         Q_GUI_WINDOW_RESIZE_LEFT);
+    q_gui_window_set_width_range(ctx, win, 180, 400);
+    Calls resized;
+    q_gui_window_set_resize_callback(ctx, win, count_button, &resized);
+    const Q_GUI_WINDOW* w = q_gui_get_window(ctx, win);
+    const struct {
+        int press_x, press_y, to_x;
+        float w;
+    } drags[] = {{800, 250, 700, 300}, {702, 390, 102, 400}, {600, 120, 950, 180},
+                 {900, 390, 800, 180}}; // the bottom-right corner resizes nothing
+    for (const auto& d : drags) {
+        move(d.press_x, d.press_y);
+        button(true, d.press_x, d.press_y);
+        move(d.to_x, d.press_y + 40);
+        button(false, d.to_x, d.press_y + 40);
+        EXPECT_FLOAT_EQ(w->w, d.w) << d.press_x;
+        EXPECT_FLOAT_EQ(w->x + w->w, 1000) << d.press_x;
+        EXPECT_FLOAT_EQ(w->y, 100);
+        EXPECT_FLOAT_EQ(w->h, 300);
+    }
+    EXPECT_EQ(resized.count, 3);
+    EXPECT_EQ(resized.id, win);
+}
+
 TEST_F(GuiTest, ClicksOnListsChecksAndLinks) {
     const int win = plain_window(0, 0, 400, 400);
     Calls list_calls, combo_calls, check_calls, link_calls;
