@@ -209,74 +209,58 @@ TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
 }
 
 // A pointer moving over the panels keeps the cached image: a frame is asked for only when a
-// hover changes, and redrawing the changed parts, the colour chip's checkerboard included,
-// leaves the image as a whole redraw would.
+// hover changes, and redrawing just the changed parts leaves the image as a whole redraw
+// would. The colour chip's checkerboard, a slider's knob (it reaches past the slider) and
+// the layer list's rows are redrawn with them; a tooltip on show asks for everything.
 TEST_F(PanelTest, APointerOverThePanelsRedrawsOnlyTheHoversThatChanged) {
     app.brush.color = al_map_rgba_f(0, 0, 0.5f, 0.5f);
+    app.brush.size = 128; // the knob at the slider's end
+    tavolix_gui_sync(&app);
+    _on_layer_add(app.gui.lp.add, &app);
     ALLEGRO_BITMAP* screen = al_create_bitmap(app.display_w, app.display_h);
     ASSERT_NE(screen, nullptr);
     ALLEGRO_STATE saved;
     al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
     al_set_target_bitmap(screen);
     tavolix_gui_draw(&app);
-    const auto image = [&] { return pixels_of(app.gui.gui_cache); };
-    const Q_GUI_WINDOW* tools = q_gui_get_window(app.gui.ctx, app.gui.toolbar_window);
-    const auto centre = [&](int id, int dx) {
+    const auto at = [&](int id, float dx, float fy) {
         const Q_GUI_WIDGET* w = q_gui_get_widget(app.gui.ctx, id);
         ALLEGRO_EVENT e{};
         e.type = ALLEGRO_EVENT_MOUSE_AXES;
-        e.mouse.x = static_cast<int>(tools->x + w->x + w->w / 2) + dx;
-        e.mouse.y = static_cast<int>(tools->y + w->y + w->h / 2);
+        e.mouse.x = static_cast<int>(w->window->x + w->x + w->w / 2 + dx);
+        e.mouse.y = static_cast<int>(w->window->y + w->y + w->h * fy);
         return e;
     };
+    const GUI_TOOLBAR_IDS& t = app.gui.tb;
     const struct {
         ALLEGRO_EVENT motion;
         bool frame;
-    } path[] = {{centre(app.gui.tb.color, 0), true},
-                {centre(app.gui.tb.color, 1), false},
-                {centre(app.gui.tb.undo, 0), true}};
+    } path[] = {{at(t.color, 0, 0.5f), true},      {at(t.color, 1, 0.5f), false},
+                {at(t.undo, 0, 0.5f), true},       {at(t.size, 0, 0.5f), true},
+                {at(app.gui.lp.list, 0, 0.03f), true}, {at(app.gui.lp.list, 0, 0.11f), true},
+                {at(app.gui.lp.list, -500, 0.11f), true}};
     for (const auto& step : path) {
         app.redraw = false;
-        EXPECT_EQ(tavolix_gui_handle_event(&app, &step.motion), 1);
-        EXPECT_EQ(app.redraw, step.frame) << step.motion.mouse.x;
+        tavolix_gui_handle_event(&app, &step.motion);
+        EXPECT_EQ(app.redraw, step.frame) << step.motion.mouse.x << "," << step.motion.mouse.y;
         EXPECT_TRUE(app.gui.gui_cache_valid);
         tavolix_gui_draw(&app);
-        const auto partial = image();
+        const auto partial = pixels_of(app.gui.gui_cache);
         app.gui.gui_cache_valid = false;
         tavolix_gui_draw(&app);
-        EXPECT_TRUE(partial == image()) << step.motion.mouse.x;
+        EXPECT_TRUE(partial == pixels_of(app.gui.gui_cache)) << step.motion.mouse.x;
     }
+    app.gui.ctx->style.tooltip_delay = 1e-6f;
+    const ALLEGRO_EVENT on_undo = at(t.undo, 0, 0.5f), beside = at(t.undo, 1, 0.5f);
+    tavolix_gui_handle_event(&app, &on_undo);
+    al_rest(0.001);
+    tavolix_gui_tick(&app); // the timer sees the tooltip due
+    tavolix_gui_draw(&app);
+    ASSERT_TRUE(app.gui.ctx->tooltip_drawn);
+    tavolix_gui_handle_event(&app, &beside);
+    EXPECT_EQ(q_gui_take_damage(app.gui.ctx, nullptr, 0), -1);
     al_restore_state(&saved);
     al_destroy_bitmap(screen);
-}
-
-// The layer panel stays docked at the right edge: dragging its left edge sets its width,
-// between the narrowest panel and 0.4 of the display, and a rebuild keeps that width.
-TEST_F(PanelTest, DraggingThePanelsLeftEdgeSetsItsWidthAndItStaysDocked) {
-    const GUI_METRICS& m = app.gui.metrics;
-    const float start = app.gui.panel_width;
-    const struct {
-        float dx, width;
-    } drags[] = {{-100, start + 100}, {-1000, 0.4f * 1280}, {1000, m.panel_min}};
-    for (const auto& d : drags) {
-        const Q_GUI_WINDOW* panel = q_gui_get_window(app.gui.ctx, app.gui.panel_window);
-        ALLEGRO_EVENT e = press(static_cast<int>(panel->x), 400);
-        for (auto type : {ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, ALLEGRO_EVENT_MOUSE_AXES,
-                          ALLEGRO_EVENT_MOUSE_BUTTON_UP}) {
-            e.type = type;
-            if (type == ALLEGRO_EVENT_MOUSE_AXES) e.mouse.x += static_cast<int>(d.dx);
-            EXPECT_EQ(tavolix_gui_handle_event(&app, &e), 1);
-        }
-        EXPECT_FLOAT_EQ(app.gui.panel_width, d.width) << d.dx;
-        ASSERT_TRUE(app.gui.rebuild_pending);
-        app.gui.rebuild_pending = false;
-        ASSERT_EQ(tavolix_gui_rebuild(&app), 1);
-        panel = q_gui_get_window(app.gui.ctx, app.gui.panel_window);
-        EXPECT_FLOAT_EQ(panel->w, d.width);
-        EXPECT_FLOAT_EQ(panel->x + panel->w, 1280 - m.margin) << "docked at the right edge";
-        EXPECT_FLOAT_EQ(panel->y, m.margin);
-        EXPECT_FLOAT_EQ(panel->h, 800 - 2 * m.margin);
-    }
 }
 
 TEST_F(PanelTest, HiddenGuiNeverTakesAnEventNorThePointer) {

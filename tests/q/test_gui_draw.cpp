@@ -30,20 +30,6 @@ Q_GUI_THEME flat_theme(int r, int g, int b) {
     return q_gui_make_theme(c, c, c, c, c, c, k, k, k, 0.0f, 0.0f, 0.0f);
 }
 
-int pixels_differ(ALLEGRO_BITMAP* a, ALLEGRO_BITMAP* b) {
-    const int fmt = ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;
-    const ALLEGRO_LOCKED_REGION* la = al_lock_bitmap(a, fmt, ALLEGRO_LOCK_READONLY);
-    const ALLEGRO_LOCKED_REGION* lb = al_lock_bitmap(b, fmt, ALLEGRO_LOCK_READONLY);
-    int differ = 0;
-    for (int y = 0; la && lb && y < al_get_bitmap_height(a); y++)
-        for (int x = 0; x < 4 * al_get_bitmap_width(a); x++)
-            differ += static_cast<const unsigned char*>(la->data)[y * la->pitch + x] !=
-                      static_cast<const unsigned char*>(lb->data)[y * lb->pitch + x];
-    if (la) al_unlock_bitmap(a);
-    if (lb) al_unlock_bitmap(b);
-    return la && lb ? differ : -1;
-}
-
 struct GuiDrawTest : GuiTest {
     ALLEGRO_BITMAP* target = nullptr;
     void SetUp() override {
@@ -177,65 +163,4 @@ TEST_F(GuiDrawTest, RightAlignedTextThatFitsIsNeverCut) {
         cut += ink;
     }
     EXPECT_EQ(cut, 0);
-}
-
-// Moving the pointer notes only the widgets whose look changed; redrawing just those parts
-// over the earlier picture gives the same pixels as drawing everything again. The default
-// theme's rounded, smoothed outlines and a slider's knob reach past their rectangles.
-TEST_F(GuiDrawTest, HoverRedrawOfTheChangedPartsEqualsAWholeRedraw) {
-    const Q_GUI_THEME theme = q_gui_default_theme();
-    q_gui_set_default_theme(ctx, &theme);
-    const int win = plain_window(20, 20, 220, 260);
-    q_gui_add_button(ctx, win, "One", 10, 10, 90, 30, 1, nullptr, nullptr);
-    q_gui_add_button(ctx, win, "Two", 110, 10, 90, 30, 1, nullptr, nullptr);
-    q_gui_add_slider(ctx, win, 10, 60, 190, 28, 0, 100, 100, Q_GUI_SLIDER_RANGE, nullptr, nullptr);
-    const int list = q_gui_add_listbox(ctx, win, 10, 110, 190, 120, Q_GUI_LISTBOX_SINGLE,
-                                       nullptr, nullptr);
-    for (const char* row : {"Layer 4", "Layer 3", "Layer 2", "Layer 1"})
-        q_gui_listbox_add_item(ctx, list, row);
-    ALLEGRO_BITMAP* whole = al_create_bitmap(400, 300);
-    ASSERT_NE(whole, nullptr);
-    draw();
-    // Point, whether the look changes there, and the parts that change.
-    const struct {
-        int x, y, parts;
-    } path[] = {{60, 45, 1},  {61, 46, 0},   {160, 45, 2},  {205, 94, 2},
-                {60, 142, 2}, {60, 185, 2},  {300, 200, 1}, {300, 210, 0}};
-    for (const auto& step : path) {
-        move(step.x, step.y);
-        Q_GUI_AREA parts[Q_GUI_DAMAGE_MAX];
-        const int count = q_gui_take_damage(ctx, parts, Q_GUI_DAMAGE_MAX);
-        EXPECT_EQ(count, step.parts) << step.x << "," << step.y;
-        ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-        al_set_target_bitmap(target);
-        for (int i = 0; i < count; i++) {
-            const Q_GUI_AREA& a = parts[i];
-            const int x0 = static_cast<int>(std::floor(a.x)), y0 = static_cast<int>(std::floor(a.y));
-            al_set_clipping_rectangle(x0, y0, static_cast<int>(std::ceil(a.x + a.w)) - x0,
-                                      static_cast<int>(std::ceil(a.y + a.h)) - y0);
-            al_clear_to_color(al_map_rgba(0, 0, 0, 0));
-            q_gui_draw_area(ctx, a);
-        }
-        al_reset_clipping_rectangle();
-        al_set_target_bitmap(whole);
-        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
-        q_gui_draw(ctx);
-        al_set_target_bitmap(previous);
-        EXPECT_EQ(pixels_differ(target, whole), 0) << "after moving to " << step.x << "," << step.y;
-    }
-    al_destroy_bitmap(whole);
-}
-
-// A tooltip on show follows the pointer, so moving it asks for a whole redraw.
-TEST_F(GuiDrawTest, AShownTooltipMakesAMoveRedrawEverything) {
-    const int win = plain_window(20, 20, 220, 100);
-    const int id = q_gui_add_button(ctx, win, "One", 10, 10, 90, 30, 1, nullptr, nullptr);
-    q_gui_set_widget_tooltip(ctx, id, "What it does");
-    ctx->style.tooltip_delay = 1e-6f;
-    move(60, 45);
-    al_rest(0.001);
-    draw();
-    ASSERT_EQ(q_gui_take_damage(ctx, nullptr, 0), 0);
-    move(61, 45);
-    EXPECT_EQ(q_gui_take_damage(ctx, nullptr, 0), -1);
 }
