@@ -765,13 +765,7 @@ void on_timer(TAVOLIX_APP* app) {
         tavolix_gui_layout_restore(app);
         app->redraw = true;
     }
-    const int tooltip =
-        (app->gui_visible && app->gui.ctx) ? q_gui_tooltip_pending(app->gui.ctx) : 0;
-    if (tooltip == 1 || tooltip != app->gui.tooltip_last) {
-        app->gui.gui_cache_valid = false;
-        app->redraw = true;
-    }
-    app->gui.tooltip_last = tooltip;
+    tavolix_gui_tick(app);
     _app_autosave_duty(app);
 }
 
@@ -898,6 +892,14 @@ bool tavolix_app_is_activity(const ALLEGRO_EVENT* event) {
 // [SECTION] Main loop
 // --------------------------------------------------------------------------------------------
 
+int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* consumed) {
+    q_assert(app && event && consumed, return 0);
+    *consumed = tavolix_gui_handle_event(app, event) != 0;
+    // Canvas-first while an interaction runs; otherwise the GUI may keep the event (and asks
+    // for the frame it needs itself).
+    return *consumed && !canvas_interaction(app) ? 1 : 0;
+}
+
 int tavolix_app_run(TAVOLIX_APP* app) {
     q_assert(app, return 0);
     q_assert(app->queue, return 0);
@@ -916,14 +918,8 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         if (tavolix_app_is_activity(&event)) autosave_note_input(&app->autosave, al_get_time());
 
         const bool in_canvas = app->state_id == APP_STATE_CANVAS;
-        const int consumed = in_canvas ? tavolix_gui_handle_event(app, &event) : 0;
-        // Canvas-first while an interaction runs; otherwise the GUI may keep the event.
-        bool to_state = true;
-        if (in_canvas && !canvas_interaction(app) && consumed) {
-            app->redraw = true;
-            app->gui.gui_cache_valid = false;
-            to_state = false;
-        }
+        bool consumed = false;
+        const bool to_state = !in_canvas || !tavolix_app_gui_first(app, &event, &consumed);
         auto forward = [&] {
             if (to_state && app->state && app->state->handle_event)
                 app->state->handle_event(app, &event);
@@ -939,9 +935,8 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                     // the GUI (which took the key), the top popup, then the canvas.
                     if (!consumed && !tavolix_gui_close_top_popup(app)) on_escape(app);
                 } else if (tavolix_gui_wants_keyboard(app)) {
-                    // Tab shows and hides the GUI even while a text field has the keyboard.
-                    if (event.keyboard.keycode == ALLEGRO_KEY_TAB)
-                        tavolix_gui_set_visible(app, !app->gui_visible);
+                    // A text field keeps every key, Tab included: hiding the panels under the
+                    // user's typing would send the next keys to the canvas as shortcuts.
                 } else {
                     forward();
                 }
@@ -964,8 +959,6 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING: _app_on_resume(app); break;
         default: forward(); break;
         }
-
-        if (in_canvas && tavolix_gui_wants_pointer(app)) app->gui.gui_cache_valid = false;
 
         if (app->redraw && !app->halted && al_is_event_queue_empty(app->queue) &&
             al_get_time() - app->last_flip >= 0.0) {

@@ -165,6 +165,9 @@ void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
 
 int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv);
 int tavolix_app_run(TAVOLIX_APP* app);
+// The canvas state's events go to the GUI first. 1 when the GUI keeps the event from the
+// canvas; `consumed` tells whether the GUI used it at all.
+int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* consumed);
 void tavolix_app_shutdown(TAVOLIX_APP* app);
 int tavolix_app_new_document(TAVOLIX_APP* app, int size);
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);

@@ -11,6 +11,7 @@
 #include <allegro5/allegro_font.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -262,15 +263,51 @@ bool displayed_box(const TAVOLIX_APP* app, int box[4]) {
     return true;
 }
 
+// A floating selection and a pending line or curve are not in the layers yet; the export
+// commits them first, so their extent counts: the size shown is the size written.
+bool pending_box(const TAVOLIX_APP* app, float lo[2], float hi[2]) {
+    bool any = false;
+    auto take = [&](float x, float y) {
+        lo[0] = std::min(lo[0], x), lo[1] = std::min(lo[1], y);
+        hi[0] = std::max(hi[0], x), hi[1] = std::max(hi[1], y);
+        any = true;
+    };
+    const SELECTION& sel = app->selection;
+    if (sel.phase == SELECTION_PHASE_FLOATING && sel.float_bitmap) {
+        ALLEGRO_TRANSFORM t;
+        selection_build_transform(&sel, &t);
+        const float w = static_cast<float>(sel.rect.w), h = static_cast<float>(sel.rect.h);
+        for (std::array<float, 2> c : {std::array{0.0f, 0.0f}, {w, 0.0f}, {0.0f, h}, {w, h}}) {
+            al_transform_coordinates(&t, &c[0], &c[1]);
+            take(c[0], c[1]);
+        }
+    }
+    float f[4];
+    if (form_bounds(&app->form, app->brush.size / 2 + 1, &f[0], &f[1], &f[2], &f[3])) {
+        take(f[0], f[1]);
+        take(f[2], f[3]);
+    }
+    return any;
+}
+
 bool content_box(TAVOLIX_APP* app, int box[4]) {
     TAVOLIX_GUI* gui = &app->gui;
-    if (!gui->export_bbox_valid) {
-        if (!document_content_bbox(app->doc, &gui->export_bbox[0], &gui->export_bbox[1],
-                                   &gui->export_bbox[2], &gui->export_bbox[3]))
-            return false; // nothing drawn; asked again next time, the drawing may change
-        gui->export_bbox_valid = true;
+    if (!gui->export_bbox_valid &&
+        document_content_bbox(app->doc, &gui->export_bbox[0], &gui->export_bbox[1],
+                              &gui->export_bbox[2], &gui->export_bbox[3]))
+        gui->export_bbox_valid = true; // nothing drawn is asked again: the drawing may change
+    float lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+    if (gui->export_bbox_valid) { // inclusive pixels, as the area they cover
+        for (int i = 0; i < 2; i++) {
+            lo[i] = static_cast<float>(gui->export_bbox[i]);
+            hi[i] = static_cast<float>(gui->export_bbox[i + 2] + 1);
+        }
     }
-    std::copy(gui->export_bbox, gui->export_bbox + 4, box);
+    if (!pending_box(app, lo, hi) && !gui->export_bbox_valid) return false;
+    box[0] = to_int(std::floor(lo[0]));
+    box[1] = to_int(std::floor(lo[1]));
+    box[2] = to_int(std::ceil(hi[0]) - 1.0);
+    box[3] = to_int(std::ceil(hi[1]) - 1.0);
     return true;
 }
 

@@ -220,6 +220,8 @@ struct TAVOLIX_GUI {
 
     ALLEGRO_BITMAP* gui_cache;
     int gui_cache_w, gui_cache_h;
+    double cache_drawn_at; // al_get_time() of the last whole redraw of the cached image
+    int caret_drawn;       // the caret state that redraw showed (q_gui_caret_visible)
     // The disjoint parts of the cached image that hold anything; -1 copies all of it.
     GUI_CACHE_RECT cache_rects[GUI_CACHE_RECTS];
     int cache_rect_count;
@@ -243,6 +245,9 @@ void tavolix_gui_option_defaults(TAVOLIX_GUI* gui);
 
 int tavolix_gui_init(TAVOLIX_APP* app);
 int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
+// Changes of the GUI's picture that come with time rather than events: a tooltip due or gone,
+// a pressed button's flash over, a focused field's caret blinking. Called every timer tick.
+void tavolix_gui_tick(TAVOLIX_APP* app);
 int tavolix_gui_wants_keyboard(TAVOLIX_APP* app);
 int tavolix_gui_wants_pointer(TAVOLIX_APP* app);
 int tavolix_gui_close_top_popup(TAVOLIX_APP* app);
@@ -274,6 +279,9 @@ void tavolix_gui_draw(TAVOLIX_APP* app);
 // Where the "Not saved" marker shows at the bottom of the canvas while the drawing is not
 // safely on disk.
 void _gui_unsaved_marker_rect(const TAVOLIX_APP* app, float* x, float* y, float* w, float* h);
+// The first half of tavolix_gui_draw: brings the cached image of the GUI up to date without
+// showing it. 1 when that image is what the frame would show.
+int tavolix_gui_update(TAVOLIX_APP* app);
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Building blocks the tests and the popups share

@@ -141,6 +141,8 @@ void _on_toolbar_collapse(int widget, void* user);
 void _on_toolbar_expand(int widget, void* user);
 void _on_panel_collapse(int widget, void* user);
 void _on_panel_expand(int widget, void* user);
+// The user let go of the layer panel's edge or grip: the new width is the panel's.
+void _on_panel_resized(int window, void* user);
 void _on_hide_ui(int widget, void* user);
 void _on_undo(int widget, void* user);
 void _on_redo(int widget, void* user);

@@ -59,6 +59,16 @@ bool point_on_widget(TAVOLIX_GUI* gui, int window, int widget, float x, float y)
     return x >= left && x < left + w->w && y >= top + w->y && y < top + w->y + w->h;
 }
 
+// Enter commits a pending line, curve or shape, or a floating selection (the canvas does it);
+// only with none of them does a notification on show get the key, which dismisses it.
+bool enter_dismisses_notification(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
+    const int key = event->keyboard.keycode;
+    return event->type == ALLEGRO_EVENT_KEY_DOWN &&
+           (key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER) &&
+           app->gui.popup_open[GUI_POPUP_NOTIFY] && !form_pending(&app->form) &&
+           app->selection.phase != SELECTION_PHASE_FLOATING;
+}
+
 bool gui_absent(TAVOLIX_APP* app) {
     app->gui.gui_cache_valid = false;
     return app->gui.ctx == nullptr;
@@ -76,8 +86,27 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     TAVOLIX_GUI* gui = &app->gui;
     if (!gui->ctx) return 0;
     ALLEGRO_EVENT copy = *event;
+    const bool was_over = gui->ctx->pointer_over_gui != 0;
     const bool taken = q_gui_process_event(gui->ctx, &copy) != 0;
+    // A pointer moving without a button changes nothing but hover looks, which the toolkit
+    // notes part by part for the next frame; anything else the GUI took may have changed it all.
+    const bool hover_only = (event->type == ALLEGRO_EVENT_MOUSE_AXES ||
+                             event->type == ALLEGRO_EVENT_MOUSE_LEAVE_DISPLAY) &&
+                            event->mouse.dz == 0 && event->mouse.dw == 0 && !gui->ctx->mouse_down;
+    if (taken && !hover_only) {
+        gui->gui_cache_valid = false;
+        app->redraw = true;
+    }
+    // Over a panel the canvas hides its brush outline; a pointer moving on over it without
+    // changing a hover needs no new frame at all.
+    if (gui->ctx->damage_count > 0 || gui->ctx->damage_all ||
+        (gui->ctx->pointer_over_gui != 0) != was_over)
+        app->redraw = true;
     if (!app->gui_visible) return 0;
+    if (!taken && enter_dismisses_notification(app, event)) {
+        _popup_close(app, GUI_POPUP_NOTIFY);
+        return 1;
+    }
     if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
         const float x = static_cast<float>(event->mouse.x), y = static_cast<float>(event->mouse.y);
         for (GUI_POPUP p : {GUI_POPUP_SAVE_NAME, GUI_POPUP_PALETTE_NAME, GUI_POPUP_TEXT,
@@ -90,6 +119,20 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         }
     }
     return taken ? 1 : 0;
+}
+
+void tavolix_gui_tick(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    if (!gui->ctx || !app->gui_visible) return;
+    // A tooltip waiting for its delay shows nothing yet: only its coming and going count.
+    gui->tooltip_last = q_gui_tooltip_pending(gui->ctx);
+    const bool stale = (gui->tooltip_last == 2) != (gui->ctx->tooltip_drawn != 0) ||
+                       gui->ctx->redraw_until > gui->cache_drawn_at ||
+                       q_gui_caret_visible(gui->ctx) != gui->caret_drawn;
+    if (!stale) return;
+    gui->gui_cache_valid = false;
+    app->redraw = true;
 }
 
 int tavolix_gui_wants_keyboard(TAVOLIX_APP* app) {

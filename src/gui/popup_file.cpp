@@ -403,7 +403,8 @@ void _export_refresh(TAVOLIX_APP* app) {
 void _open_export(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (app->stroke.active || platform_saves_ready() != 1) return;
-    _gui_commit_first(app);
+    // A floating selection or shape stays movable while the user chooses: only the export
+    // itself commits it.
     _popup_set_field(app, GUI_POPUP_EXPORT, doc_name_or_default(&app->gui));
     app->gui.export_bbox_valid = false;
     q_gui_slider_set_value(app->gui.ctx, app->gui.pp.export_border, app->gui.export_border);

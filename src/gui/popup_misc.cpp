@@ -114,8 +114,9 @@ int build_notify(TAVOLIX_APP* app) {
                       "could not create the notification popup", &f))
         return 0;
     gui->pp.notify_label = f.label(gui->notify_text, 0, 10, gui->metrics.popup_wide, Q_GUI_ALIGN_LEFT);
+    // No Enter shortcut here: the routing lets Enter close the notification only when the
+    // canvas has nothing for Enter to commit.
     gui->pp.ok[GUI_POPUP_NOTIFY] = f.centred(tavolix_tr("OK"), 1, on_notify_ok);
-    q_gui_button_set_keycode(gui->ctx, gui->pp.ok[GUI_POPUP_NOTIFY], ALLEGRO_KEY_ENTER, 0);
     return 1;
 }
 

@@ -71,6 +71,18 @@ struct PopupTest : AppRecordTest {
             send(ev);
         }
     }
+    // A red square of `side` pixels floating at (x, y), as a paste leaves it.
+    void float_red_square(int x, int y, int side) {
+        ALLEGRO_BITMAP* ink = al_create_bitmap(side, side);
+        ASSERT_NE(ink, nullptr);
+        ALLEGRO_STATE saved;
+        al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP);
+        al_set_target_bitmap(ink);
+        al_clear_to_color(al_map_rgb(255, 0, 0));
+        al_restore_state(&saved);
+        ASSERT_EQ(selection_paste(&app.selection, app.doc, ink, x, y), 1);
+        al_destroy_bitmap(ink);
+    }
     bool shown(int popup) {
         return app.gui.popup_open[popup] &&
                q_gui_window_is_open(app.gui.ctx, app.gui.popup_window[popup]);
@@ -122,17 +134,7 @@ TEST_F(PopupTest, RebuildBringsBackOpenPopupsWithWhatTheyShowed) {
 }
 
 TEST_F(PopupTest, SaveNameStaysInTheSaveFolderAndSavesWhatTheScreenShows) {
-    ALLEGRO_BITMAP* ink = al_create_bitmap(10, 10);
-    ASSERT_NE(ink, nullptr);
-    {
-        ALLEGRO_STATE saved;
-        al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP);
-        al_set_target_bitmap(ink);
-        al_clear_to_color(al_map_rgb(255, 0, 0));
-        al_restore_state(&saved);
-    }
-    ASSERT_EQ(selection_paste(&app.selection, app.doc, ink, 20, 20), 1);
-    al_destroy_bitmap(ink);
+    float_red_square(20, 20, 10);
 
     tavolix_gui_request_save(&app);
     type_into(GUI_POPUP_SAVE_NAME, "../../etc/passwd");
@@ -288,6 +290,19 @@ TEST_F(PopupTest, SafetyTextsFitTheirPopups) {
             al_destroy_font(font);
         }
     }
+}
+
+// Opening the export popup leaves a floating selection afloat, and its extent counts in the
+// size shown; Cancel keeps it floating (the export itself commits it: test_gui_faults.sh).
+TEST_F(PopupTest, TheExportPopupLeavesAFloatAfloat) {
+    float_red_square(20, 20, 10);
+    _open_export(&app);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
+    // The float covers 20..29; 32 pixels of border, cut to the 100 x 80 document.
+    const Q_GUI_WIDGET* title = q_gui_get_widget(app.gui.ctx, app.gui.pp.export_title);
+    EXPECT_STREQ(static_cast<const Q_GUI_LABEL_DATA*>(title->data)->text, "Export PNG: 62 x 62 px");
+    click(app.gui.pp.cancel[GUI_POPUP_EXPORT]);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
 }
 
 // The picker's hex field: a colour typed whole is taken at once by the sliders and the wheel;
