@@ -16,6 +16,7 @@
 #include "canvas/compositor.h"
 #include "canvas/fill.h"
 #include "gui/gui_internal.h"
+#include "app_support.h"
 #include "painted_document.h"
 #include "platform/platform.h"
 #include "q/q_gui.h"
@@ -23,38 +24,6 @@
 #include "tavolix_app.h"
 
 namespace {
-
-struct QuietScratchApp {
-    ALLEGRO_DISPLAY* outer = al_get_current_display();
-    std::string dir;
-    QuietScratchApp() {
-        char templ[] = "/tmp/tavolix-bench-XXXXXX";
-        dir = mkdtemp(templ);
-        setenv("APPDATA", dir.c_str(), 1);
-        if (!getenv("TAVOLIX_BENCH_LOG")) set_log_file("/dev/null");
-    }
-    ~QuietScratchApp() {
-        close_log_file();
-        set_log_level(3);
-        if (outer) al_set_target_backbuffer(outer);
-        rmdir((dir + "/Tavolix").c_str());
-        rmdir(dir.c_str());
-    }
-};
-
-bool start_and_draw(TAVOLIX_APP* app) {
-    char name[] = "tavolix";
-    char* argv[] = {name, nullptr};
-    if (!tavolix_app_init(app, 1, argv)) return false;
-    app_state_switch(app, APP_STATE_CANVAS);
-    al_clear_to_color(al_map_rgb(40, 42, 46));
-    app->state->draw(app);
-    tavolix_gui_draw(app); // the first frame renders the icons and the GUI image
-    // Reading a pixel back waits for the renderer to finish the frame.
-    al_get_pixel(al_get_backbuffer(app->display), 640, 400);
-    al_flip_display();
-    return true;
-}
 
 // Argument 1: the settings and the window layout a previous run left are there, as at every
 // start but the first; 0: a first start.

@@ -155,11 +155,6 @@ void quick_export(TAVOLIX_APP* app) {
     platform_save_sync();
 }
 
-void quick_open(TAVOLIX_APP* app) {
-    char path[PLATFORM_PATH_MAX];
-    if (!platform_save_path("sketch.tvl", path, sizeof path)) return;
-    tavolix_app_load_document(app, path);
-}
 
 void canvas_key_down(TAVOLIX_APP* app, int key) {
     const Modifiers mod = read_modifiers(app);
@@ -178,7 +173,9 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
             tavolix_app_commit_form(app);
             if (platform_saves_ready() == 1) {
                 if (key == ALLEGRO_KEY_E) quick_export(app);
-                else quick_open(app);
+                // Asks first when the drawing would be lost.
+                else if (tavolix_gui_confirm_replace(app, GUI_PENDING_QUICK_OPEN, 0, nullptr))
+                    tavolix_app_quick_open(app);
             }
             app->redraw = true;
             return;

@@ -20,6 +20,8 @@ struct AUTOSAVE_JOB {
     std::string path;
     uint64_t changes = 0, signature = 0; // what the file holds once the write succeeded
     int result = 0;
+    int error = 0;     // errno of a failed write
+    bool retry = false; // the last write failed: the folder may have to be made again
     uint64_t file = 0;
     double seconds = 0.0;
     std::atomic<bool> finished{false};
@@ -30,7 +32,8 @@ namespace {
 
 void run_job(AUTOSAVE_JOB* job) {
     const auto start = std::chrono::steady_clock::now();
-    job->result = snapshot_write(job->snapshot, job->path.c_str());
+    if (job->retry) platform_ensure_save_dir();
+    job->result = snapshot_write(job->snapshot, job->path.c_str(), &job->error);
     if (job->result) {
         platform_save_sync();
         job->file = platform_file_stamp(job->path.c_str());
@@ -46,6 +49,7 @@ bool holds(const AUTOSAVE* autosave, const DOCUMENT* doc) {
 }
 
 void record_written(AUTOSAVE* autosave, uint64_t changes, uint64_t signature, uint64_t file) {
+    autosave->failures = 0;
     autosave->on_disk = true;
     autosave->written_changes = changes;
     autosave->written_signature = signature;
@@ -63,6 +67,8 @@ void collect(AUTOSAVE* autosave, bool wait, double now) {
               job->seconds * 1000.0);
     } else {
         // The previous file is untouched; painting goes on and a later tick tries again.
+        autosave->failures++;
+        autosave->last_error = job->error;
         autosave->retry_at = now + AUTOSAVE_RETRY;
         q_log(3, "autosave: could not write %s, trying again in %.0f s", job->path.c_str(),
               AUTOSAVE_RETRY);
@@ -92,6 +98,7 @@ void start_write(AUTOSAVE* autosave, DOCUMENT* doc, const char* path, double now
             job->changes = snapshot->changes;
             job->signature = snapshot->signature;
             job->snapshot = snapshot;
+            job->retry = autosave->failures > 0;
             job->thread = std::thread(run_job, job);
             autosave->job = job;
             autosave->dirty_since = 0.0;
@@ -102,6 +109,8 @@ void start_write(AUTOSAVE* autosave, DOCUMENT* doc, const char* path, double now
     }
     if (job) job->snapshot = nullptr; // not handed over: freed below
     delete job;
+    autosave->failures++;
+    autosave->last_error = ENOMEM;
     if (snapshot) snapshot_free(&snapshot);
     else autosave->warm = false; // look at every tile again next time
     autosave->retry_at = now + AUTOSAVE_RETRY;
@@ -138,8 +147,7 @@ void autosave_tick(AUTOSAVE* autosave, DOCUMENT* doc, const char* path, bool bus
     q_assert(autosave, return);
     collect(autosave, false, now);
     if (!doc || !path) return;
-    if (autosave->clean && autosave->clean_changes == doc->changes &&
-        autosave->clean_signature == snapshot_signature(doc)) {
+    if (autosave_untouched(autosave, doc)) {
         autosave->dirty_since = 0.0;
         return;
     }
@@ -178,13 +186,18 @@ int autosave_flush(AUTOSAVE* autosave, DOCUMENT* doc, const char* path) {
     // want of one.
     autosave->warm = false;
     DOCUMENT_SNAPSHOT* snapshot = NULL;
+    int error = ENOMEM;
+    if (autosave->failures > 0) platform_ensure_save_dir();
     const bool ok = warm_cache(autosave, doc, 0.0) &&
                     (snapshot = snapshot_take(autosave->cache, doc)) != NULL &&
-                    snapshot_write(snapshot, path);
+                    snapshot_write(snapshot, path, &error);
     if (ok) {
         platform_save_sync();
         record_written(autosave, snapshot->changes, snapshot->signature,
                        platform_file_stamp(path));
+    } else {
+        autosave->failures++;
+        autosave->last_error = error;
     }
     if (snapshot) snapshot_free(&snapshot);
     return ok ? 1 : -1;
@@ -196,6 +209,18 @@ void autosave_set_clean(AUTOSAVE* autosave, const DOCUMENT* doc) {
     autosave->clean = true;
     autosave->clean_changes = doc->changes;
     autosave->clean_signature = snapshot_signature(doc);
+}
+
+bool autosave_untouched(const AUTOSAVE* autosave, const DOCUMENT* doc) {
+    q_assert(autosave, return false);
+    q_assert(doc, return false);
+    return autosave->clean && autosave->clean_changes == doc->changes &&
+           autosave->clean_signature == snapshot_signature(doc);
+}
+
+bool autosave_failing(const AUTOSAVE* autosave) {
+    q_assert(autosave, return false);
+    return autosave->failures > 0;
 }
 
 void autosave_adopt(AUTOSAVE* autosave, const DOCUMENT* doc, const char* path) {

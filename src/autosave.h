@@ -41,6 +41,9 @@ struct AUTOSAVE {
     double dirty_since;         // when an unwritten change was first seen; 0 when none
     double retry_at;            // no write starts before this time (after a failure)
     double next_check;          // when to look at the file on disk again
+    int failures;               // writes that failed in a row (background or exit); 0 after one
+                                // that succeeded
+    int last_error;             // errno of the last failed write
 };
 
 void autosave_init(AUTOSAVE* autosave);
@@ -59,5 +62,9 @@ int autosave_flush(AUTOSAVE* autosave, DOCUMENT* doc, const char* path);
 // The document as it is now has nothing worth a background write (the blank page of a first
 // start); a change ends that. The exit still writes it.
 void autosave_set_clean(AUTOSAVE* autosave, const DOCUMENT* doc);
+// The last write failed and none succeeded since: the drawing is not safely on disk.
+bool autosave_failing(const AUTOSAVE* autosave);
+// The document is still the page autosave_set_clean was told about, untouched.
+bool autosave_untouched(const AUTOSAVE* autosave, const DOCUMENT* doc);
 // The file at `path` was just read into `doc`: it holds the document.
 void autosave_adopt(AUTOSAVE* autosave, const DOCUMENT* doc, const char* path);

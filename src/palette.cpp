@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
 
@@ -369,7 +371,7 @@ int palette_save(const PALETTE_SET* set, const char* path) {
     q_assert(path, return 0);
     Q_STR* image = palette_serialize(set);
     if (!image) return 0;
-    const int ok = qstr_to_file(image, path);
+    const int ok = platform_write_file(path, image->data, image->used, nullptr);
     free_qstr(&image);
     return ok;
 }
@@ -380,10 +382,7 @@ int palette_load(PALETTE_SET* set, const char* path) {
     palette_set_defaults(set);
     // A palette file is a few hundred bytes; whatever lies past 4096 is never read, so a huge
     // file cannot make the program read it all into memory.
-    FILE* in = fopen(path, "rb");
-    if (!in) return 0;
-    unsigned char bytes[4096];
-    const size_t count = fread(bytes, 1, sizeof bytes, in);
-    fclose(in);
-    return palette_deserialize(set, bytes, count);
+    std::string bytes;
+    if (platform_read_file(path, 4096, &bytes) != 1) return 0;
+    return palette_deserialize(set, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }

@@ -5,7 +5,6 @@
 //   [SECTION] Documents
 //   [SECTION] Settings
 //   [SECTION] Palettes
-//   [SECTION] Session
 //   [SECTION] Clipboard and imports
 //   [SECTION] Periodic duties, halt and resume
 //   [SECTION] Main loop
@@ -22,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app_state.h"
@@ -102,6 +102,8 @@ void replace_document(TAVOLIX_APP* app, DOCUMENT* doc) {
     app->symmetry.center[0] = static_cast<float>(doc->width) * 0.5f;
     app->symmetry.center[1] = static_cast<float>(doc->height) * 0.5f;
     tavolix_gui_sync_layers(app);
+    // A new page and a loaded file have nothing that a question before replacing would save.
+    tavolix_app_mark_named(app);
 }
 
 } // namespace
@@ -150,6 +152,8 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         q_log(0, "platform init failed");
         return 0;
     }
+    // From here a logout, a shutdown or a kill quits like the user would, the drawing saved.
+    platform_watch_quit_signals();
     if (!al_init_image_addon()) {
         q_log(0, "could not init image addon");
         return 0;
@@ -240,9 +244,12 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         if (app->language == 0) tavolix_gui_request_language_choice(app);
         tavolix_gui_layout_restore(app);
     }
+    // This window's own session file: a second window on the same save folder gets another.
+    session_claim(&app->session);
     if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
     // A blank page has nothing to lose: no background write until the user changes it.
     else autosave_set_clean(&app->autosave, app->doc);
+    _app_session_greet(app);
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {
@@ -324,13 +331,19 @@ void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     else app->modifiers &= ~bit;
 }
 
+void tavolix_app_install_document(TAVOLIX_APP* app, DOCUMENT* doc) {
+    q_assert(app, return);
+    q_assert(doc, return);
+    replace_document(app, doc);
+    app->redraw = true;
+}
+
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
     q_assert(app, return 0);
     q_assert(path, return 0);
     DOCUMENT* doc = document_load(path);
     if (!doc) return 0; // the reader has logged why; the current drawing stays
-    replace_document(app, doc);
-    app->redraw = true;
+    tavolix_app_install_document(app, doc);
     q_log(6, "loaded document %s", path);
     return 1;
 }
@@ -571,44 +584,30 @@ int tavolix_app_settings_load(TAVOLIX_APP* app) {
     q_assert(app, return 0);
     char path[PLATFORM_PATH_MAX];
     if (!platform_save_path("settings.dat", path, sizeof path)) return 0;
-    FILE* in = fopen(path, "rb");
-    if (!in) {
+    std::string text;
+    if (platform_read_file(path, SETTINGS_READ_MAX, &text) != 1) {
         q_log(6, "settings load: no file at %s (defaults)", path);
         return 0;
     }
     unsigned char bytes[SETTINGS_READ_MAX] = {};
-    const size_t count = fread(bytes, 1, sizeof bytes, in);
-    fclose(in);
+    const size_t count = text.size();
+    memcpy(bytes, text.data(), count);
     const int ok = _settings_apply(app, bytes, count);
     q_log(6, "settings load: %zu bytes, pressure %d, palm %d, language %d", count,
           app->pressure_from_speed ? 1 : 0, app->palm_rejection ? 1 : 0, app->language);
     return ok;
 }
 
-// Keeps a state file that could not be read, or was read only in part, as "<path>.bad"
-// (replacing an older one), so the next save does not overwrite what the user might still
-// recover from it. An unreadable file is moved; a damaged one is copied, since what could be
-// read from it is in use. 1 when kept.
-static int keep_aside(const char* path, const char* what, const char* why, bool copy = false) {
-    char bad[PLATFORM_PATH_MAX + 8];
-    snprintf(bad, sizeof bad, "%s.bad", path);
-    if (copy ? !file_copy(path, bad) : rename(path, bad) != 0) {
+int _app_keep_aside(const char* path, const char* what, const char* why, bool copy, char* kept,
+                    size_t size) {
+    q_assert(path && what && why && kept, return 0);
+    if (!platform_keep_aside(path, copy ? 1 : 0, kept, size)) {
         q_log(3, "%s: %s %s and could not be %s aside", what, path, why, copy ? "copied" : "moved");
         return 0;
     }
     platform_save_sync();
-    q_log(3, "%s: %s %s, %s %s", what, path, why, copy ? "a copy kept as" : "kept as", bad);
+    q_log(3, "%s: %s %s, %s %s", what, path, why, copy ? "a copy kept as" : "kept as", kept);
     return 1;
-}
-
-// Writes a small state file whole or not at all: a crash or a full disk half way through
-// leaves the previous version in place.
-static bool write_state_file(const char* path, const void* bytes, size_t size) {
-    Q_STR* record = NULL;
-    const bool ok = qstrcat_ex(&record, static_cast<const char*>(bytes), size, 1) &&
-                    qstr_to_file(record, path);
-    if (record) free_qstr(&record);
-    return ok;
 }
 
 void tavolix_app_settings_persist(TAVOLIX_APP* app) {
@@ -618,7 +617,7 @@ void tavolix_app_settings_persist(TAVOLIX_APP* app) {
         return;
     unsigned char bytes[SETTINGS_SIZE];
     _settings_build(app, bytes);
-    if (write_state_file(path, bytes, sizeof bytes))
+    if (platform_write_file(path, bytes, sizeof bytes, NULL))
         q_log(6, "settings save: v3 session state (%zu bytes) -> %s", SETTINGS_SIZE, path);
     else
         q_log(3, "settings save: could not open %s for write", path);
@@ -635,22 +634,22 @@ int tavolix_app_palette_load(TAVOLIX_APP* app) {
     char path[PLATFORM_PATH_MAX];
     if (!platform_save_path("palette.dat", path, sizeof path)) return 0;
     palette_set_defaults(&app->palettes);
-    FILE* in = fopen(path, "rb");
-    if (!in) {
+    std::string bytes;
+    if (platform_read_file(path, 4096, &bytes) != 1) {
         q_log(6, "palette load: no file at %s (factory defaults)", path);
         return 0;
     }
-    std::vector<unsigned char> bytes(4096);
-    const size_t count = fread(bytes.data(), 1, bytes.size(), in);
-    fclose(in);
+    const size_t count = bytes.size();
     uint32_t dropped = 0;
-    const int result = palette_deserialize(&app->palettes, bytes.data(), count, &dropped);
+    const int result = palette_deserialize(
+        &app->palettes, reinterpret_cast<const unsigned char*>(bytes.data()), count, &dropped);
     q_log(6, "palette load: %zu bytes, %d user palette(s), active %d", count,
           static_cast<int>(app->palettes.user_count), app->palettes.active);
     // The next save would replace it with the factory set, or with only the palettes that
     // could be read: either way the original goes aside first.
-    if (!result) keep_aside(path, "palette load", "refused");
-    else if (dropped > 0) keep_aside(path, "palette load", "was damaged", true);
+    char kept[PLATFORM_PATH_MAX + 16];
+    if (!result) _app_keep_aside(path, "palette load", "refused", false, kept, sizeof kept);
+    else if (dropped > 0) _app_keep_aside(path, "palette load", "was damaged", true, kept, sizeof kept);
     return result;
 }
 
@@ -661,7 +660,7 @@ void tavolix_app_palette_persist(TAVOLIX_APP* app) {
         return;
     Q_STR* record = palette_serialize(&app->palettes);
     if (!record) return;
-    if (qstr_to_file(record, path))
+    if (platform_write_file(path, record->data, record->used, NULL))
         q_log(6, "palette save: %zu bytes, %d user palette(s) -> %s", record->used,
               static_cast<int>(app->palettes.user_count), path);
     else
@@ -669,41 +668,6 @@ void tavolix_app_palette_persist(TAVOLIX_APP* app) {
     free_qstr(&record);
     platform_save_sync();
     app->palette_load_pending = 0;
-}
-
-// --------------------------------------------------------------------------------------------
-// [SECTION] Session
-// --------------------------------------------------------------------------------------------
-
-void tavolix_app_session_persist(TAVOLIX_APP* app) {
-    q_assert(app, return);
-    char path[PLATFORM_PATH_MAX];
-    if (!app->doc || platform_saves_ready() != 1 ||
-        !platform_save_path("session.tvl", path, sizeof path))
-        return;
-    // Waits for a background write, then writes only when the file does not hold the
-    // document yet. The file goes through "session.tvl.tmp" and is renamed into place once
-    // the whole picture was written, so a crash keeps the previous session.
-    const int written = autosave_flush(&app->autosave, app->doc, path);
-    if (written == 1) q_log(6, "session persisted to %s", path);
-    else if (written < 0) q_log(3, "session persist: could not write %s", path);
-}
-
-int tavolix_app_session_restore(TAVOLIX_APP* app) {
-    q_assert(app, return 0);
-    char path[PLATFORM_PATH_MAX];
-    if (platform_saves_ready() != 1 || !platform_save_path("session.tvl", path, sizeof path))
-        return 0;
-    FILE* in = fopen(path, "rb");
-    if (!in) return 0;
-    fclose(in);
-    if (tavolix_app_load_document(app, path)) {
-        autosave_adopt(&app->autosave, app->doc, path);
-        return 1;
-    }
-    // The next exit would overwrite it with a blank page.
-    keep_aside(path, "session restore", "could not be loaded");
-    return 0;
 }
 
 // --------------------------------------------------------------------------------------------
@@ -766,8 +730,6 @@ void _app_drain_import(TAVOLIX_APP* app) {
 
 namespace {
 
-void autosave_duty(TAVOLIX_APP* app);
-
 void adopt_display_size(TAVOLIX_APP* app) {
     if (!app->display || app->halted) return;
     const int w = al_get_display_width(app->display);
@@ -803,14 +765,8 @@ void on_timer(TAVOLIX_APP* app) {
         tavolix_gui_layout_restore(app);
         app->redraw = true;
     }
-    const int tooltip =
-        (app->gui_visible && app->gui.ctx) ? q_gui_tooltip_pending(app->gui.ctx) : 0;
-    if (tooltip == 1 || tooltip != app->gui.tooltip_last) {
-        app->gui.gui_cache_valid = false;
-        app->redraw = true;
-    }
-    app->gui.tooltip_last = tooltip;
-    autosave_duty(app);
+    tavolix_gui_tick(app);
+    _app_autosave_duty(app);
 }
 
 void on_resize(TAVOLIX_APP* app) {
@@ -890,7 +846,7 @@ int cancel_one(TAVOLIX_APP* app) {
 }
 
 void on_escape(TAVOLIX_APP* app) {
-    if (!cancel_one(app) && platform_display_close_quits()) app->running = false;
+    if (!cancel_one(app) && platform_display_close_quits()) tavolix_app_request_quit(app);
 }
 
 void on_back(TAVOLIX_APP* app) {
@@ -903,37 +859,46 @@ bool canvas_interaction(const TAVOLIX_APP* app) {
            app->selection.tracking || app->fill_pending || app->picking;
 }
 
-// The session file follows the document shortly after the user stops: never in the middle of
-// a stroke, a drag, a gesture or while a selection floats above its layer.
-void autosave_duty(TAVOLIX_APP* app) {
-    char path[PLATFORM_PATH_MAX];
-    if (platform_saves_ready() != 1 || !platform_save_path("session.tvl", path, sizeof path))
-        return;
-    const bool busy = canvas_interaction(app) || app->panning ||
-                      app->selection.phase != SELECTION_PHASE_NONE ||
-                      gesture_blocks_strokes(&app->gesture) == 1;
-    autosave_tick(&app->autosave, app->doc, path, busy, al_get_time());
-}
-
-bool is_input(const ALLEGRO_EVENT& event) {
-    switch (event.type) {
-    case ALLEGRO_EVENT_KEY_DOWN:
-    case ALLEGRO_EVENT_KEY_UP:
-    case ALLEGRO_EVENT_MOUSE_AXES:
-    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
-    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
-    case ALLEGRO_EVENT_TOUCH_BEGIN:
-    case ALLEGRO_EVENT_TOUCH_MOVE:
-    case ALLEGRO_EVENT_TOUCH_END: return true;
-    default: return false;
-    }
+// A quit asked by a signal: nobody can be asked anything, the session is written and the
+// program ends.
+void on_quit_signal(TAVOLIX_APP* app, int number) {
+    q_log(6, "quit requested by signal %d (%s)", number, strsignal(number));
+    app->quit_by_signal = true;
+    app->running = false;
 }
 
 } // namespace
 
+// The session file follows the document shortly after the user stops: never in the middle of
+// a stroke, a drag or a gesture. A floating selection, paste, placed shape or text does not
+// hold it off: the file gets the committed pixels, which the float has not touched yet.
+bool tavolix_app_autosave_busy(const TAVOLIX_APP* app) {
+    q_assert(app, return false);
+    return canvas_interaction(app) || app->panning || gesture_blocks_strokes(&app->gesture) == 1;
+}
+
+bool tavolix_app_is_activity(const ALLEGRO_EVENT* event) {
+    q_assert(event, return false);
+    switch (event->type) {
+    case ALLEGRO_EVENT_KEY_DOWN:
+    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+    case ALLEGRO_EVENT_TOUCH_BEGIN: return true;
+    case ALLEGRO_EVENT_MOUSE_AXES: return event->mouse.dz != 0 || event->mouse.dw != 0;
+    default: return false;
+    }
+}
+
 // --------------------------------------------------------------------------------------------
 // [SECTION] Main loop
 // --------------------------------------------------------------------------------------------
+
+int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* consumed) {
+    q_assert(app && event && consumed, return 0);
+    *consumed = tavolix_gui_handle_event(app, event) != 0;
+    // Canvas-first while an interaction runs; otherwise the GUI may keep the event (and asks
+    // for the frame it needs itself).
+    return *consumed && !canvas_interaction(app) ? 1 : 0;
+}
 
 int tavolix_app_run(TAVOLIX_APP* app) {
     q_assert(app, return 0);
@@ -943,19 +908,18 @@ int tavolix_app_run(TAVOLIX_APP* app) {
 
     while (app->running) {
         ALLEGRO_EVENT event;
-        if (!platform_wait_event(app->queue, &event)) continue;
+        const bool got = platform_wait_event(app->queue, &event) == 1;
+        if (const int number = platform_quit_signal(); number && !app->quit_by_signal) {
+            on_quit_signal(app, number);
+            break;
+        }
+        if (!got) continue;
         tavolix_app_track_modifiers(app, &event);
-        if (is_input(event)) autosave_note_input(&app->autosave, al_get_time());
+        if (tavolix_app_is_activity(&event)) autosave_note_input(&app->autosave, al_get_time());
 
         const bool in_canvas = app->state_id == APP_STATE_CANVAS;
-        const int consumed = in_canvas ? tavolix_gui_handle_event(app, &event) : 0;
-        // Canvas-first while an interaction runs; otherwise the GUI may keep the event.
-        bool to_state = true;
-        if (in_canvas && !canvas_interaction(app) && consumed) {
-            app->redraw = true;
-            app->gui.gui_cache_valid = false;
-            to_state = false;
-        }
+        bool consumed = false;
+        const bool to_state = !in_canvas || !tavolix_app_gui_first(app, &event, &consumed);
         auto forward = [&] {
             if (to_state && app->state && app->state->handle_event)
                 app->state->handle_event(app, &event);
@@ -971,14 +935,13 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                     // the GUI (which took the key), the top popup, then the canvas.
                     if (!consumed && !tavolix_gui_close_top_popup(app)) on_escape(app);
                 } else if (tavolix_gui_wants_keyboard(app)) {
-                    // Tab shows and hides the GUI even while a text field has the keyboard.
-                    if (event.keyboard.keycode == ALLEGRO_KEY_TAB)
-                        tavolix_gui_set_visible(app, !app->gui_visible);
+                    // A text field keeps every key, Tab included: hiding the panels under the
+                    // user's typing would send the next keys to the canvas as shortcuts.
                 } else {
                     forward();
                 }
             } else if (event.keyboard.keycode == ALLEGRO_KEY_ESCAPE) {
-                if (platform_display_close_quits()) app->running = false;
+                if (platform_display_close_quits()) tavolix_app_request_quit(app);
             } else {
                 forward();
             }
@@ -986,7 +949,7 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_TIMER: on_timer(app); break;
         case ALLEGRO_EVENT_DISPLAY_RESIZE: on_resize(app); break;
         case ALLEGRO_EVENT_DISPLAY_CLOSE:
-            if (platform_display_close_quits()) app->running = false;
+            if (platform_display_close_quits()) tavolix_app_request_quit(app);
             break;
         case ALLEGRO_EVENT_DISPLAY_SWITCH_IN:
         case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
@@ -996,8 +959,6 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING: _app_on_resume(app); break;
         default: forward(); break;
         }
-
-        if (in_canvas && tavolix_gui_wants_pointer(app)) app->gui.gui_cache_valid = false;
 
         if (app->redraw && !app->halted && al_is_event_queue_empty(app->queue) &&
             al_get_time() - app->last_flip >= 0.0) {
@@ -1015,9 +976,11 @@ int tavolix_app_run(TAVOLIX_APP* app) {
     tavolix_app_settle_canvas(app);
     tavolix_app_settings_persist(app);
     tavolix_gui_layout_persist(app);
-    tavolix_app_session_persist(app);
+    // The drawing not on disk at the end is a failed run, whoever asked to quit.
+    app->exit_write_failed = tavolix_app_session_persist(app) < 0;
+    if (app->exit_write_failed) q_log(3, "exit write failed: the drawing is not on disk");
     q_log(6, "main loop done");
-    return 1;
+    return app->exit_write_failed ? 0 : 1;
 }
 
 // --------------------------------------------------------------------------------------------
@@ -1036,6 +999,7 @@ void tavolix_app_shutdown(TAVOLIX_APP* app) {
     }
     selection_discard(&app->selection);
     autosave_shutdown(&app->autosave);
+    session_release(&app->session);
     platform_pen_stop();
     tavolix_gui_shutdown(app);
     brush_engine_shutdown();

@@ -17,6 +17,7 @@
 #include "input/pen.h"
 #include "input/stabilizer.h"
 #include "palette.h"
+#include "session.h"
 #include "settings_v5.h"
 
 constexpr const char* TAVOLIX_VERSION_TEXT = TAVOLIX_VERSION;
@@ -146,6 +147,16 @@ struct TAVOLIX_APP {
     bool pen_size;           // pen pressure changes the dab size as well
     int mode_after_stroke;   // brush mode to restore after a stroke of the pen's eraser, -1 none
     RECENT_COLOURS recent;   // brush colours painted with, newest first
+    SESSION session;    // this window's session file and its lock
+
+    // The document as it was last saved under a name, loaded or made new: replacing it while
+    // it differs asks first. Not valid for a restored session, which no name holds.
+    bool named_valid;
+    uint64_t named_changes;
+    uint64_t named_signature;
+    bool unsaved_shown;      // the user was told that the drawing is not safely on disk
+    bool exit_write_failed;  // the session could not be written when the program ended
+    bool quit_by_signal;     // a signal asked to quit: nobody is there to answer a question
 };
 
 // Follows a key event into app->modifiers; a focus change forgets every held modifier, since
@@ -154,17 +165,42 @@ void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
 
 int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv);
 int tavolix_app_run(TAVOLIX_APP* app);
+// The canvas state's events go to the GUI first. 1 when the GUI keeps the event from the
+// canvas; `consumed` tells whether the GUI used it at all.
+int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* consumed);
 void tavolix_app_shutdown(TAVOLIX_APP* app);
 int tavolix_app_new_document(TAVOLIX_APP* app, int size);
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
+// Puts a document made or read elsewhere in place of the current one, which is freed.
+void tavolix_app_install_document(TAVOLIX_APP* app, DOCUMENT* doc);
 // The user's choices in "settings.dat", the last picture in "session.tvl", and the in-program
 // clipboard of floating pixels.
 int tavolix_app_settings_load(TAVOLIX_APP* app);
 void tavolix_app_settings_persist(TAVOLIX_APP* app);
 int tavolix_app_palette_load(TAVOLIX_APP* app);
 void tavolix_app_palette_persist(TAVOLIX_APP* app);
-void tavolix_app_session_persist(TAVOLIX_APP* app);
+// 1 when written, 0 when there was nothing to write (the file holds the document), -1 when the
+// write failed.
+int tavolix_app_session_persist(TAVOLIX_APP* app);
 int tavolix_app_session_restore(TAVOLIX_APP* app);
+// The session file as it is now (written first when it does not hold the document) moved to a
+// document of its own that the open list offers, with its name in `name`: what a drawing that
+// is about to be replaced without anyone to ask becomes. 1 when kept.
+int tavolix_app_keep_session(TAVOLIX_APP* app, char* name, size_t size);
+// Quits as the user asked: the session is written first, and when that fails the user is told
+// and asked whether to save under a name, quit all the same or go on.
+void tavolix_app_request_quit(TAVOLIX_APP* app);
+// Whether the drawing has changes that no named file holds (a blank page has none), and the
+// moment it was saved under a name, loaded or made new.
+bool tavolix_app_has_unsaved(TAVOLIX_APP* app);
+void tavolix_app_mark_named(TAVOLIX_APP* app);
+// Ctrl+O: opens "sketch.tvl" of the save folder. 1 when loaded.
+int tavolix_app_quick_open(TAVOLIX_APP* app);
+// The autosave rules the main loop follows: what holds a background write off (something in
+// progress that will change the committed pixels), and which events count as the user's
+// activity that restarts the idle wait (presses, keys and the wheel; mere pointer motion not).
+bool tavolix_app_autosave_busy(const TAVOLIX_APP* app);
+bool tavolix_app_is_activity(const ALLEGRO_EVENT* event);
 int tavolix_app_clipboard_copy(TAVOLIX_APP* app);
 int tavolix_app_clipboard_cut(TAVOLIX_APP* app);
 int tavolix_app_clipboard_paste(TAVOLIX_APP* app);
@@ -172,6 +208,20 @@ void _app_drain_import(TAVOLIX_APP* app);
 // The platform let the program draw again: the display and the document's bitmaps are rebuilt
 // and whatever the canvas had in progress is forgotten.
 void _app_on_resume(TAVOLIX_APP* app);
+// Start-up, once the GUI exists: tells a second window which file keeps its drawing, and keeps
+// the session files that closed windows left as documents of the open list.
+void _app_session_greet(TAVOLIX_APP* app);
+// The periodic autosave duty, and telling the user when the drawing stops or starts again
+// being safely on disk.
+void _app_autosave_duty(TAVOLIX_APP* app);
+// Keeps a state file that could not be read, or was read only in part, as "<path>.bad" (a
+// numbered name when that is taken), so the next save does not overwrite what the user might
+// still recover from it. An unreadable file is moved; a damaged one is copied, since what
+// could be read from it is in use. 1 with the kept path in `kept`.
+int _app_keep_aside(const char* path, const char* what, const char* why, bool copy, char* kept,
+                    size_t size);
+// The translated reason a write failed, from its errno.
+const char* _app_write_error_text(int error);
 // The settings record: applied from the bytes of a file (1 when its magic matched) and built
 // for writing (SETTINGS_V5_SIZE bytes).
 int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count);

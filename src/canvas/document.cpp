@@ -405,9 +405,19 @@ struct LoadFailure {
     const char* path;
     size_t size;
     DOCUMENT** doc;
+    int* error;
 
     DOCUMENT* at(size_t offset) {
         q_log(3, "malformed TVL document %s (offset %zu of %zu)", path, offset, size);
+        return fail(DOCUMENT_LOAD_MALFORMED);
+    }
+    // A valid file that could not be held now: worth keeping, not worth moving aside.
+    DOCUMENT* no_resources(size_t offset) {
+        q_log(3, "could not make room for TVL document %s (offset %zu of %zu)", path, offset, size);
+        return fail(DOCUMENT_LOAD_NO_RESOURCES);
+    }
+    DOCUMENT* fail(int why) {
+        if (error) *error = why;
         if (*doc) document_free(doc);
         return NULL;
     }
@@ -496,16 +506,19 @@ class ImageBuffer {
 
 } // namespace
 
-DOCUMENT* document_load(const char* path) {
+DOCUMENT* document_load(const char* path) { return document_load_checked(path, NULL); }
+
+DOCUMENT* document_load_checked(const char* path, int* error) {
     q_assert(path, return NULL);
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "rb"), fclose);
-    struct stat info;
-    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-        q_log(3, "could not read %s%s%s", path, file ? ": not a regular file" : ": ",
-              file ? "" : strerror(errno));
+    if (error) *error = DOCUMENT_LOAD_UNREADABLE;
+    // Never waits on a FIFO or a device that took the document's name.
+    size_t file_size = 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(platform_open_regular(path, &file_size), fclose);
+    if (!file) {
+        q_log(3, "could not read %s", path);
         return NULL;
     }
-    FileReader in{file.get(), static_cast<size_t>(info.st_size), 0};
+    FileReader in{file.get(), file_size, 0};
 
     // The magic first: a file of any other kind is refused after reading four bytes.
     unsigned char header[20] = {};
@@ -515,12 +528,12 @@ DOCUMENT* document_load(const char* path) {
         else if (memcmp(header, "TVL2", 4) == 0) version = 2;
         else if (memcmp(header, "TVL3", 4) == 0) version = 3;
     }
+    DOCUMENT* doc = NULL;
+    LoadFailure fail{path, in.size, &doc, error};
     if (version == 0 || in.size < 16) {
         q_log(3, "%s is not a TVL document", path);
-        return NULL;
+        return fail.fail(DOCUMENT_LOAD_MALFORMED);
     }
-    DOCUMENT* doc = NULL;
-    LoadFailure fail{path, in.size, &doc};
     const size_t header_end = version == 3 ? 20 : 16;
     if (!in.bytes(header + 4, header_end - 4)) return fail.at(16);
     const uint32_t width = get_u32(header + 4), height = get_u32(header + 8);
@@ -536,7 +549,7 @@ DOCUMENT* document_load(const char* path) {
     if (static_cast<uint64_t>(count) * (fixed + 1) > in.remaining()) return fail.at(header_end);
 
     doc = document_new(static_cast<int>(width), static_cast<int>(height));
-    if (!doc) return fail.at(header_end);
+    if (!doc) return fail.no_resources(header_end);
     doc->template_index = template_index < static_cast<uint32_t>(template_count())
                               ? static_cast<int32_t>(template_index)
                               : 0;
@@ -558,7 +571,8 @@ DOCUMENT* document_load(const char* path) {
             return fail.at(in.offset);
         const size_t image_at = in.offset;
         unsigned char* image = buffer.reserve(image_size);
-        if (!image || !in.bytes(image, image_size)) return fail.at(image_at);
+        if (!image) return fail.no_resources(image_at);
+        if (!in.bytes(image, image_size)) return fail.at(image_at);
         bool size_mismatch = false;
         uint32_t found_w = 0, found_h = 0;
         if (!tga_header_fits(image, image_size, width, height, &size_mismatch, &found_w,
@@ -572,18 +586,19 @@ DOCUMENT* document_load(const char* path) {
         }
 
         LAYER* layer = document_add_layer(doc, name);
-        if (!layer) return fail.at(image_at);
+        if (!layer) return fail.no_resources(image_at);
         layer->opacity = std::min(static_cast<float>(opacity / 1000.0), 1.0f);
         layer->blend = static_cast<int32_t>(blend);
         layer->visible = visible != 0;
         layer->locked = locked != 0;
-        if (!decode_into_backup(layer, image, image_size) || !upload_backup(layer))
-            return fail.at(image_at);
+        if (!decode_into_backup(layer, image, image_size)) return fail.at(image_at);
+        if (!upload_backup(layer)) return fail.no_resources(image_at);
         layer_stamp_tiles(layer, 0, 0, static_cast<int>(width), static_cast<int>(height));
     }
 
     doc->active_layer = doc->layers->end ? static_cast<LAYER*>(doc->layers->end->ptr) : NULL;
     q_log(6, "loaded document %s (%ux%u, %u layers)", path, width, height, count);
+    if (error) *error = DOCUMENT_LOAD_OK;
     return doc;
 }
 
@@ -800,11 +815,8 @@ int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, in
         free(image);
         return 0;
     }
-    Q_STR* bytes = NULL;
-    const bool ok = qstrcat_ex(&bytes, reinterpret_cast<const char*>(image), size, 1) &&
-                    qstr_to_file(bytes, target);
+    const bool ok = platform_write_file(target, image, size, NULL);
     free(image);
-    if (bytes) free_qstr(&bytes);
     if (!ok) {
         q_log(3, "could not export %s", target);
         return 0;

@@ -66,6 +66,17 @@ int document_save(DOCUMENT* doc, const char* path);
 // record by record, and every size it claims is checked against the bytes it has before
 // anything is allocated for it; bytes after the last record are never read.
 DOCUMENT* document_load(const char* path);
+// Why a load failed: the file is missing or cannot be read (not a regular file, a read
+// error), it is not a valid document, or it is but this machine could not hold it now (no
+// memory, larger than the display's bitmaps allow).
+enum DOCUMENT_LOAD_ERROR {
+    DOCUMENT_LOAD_OK = 0,
+    DOCUMENT_LOAD_UNREADABLE = 1,
+    DOCUMENT_LOAD_MALFORMED = 2,
+    DOCUMENT_LOAD_NO_RESOURCES = 3,
+};
+// document_load that also says why it failed (`error` may be NULL).
+DOCUMENT* document_load_checked(const char* path, int* error);
 // Flattens the region and writes it as PNG (or, when no PNG encoder works, as TGA at
 // path + ".tga"). When written_path is given it receives the path actually written, which
 // must fit whole. Returns 1 or 0.

@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "canvas/document.h"
+#include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_str.h"
 
@@ -380,7 +381,7 @@ namespace {
 // Collects small pieces into large writes.
 class BufferedFile {
   public:
-    explicit BufferedFile(Q_FILE_WRITER* file) : file_(file) {}
+    explicit BufferedFile(PLATFORM_FILE_WRITER* file) : file_(file) {}
     bool ready() {
         try {
             buffer_.resize(1u << 20);
@@ -392,7 +393,7 @@ class BufferedFile {
     void put(const void* bytes, size_t count) {
         if (used_ + count > buffer_.size()) flush();
         if (count > buffer_.size()) {
-            q_file_write(file_, bytes, count);
+            platform_file_write(file_, bytes, count);
             return;
         }
         memcpy(buffer_.data() + used_, bytes, count);
@@ -405,12 +406,12 @@ class BufferedFile {
         put(bytes, 4);
     }
     void flush() {
-        q_file_write(file_, buffer_.data(), used_);
+        platform_file_write(file_, buffer_.data(), used_);
         used_ = 0;
     }
 
   private:
-    Q_FILE_WRITER* file_;
+    PLATFORM_FILE_WRITER* file_;
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
 };
@@ -442,17 +443,14 @@ void put_layer_image(BufferedFile& out, const DOCUMENT_SNAPSHOT& snapshot,
     }
 }
 
-} // namespace
-
-int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path) {
-    q_assert(snapshot, return 0);
-    q_assert(path, return 0);
-    Q_FILE_WRITER file;
-    if (!q_file_open(&file, path)) return 0;
+int write_snapshot(const DOCUMENT_SNAPSHOT* snapshot, const char* path,
+                   PLATFORM_FILE_WRITER& file) {
+    if (!platform_file_open(&file, path)) return 0;
     BufferedFile out(&file);
     if (!out.ready()) {
         q_log(3, "could not allocate a write buffer for %s", path);
-        q_file_abandon(&file);
+        platform_file_abandon(&file);
+        file.error = ENOMEM;
         return 0;
     }
     out.put("TVL3", 4);
@@ -470,7 +468,18 @@ int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path) {
         put_layer_image(out, *snapshot, layer);
     }
     out.flush();
-    return q_file_commit(&file);
+    return platform_file_commit(&file);
+}
+
+} // namespace
+
+int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path, int* error) {
+    q_assert(snapshot, return 0);
+    q_assert(path, return 0);
+    PLATFORM_FILE_WRITER file;
+    const int ok = write_snapshot(snapshot, path, file);
+    if (error) *error = ok ? 0 : (file.error ? file.error : ENOMEM);
+    return ok;
 }
 
 // --------------------------------------------------------------------------------------------

@@ -51,8 +51,9 @@ int snapshot_cache_update(SNAPSHOT_CACHE* cache, DOCUMENT* doc, double budget);
 DOCUMENT_SNAPSHOT* snapshot_take(SNAPSHOT_CACHE* cache, const DOCUMENT* doc);
 void snapshot_free(DOCUMENT_SNAPSHOT** snapshot);
 // Writes the snapshot as a version 3 document file, replacing `path` only once the whole file
-// is written and synced. Any thread. Returns 1 or 0 (the reason is logged).
-int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path);
+// is written and synced. Any thread. Returns 1 or 0 (the reason is logged, and `error`, when
+// given, gets its errno).
+int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path, int* error = nullptr);
 // A hash of what a file holds besides the pixels: size, template, layer count and every
 // layer's name and properties. Tells a changed document from an unchanged one even when the
 // change did not go through the change counter.

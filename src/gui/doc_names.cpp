@@ -11,6 +11,7 @@
 #include <allegro5/allegro_font.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 #include "i18n.h"
 #include "platform/platform.h"
+#include "session.h"
 #include "q/q_common.h"
 #include "tavolix_app.h"
 
@@ -126,7 +128,17 @@ void _derive_doc_name(TAVOLIX_APP* app, const char* path) {
     _utf8_copy(component, sizeof component, last);
     const size_t length = strlen(component);
     if (length >= 4 && strcmp(component + length - 4, ".tvl") == 0) component[length - 4] = 0;
-    _sanitize_doc_name(component, app->gui.doc_name, sizeof app->gui.doc_name);
+    // "été.tvl" saved again is "été.tvl", not "t.tvl", which may be another drawing.
+    if (_doc_name_keeps(component) && strlen(component) < sizeof app->gui.doc_name)
+        snprintf(app->gui.doc_name, sizeof app->gui.doc_name, "%s", component);
+    else
+        _sanitize_doc_name(component, app->gui.doc_name, sizeof app->gui.doc_name);
+}
+
+void _save_name_of(const TAVOLIX_APP* app, const char* field, char* out, size_t size) {
+    q_assert(app && field && out, return);
+    if (strcmp(field, app->gui.doc_name) == 0 && _doc_name_keeps(field)) snprintf(out, size, "%s", field);
+    else _sanitize_doc_name(field, out, size);
 }
 
 // --------------------------------------------------------------------------------------------
@@ -148,6 +160,19 @@ namespace {
 
 // A listed name must name a file inside the save folder: no path step and nothing a terminal
 // or a log line would misread.
+// Whole characters only: a name cut inside one is not the name of any file the user made.
+bool valid_utf8(const char* text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; bytes[i];) {
+        const size_t n = sequence_length(bytes[i]);
+        if (n == 1 && bytes[i] >= 0x80) return false;
+        for (size_t k = 1; k < n; k++)
+            if (!is_continuation(bytes[i + k])) return false;
+        i += n;
+    }
+    return true;
+}
+
 bool safe_document_name(const char* name) {
     if (!name[0] || strchr(name, '/') || strstr(name, "..")) return false;
     for (const char* c = name; *c; c++)
@@ -156,6 +181,21 @@ bool safe_document_name(const char* name) {
 }
 
 } // namespace
+
+bool _doc_name_keeps(const char* name) {
+    q_assert(name, return false);
+    const size_t length = strlen(name);
+    if (length == 0 || length > DOC_NAME_CHARS || name[0] == '.' || !valid_utf8(name) ||
+        session_reserved_stem(name))
+        return false;
+    const std::string file = std::string(name) + ".tvl";
+    return safe_document_name(file.c_str());
+}
+
+bool _open_list_shows(const char* name) {
+    q_assert(name, return false);
+    return safe_document_name(name) && !session_reserved_file(name);
+}
 
 int _load_named_path(const char* name, char* out, size_t size) {
     q_assert(name, return 0);
@@ -223,15 +263,51 @@ bool displayed_box(const TAVOLIX_APP* app, int box[4]) {
     return true;
 }
 
+// A floating selection and a pending line or curve are not in the layers yet; the export
+// commits them first, so their extent counts: the size shown is the size written.
+bool pending_box(const TAVOLIX_APP* app, float lo[2], float hi[2]) {
+    bool any = false;
+    auto take = [&](float x, float y) {
+        lo[0] = std::min(lo[0], x), lo[1] = std::min(lo[1], y);
+        hi[0] = std::max(hi[0], x), hi[1] = std::max(hi[1], y);
+        any = true;
+    };
+    const SELECTION& sel = app->selection;
+    if (sel.phase == SELECTION_PHASE_FLOATING && sel.float_bitmap) {
+        ALLEGRO_TRANSFORM t;
+        selection_build_transform(&sel, &t);
+        const float w = static_cast<float>(sel.rect.w), h = static_cast<float>(sel.rect.h);
+        for (std::array<float, 2> c : {std::array{0.0f, 0.0f}, {w, 0.0f}, {0.0f, h}, {w, h}}) {
+            al_transform_coordinates(&t, &c[0], &c[1]);
+            take(c[0], c[1]);
+        }
+    }
+    float f[4];
+    if (form_bounds(&app->form, app->brush.size / 2 + 1, &f[0], &f[1], &f[2], &f[3])) {
+        take(f[0], f[1]);
+        take(f[2], f[3]);
+    }
+    return any;
+}
+
 bool content_box(TAVOLIX_APP* app, int box[4]) {
     TAVOLIX_GUI* gui = &app->gui;
-    if (!gui->export_bbox_valid) {
-        if (!document_content_bbox(app->doc, &gui->export_bbox[0], &gui->export_bbox[1],
-                                   &gui->export_bbox[2], &gui->export_bbox[3]))
-            return false; // nothing drawn; asked again next time, the drawing may change
-        gui->export_bbox_valid = true;
+    if (!gui->export_bbox_valid &&
+        document_content_bbox(app->doc, &gui->export_bbox[0], &gui->export_bbox[1],
+                              &gui->export_bbox[2], &gui->export_bbox[3]))
+        gui->export_bbox_valid = true; // nothing drawn is asked again: the drawing may change
+    float lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+    if (gui->export_bbox_valid) { // inclusive pixels, as the area they cover
+        for (int i = 0; i < 2; i++) {
+            lo[i] = static_cast<float>(gui->export_bbox[i]);
+            hi[i] = static_cast<float>(gui->export_bbox[i + 2] + 1);
+        }
     }
-    std::copy(gui->export_bbox, gui->export_bbox + 4, box);
+    if (!pending_box(app, lo, hi) && !gui->export_bbox_valid) return false;
+    box[0] = to_int(std::floor(lo[0]));
+    box[1] = to_int(std::floor(lo[1]));
+    box[2] = to_int(std::ceil(hi[0]) - 1.0);
+    box[3] = to_int(std::ceil(hi[1]) - 1.0);
     return true;
 }
 

@@ -85,6 +85,7 @@ enum GUI_POPUP {
     GUI_POPUP_PALETTE_MANAGER,
     GUI_POPUP_NEW_DOC,
     GUI_POPUP_EXPORT,
+    GUI_POPUP_ASK,
     GUI_POPUP_CONFIRM,
     GUI_POPUP_NOTIFY,
     GUI_POPUP_LANGUAGE,
@@ -93,7 +94,20 @@ enum GUI_POPUP {
 
 // Confirmation kinds.
 enum { GUI_CONFIRM_CLEAR_LAYER = 0, GUI_CONFIRM_RESET_PALETTES = 1, GUI_CONFIRM_QUIT = 2,
-       GUI_CONFIRM_REMOVE_PALETTE = 3 };
+       GUI_CONFIRM_REMOVE_PALETTE = 3, GUI_CONFIRM_REPLACE_FILE = 4 };
+// What waits for the user's answer before the drawing is replaced or the program ends: held
+// while the ask popup is open, and while a save started from it runs.
+enum GUI_PENDING {
+    GUI_PENDING_NONE = 0,
+    GUI_PENDING_NEW = 1,        // a new canvas of pending_size
+    GUI_PENDING_LOAD_PATH = 2,  // the file at pending_arg
+    GUI_PENDING_LOAD_NAMED = 3, // the save folder's document named pending_arg
+    GUI_PENDING_QUICK_OPEN = 4, // "sketch.tvl" (Ctrl+O)
+    GUI_PENDING_QUIT = 5,
+};
+// The ask popup's question: the drawing would be replaced, or the program would end while the
+// drawing is not on disk.
+enum { GUI_ASK_REPLACE = 0, GUI_ASK_QUIT = 1 };
 
 // Tool bar widget ids; -1 while the widget does not exist (a collapsed or folded-away panel).
 struct GUI_TOOLBAR_IDS {
@@ -123,6 +137,7 @@ struct GUI_PANEL_IDS {
 struct GUI_POPUP_IDS {
     int ok[GUI_POPUP_COUNT], cancel[GUI_POPUP_COUNT];
     int confirm_label, notify_label;
+    int ask_lines[2], ask_save; // the ask popup's two lines and its "Save as..." button
     int export_title, export_area, export_full, export_border, export_template;
     int new_sizes[6];
     int open_title, open_empty, open_rows[GUI_OPEN_ROWS];
@@ -182,6 +197,14 @@ struct TAVOLIX_GUI {
     char popup_text[GUI_POPUP_COUNT][64]; // the single-line fields' texts
     int confirm_mode;
     char confirm_text[256];
+    int ask_mode;             // GUI_ASK_*
+    char ask_text[2][256];    // the ask popup's two lines
+    int pending;              // a GUI_PENDING
+    int pending_size;         // GUI_PENDING_NEW: the canvas side
+    char pending_arg[1024];   // GUI_PENDING_LOAD_*: the path or the name
+    bool pending_after_save;  // the pending action runs once the save started for it succeeded
+    char replace_path[1024];  // the Replace confirmation: the file the save would replace
+    char replace_file[80];    // and the name it reports
     char notify_text[256];
     char open_names[GUI_OPEN_ROWS][72]; // the open list's documents, newest first
     int open_count;                     // rows filled
@@ -197,6 +220,8 @@ struct TAVOLIX_GUI {
 
     ALLEGRO_BITMAP* gui_cache;
     int gui_cache_w, gui_cache_h;
+    double cache_drawn_at; // al_get_time() of the last whole redraw of the cached image
+    int caret_drawn;       // the caret state that redraw showed (q_gui_caret_visible)
     // The disjoint parts of the cached image that hold anything; -1 copies all of it.
     GUI_CACHE_RECT cache_rects[GUI_CACHE_RECTS];
     int cache_rect_count;
@@ -220,13 +245,26 @@ void tavolix_gui_option_defaults(TAVOLIX_GUI* gui);
 
 int tavolix_gui_init(TAVOLIX_APP* app);
 int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
+// Changes of the GUI's picture that come with time rather than events: a tooltip due or gone,
+// a pressed button's flash over, a focused field's caret blinking. Called every timer tick.
+void tavolix_gui_tick(TAVOLIX_APP* app);
 int tavolix_gui_wants_keyboard(TAVOLIX_APP* app);
 int tavolix_gui_wants_pointer(TAVOLIX_APP* app);
 int tavolix_gui_close_top_popup(TAVOLIX_APP* app);
 void tavolix_gui_request_quit(TAVOLIX_APP* app);
 void tavolix_gui_request_save(TAVOLIX_APP* app);
+// Before something replaces the drawing: 1 when it may go ahead now (nothing would be lost).
+// Otherwise the user is asked to save under a name, discard or cancel, and 0 is returned; the
+// action (a GUI_PENDING with its size or path/name) runs later if the user agrees.
+int tavolix_gui_confirm_replace(TAVOLIX_APP* app, int pending, int size, const char* arg);
+// The program was to end but the drawing could not be written: the user may save it under a
+// name, quit all the same or go on.
+void tavolix_gui_ask_quit_unsaved(TAVOLIX_APP* app);
 void tavolix_gui_request_language_choice(TAVOLIX_APP* app);
 void tavolix_gui_notify(TAVOLIX_APP* app, const char* text);
+// The notification of a translated key used as a printf format: every message fits, whatever
+// the names in it hold.
+void tavolix_gui_notify_tr(TAVOLIX_APP* app, const char* key, ...) __attribute__((format(printf, 2, 3)));
 void tavolix_gui_set_visible(TAVOLIX_APP* app, int visible);
 void tavolix_gui_on_resize(TAVOLIX_APP* app);
 void tavolix_gui_sync(TAVOLIX_APP* app);
@@ -238,6 +276,12 @@ void tavolix_gui_layout_restore(TAVOLIX_APP* app);
 void tavolix_gui_shutdown(TAVOLIX_APP* app);
 int tavolix_gui_rebuild(TAVOLIX_APP* app);
 void tavolix_gui_draw(TAVOLIX_APP* app);
+// Where the "Not saved" marker shows at the bottom of the canvas while the drawing is not
+// safely on disk.
+void _gui_unsaved_marker_rect(const TAVOLIX_APP* app, float* x, float* y, float* w, float* h);
+// The first half of tavolix_gui_draw: brings the cached image of the GUI up to date without
+// showing it. 1 when that image is what the frame would show.
+int tavolix_gui_update(TAVOLIX_APP* app);
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Building blocks the tests and the popups share
@@ -352,8 +396,20 @@ int _utf8_format(char* out, size_t size, const char* format, ...)
 // "sketch" when nothing is left. `out` holds `size` bytes (64 for a whole name).
 void _sanitize_doc_name(const char* text, char* out, size_t size);
 // Sets gui.doc_name from the last component of `path` (split at "/" only: a backslash is an
-// ordinary character in a file name here), without its ".tvl" ending. "" changes nothing.
+// ordinary character in a file name here), without its ".tvl" ending. A name that is a valid
+// file name of its own (_doc_name_keeps) stays as it is, so that saving under it writes the
+// same file again; any other goes through the document-name rule. "" changes nothing.
 void _derive_doc_name(TAVOLIX_APP* app, const char* path);
+// A document name that can be saved under as it is: at most 63 bytes, not empty, not starting
+// with ".", and with ".tvl" a name the open list shows and loads (_load_named_path), not one
+// of the program's own names.
+bool _doc_name_keeps(const char* name);
+// The name a save through the name popup writes: the field as typed when it is the
+// document's own name and that can be kept, else the document-name rule applied to it.
+void _save_name_of(const TAVOLIX_APP* app, const char* field, char* out, size_t size);
+// A listed document name the open list shows: one _load_named_path accepts, not a session
+// file of the program.
+bool _open_list_shows(const char* name);
 // Appends `extension` when the last path component has no "." and the result fits in `size`.
 // 1 when appended.
 int _path_add_extension(char* path, size_t size, const char* extension);

@@ -615,11 +615,14 @@ int build_panel(TAVOLIX_APP* app) {
     gui->panel_width = P;
     const float H = static_cast<float>(app->display_h) - 2 * m.margin;
     uint32_t flags = PANEL_FLAGS;
-    if (platform_gui_panels_resizable()) flags |= Q_GUI_WINDOW_RESIZABLE;
+    // Docked at the right edge, the panel widens or narrows by its left edge.
+    if (platform_gui_panels_resizable()) flags |= Q_GUI_WINDOW_RESIZE_LEFT;
     const int win = add_panel_window(gui->ctx, "layers", dw - P - m.margin, m.margin, P, H, flags,
                                      "could not create layer panel window");
     gui->panel_window = win;
     if (win < 0) return -1;
+    q_gui_window_set_width_range(gui->ctx, win, m.panel_min, gui_panel_width(&m, dw, 1e9f));
+    q_gui_window_set_resize_callback(gui->ctx, win, _on_panel_resized, app);
     const float W = P - 20 - m.scrollbar;
     ROWS r{app, gui->ctx, win, nullptr, m, W};
     gui->lp.collapse = r.button(">", INSET, m.row, m.row, _on_panel_collapse);

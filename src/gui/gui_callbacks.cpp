@@ -116,7 +116,31 @@ void _on_panel_expand(int, void* user) {
     relaid(app);
 }
 
-void _on_hide_ui(int, void* user) { tavolix_gui_set_visible(app_of(user), 0); }
+// The button puts the whole interface away. Tab keeps a dialog in progress for when the panels
+// come back; the button dismisses every popup (an edit of placed text is cancelled, as Escape
+// does), all but the language question, which still waits for its answer.
+void _on_panel_resized(int window, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    TAVOLIX_GUI* gui = &app->gui;
+    const Q_GUI_WINDOW* panel = q_gui_get_window(gui->ctx, window);
+    if (!panel || window != gui->panel_window) return;
+    gui->panel_width = gui_panel_width(&gui->metrics, static_cast<float>(app->display_w), panel->w);
+    q_log(6, "layer panel width %.0f", static_cast<double>(gui->panel_width));
+    // Laid out again for the new width, and kept for the next start at once.
+    gui->rebuild_pending = true;
+    tavolix_app_settings_persist(app);
+    tavolix_gui_layout_persist(app);
+    relaid(app);
+}
+
+void _on_hide_ui(int, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    if (!app->gui_visible) return;
+    if (app->gui.popup_open[GUI_POPUP_TEXT]) _on_text_cancel(app);
+    for (int p = 0; p < GUI_POPUP_COUNT; p++)
+        if (p != GUI_POPUP_LANGUAGE && app->gui.popup_open[p]) _popup_close(app, p);
+    tavolix_gui_set_visible(app, 0);
+}
 
 void _on_toolbar_section(int section, int folded, void* user) {
     TAVOLIX_APP* app = app_of(user);
@@ -315,12 +339,19 @@ void _on_palette_edit(int, void* user) {
 
 void _on_palette_new(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
-    if (palette_new_from_active(&app->palettes)) {
-        app->gui.edit_swatch = -1;
-        _gui_fill_palettes(app);
-        tavolix_gui_sync(app);
-        tavolix_app_palette_persist(app);
+    // Only a full set refuses a new palette: the user hears why, and nothing else changes.
+    if (palette_new_from_active(&app->palettes) < 0) {
+        q_log(6, "palette: no new palette, %d of the user's already", PALETTE_USER_MAX);
+        char text[256];
+        _utf8_format(text, sizeof text, tavolix_tr("At most %d palettes of your own: remove one first."),
+                     PALETTE_USER_MAX);
+        _notify_open(app, text);
+        return;
     }
+    app->gui.edit_swatch = -1;
+    _gui_fill_palettes(app);
+    tavolix_gui_sync(app);
+    tavolix_app_palette_persist(app);
     changed(app);
 }
 

@@ -5,7 +5,8 @@
 //   [SECTION] The frame step: cached image, hidden handle
 //
 // The windows are drawn into one display-sized image that is redrawn only when something
-// changed; an idle frame copies only the parts of that image the open windows cover.
+// changed, and only in part when the pointer's hover is all that changed; an idle frame copies
+// only the parts of that image the open windows cover.
 // ============================================================================================
 #include <allegro5/allegro_primitives.h>
 
@@ -15,6 +16,7 @@
 #include "canvas/allegro_state.h"
 #include "canvas/brush.h"
 #include "gui/gui_internal.h"
+#include "i18n.h"
 #include "q/q_common.h"
 #include "q/q_gui.h"
 #include "tavolix_app.h"
@@ -63,9 +65,13 @@ void _draw_alpha_overlay(TAVOLIX_APP* app, int window, int widget, ALLEGRO_COLOR
     const int cx1 = static_cast<int>(std::ceil(std::min(x1, win->x + win->w)));
     const int cy1 = static_cast<int>(std::ceil(std::min(y1, win->y + win->h)));
     if (cx1 <= cx0 || cy1 <= cy0) return;
+    // Within the clip already set too: a partial redraw paints only its own part.
     int old_x, old_y, old_w, old_h;
     al_get_clipping_rectangle(&old_x, &old_y, &old_w, &old_h);
-    al_set_clipping_rectangle(cx0, cy0, cx1 - cx0, cy1 - cy0);
+    const int kx0 = std::max(cx0, old_x), ky0 = std::max(cy0, old_y);
+    const int kx1 = std::min(cx1, old_x + old_w), ky1 = std::min(cy1, old_y + old_h);
+    if (kx1 <= kx0 || ky1 <= ky0) return;
+    al_set_clipping_rectangle(kx0, ky0, kx1 - kx0, ky1 - ky0);
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ZERO);
     const ALLEGRO_COLOR dark = _alpha_cell(colour, 170), light = _alpha_cell(colour, 235);
     constexpr float CELL = 6.0f;
@@ -125,17 +131,56 @@ void show_slider_values(TAVOLIX_GUI* gui) {
     }
 }
 
-void draw_windows(TAVOLIX_APP* app) {
+// What the program paints over the toolkit's picture: the checkerboards of translucent colours.
+void draw_overlays(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
-    refresh_tip_preview(app);
-    show_slider_values(gui);
-    q_gui_draw(gui->ctx);
     _draw_alpha_overlay(app, gui->toolbar_window, gui->tb.color, app->brush.color, false);
     if (gui->popup_open[GUI_POPUP_PICKER]) {
         const unsigned char* p = gui->picker_rgba;
         _draw_alpha_overlay(app, gui->popup_window[GUI_POPUP_PICKER], gui->pp.picker_preview,
                             al_map_rgba(p[0], p[1], p[2], p[3]), true);
     }
+}
+
+void draw_windows(TAVOLIX_APP* app) {
+    TAVOLIX_GUI* gui = &app->gui;
+    refresh_tip_preview(app);
+    show_slider_values(gui);
+    q_gui_draw(gui->ctx);
+    draw_overlays(app);
+    gui->cache_drawn_at = al_get_time();
+    gui->caret_drawn = q_gui_caret_visible(gui->ctx);
+}
+
+// Redraws into the cached image only the parts that pointer movement changed (a widget the
+// pointer left or entered). False when the whole image must be drawn again.
+bool redraw_damage(TAVOLIX_APP* app) {
+    TAVOLIX_GUI* gui = &app->gui;
+    Q_GUI_AREA parts[Q_GUI_DAMAGE_MAX];
+    const int count = q_gui_take_damage(gui->ctx, parts, Q_GUI_DAMAGE_MAX);
+    if (count < 0) return false;
+    if (count == 0) return true;
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
+    al_set_target_bitmap(gui->gui_cache);
+    for (int i = 0; i < count; i++) {
+        const Q_GUI_AREA& a = parts[i];
+        const int x0 = std::max(0, static_cast<int>(std::floor(a.x)));
+        const int y0 = std::max(0, static_cast<int>(std::floor(a.y)));
+        const int x1 = std::min(gui->gui_cache_w, static_cast<int>(std::ceil(a.x + a.w)));
+        const int y1 = std::min(gui->gui_cache_h, static_cast<int>(std::ceil(a.y + a.h)));
+        if (x1 <= x0 || y1 <= y0) continue;
+        // Whole pixels, so that the cleared part and the redrawn part are the same.
+        al_set_clipping_rectangle(x0, y0, x1 - x0, y1 - y0);
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        q_gui_draw_area(gui->ctx, Q_GUI_AREA{static_cast<float>(x0), static_cast<float>(y0),
+                                              static_cast<float>(x1 - x0),
+                                              static_cast<float>(y1 - y0)});
+        draw_overlays(app);
+    }
+    al_reset_clipping_rectangle();
+    al_restore_state(&saved);
+    return true;
 }
 
 // --------------------------------------------------------------------------------------------
@@ -233,25 +278,21 @@ void blit_cache(const TAVOLIX_GUI* gui) {
     al_hold_bitmap_drawing(held);
 }
 
-} // namespace
+enum class SHOW { NOTHING, HANDLE, DIRECT, CACHE };
 
-void tavolix_gui_draw(TAVOLIX_APP* app) {
-    q_assert(app, return);
+// Everything a frame's GUI needs before it is shown: a pending rebuild, the icons, the cached
+// image. Says how to show it.
+SHOW prepare(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
-    if (!gui->ctx) return;
+    if (!gui->ctx) return SHOW::NOTHING;
     if (gui->rebuild_pending) {
         gui->rebuild_pending = false;
-        if (!tavolix_gui_rebuild(app)) return;
+        if (!tavolix_gui_rebuild(app)) return SHOW::NOTHING;
     }
     if (!gui->icons_ready) render_icons(gui);
-    if (!app->gui_visible) {
-        draw_show_handle();
-        return;
-    }
-    if (!cache_fits(app)) {
-        draw_windows(app);
-        return;
-    }
+    if (!app->gui_visible) return SHOW::HANDLE;
+    if (!cache_fits(app)) return SHOW::DIRECT;
+    if (gui->gui_cache_valid && !redraw_damage(app)) gui->gui_cache_valid = false;
     if (!gui->gui_cache_valid) {
         ALLEGRO_STATE saved;
         al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
@@ -262,5 +303,43 @@ void tavolix_gui_draw(TAVOLIX_APP* app) {
         note_cache_rects(gui);
         gui->gui_cache_valid = true;
     }
-    blit_cache(gui);
+    return SHOW::CACHE;
+}
+
+} // namespace
+
+int tavolix_gui_update(TAVOLIX_APP* app) {
+    q_assert(app, return 0);
+    return prepare(app) == SHOW::CACHE ? 1 : 0;
+}
+
+void _gui_unsaved_marker_rect(const TAVOLIX_APP* app, float* x, float* y, float* w, float* h) {
+    q_assert(app && x && y && w && h, return);
+    const GUI_METRICS& m = app->gui.metrics;
+    const float text_w = app->font ? static_cast<float>(al_get_text_width(app->font, tavolix_tr("Not saved"))) : 0.0f;
+    *w = text_w + 2.0f * m.row;
+    *h = m.row;
+    *x = std::floor((static_cast<float>(app->display_w) - *w) / 2);
+    *y = static_cast<float>(app->display_h) - m.margin - m.row;
+}
+
+void tavolix_gui_draw(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    switch (prepare(app)) {
+    case SHOW::NOTHING: return;
+    case SHOW::HANDLE: draw_show_handle(); break;
+    case SHOW::DIRECT: draw_windows(app); break; // no cached image could be made
+    case SHOW::CACHE: blit_cache(&app->gui); break;
+    }
+    // As long as the drawing is not safely on disk the canvas says so, panels shown or not.
+    if (app->unsaved_shown && app->font) {
+        BlenderScope blender;
+        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+        float x, y, w, h;
+        _gui_unsaved_marker_rect(app, &x, &y, &w, &h);
+        al_draw_filled_rounded_rectangle(x, y, x + w, y + h, h / 4, h / 4, al_map_rgb(176, 32, 32));
+        const float text_y = y + (h - static_cast<float>(al_get_font_line_height(app->font))) / 2;
+        al_draw_text(app->font, al_map_rgb(255, 255, 255), x + w / 2, text_y, ALLEGRO_ALIGN_CENTRE,
+                     tavolix_tr("Not saved"));
+    }
 }

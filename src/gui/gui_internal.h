@@ -87,6 +87,22 @@ int _build_file_popups(TAVOLIX_APP* app);
 int _build_colour_popups(TAVOLIX_APP* app);
 int _build_misc_popups(TAVOLIX_APP* app);
 
+// The questions before a drawing is lost (popup_ask.cpp): the pending action runs, or is
+// dropped; a save started for it reports its outcome, which runs or drops it.
+void _run_pending(TAVOLIX_APP* app);
+void _drop_pending(TAVOLIX_APP* app);
+void _save_done(TAVOLIX_APP* app, bool saved);
+int _build_ask_popup(TAVOLIX_APP* app);
+// Saves to a path and remembers it as the document's file; reports to a pending action.
+void _save_to(TAVOLIX_APP* app, const char* path, const char* file_name);
+// A text with one name in it, the name shortened at its end ("...") until the text fits
+// `limit` pixels in the interface font.
+void _fit_name(TAVOLIX_APP* app, const char* format, const char* name, int limit, char* out,
+               size_t size);
+// Replacing the document, once nobody needs to be asked any more.
+void _create_canvas(TAVOLIX_APP* app, int size);
+int _load_chosen(TAVOLIX_APP* app, const char* path);
+
 // Results are shown in the notification popup; the text is fitted to its width.
 void _notify_open(TAVOLIX_APP* app, const char* text);
 // Writes the document to `path` and reports "Saved: <file_name>" or the failure. 1 when saved.
@@ -125,6 +141,8 @@ void _on_toolbar_collapse(int widget, void* user);
 void _on_toolbar_expand(int widget, void* user);
 void _on_panel_collapse(int widget, void* user);
 void _on_panel_expand(int widget, void* user);
+// The user let go of the layer panel's edge or grip: the new width is the panel's.
+void _on_panel_resized(int window, void* user);
 void _on_hide_ui(int widget, void* user);
 void _on_undo(int widget, void* user);
 void _on_redo(int widget, void* user);

@@ -9,8 +9,10 @@
 // ============================================================================================
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "gui/gui_internal.h"
 #include "i18n.h"
@@ -57,6 +59,16 @@ bool point_on_widget(TAVOLIX_GUI* gui, int window, int widget, float x, float y)
     return x >= left && x < left + w->w && y >= top + w->y && y < top + w->y + w->h;
 }
 
+// Enter commits a pending line, curve or shape, or a floating selection (the canvas does it);
+// only with none of them does a notification on show get the key, which dismisses it.
+bool enter_dismisses_notification(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
+    const int key = event->keyboard.keycode;
+    return event->type == ALLEGRO_EVENT_KEY_DOWN &&
+           (key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER) &&
+           app->gui.popup_open[GUI_POPUP_NOTIFY] && !form_pending(&app->form) &&
+           app->selection.phase != SELECTION_PHASE_FLOATING;
+}
+
 bool gui_absent(TAVOLIX_APP* app) {
     app->gui.gui_cache_valid = false;
     return app->gui.ctx == nullptr;
@@ -74,8 +86,27 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     TAVOLIX_GUI* gui = &app->gui;
     if (!gui->ctx) return 0;
     ALLEGRO_EVENT copy = *event;
+    const bool was_over = gui->ctx->pointer_over_gui != 0;
     const bool taken = q_gui_process_event(gui->ctx, &copy) != 0;
+    // A pointer moving without a button changes nothing but hover looks, which the toolkit
+    // notes part by part for the next frame; anything else the GUI took may have changed it all.
+    const bool hover_only = (event->type == ALLEGRO_EVENT_MOUSE_AXES ||
+                             event->type == ALLEGRO_EVENT_MOUSE_LEAVE_DISPLAY) &&
+                            event->mouse.dz == 0 && event->mouse.dw == 0 && !gui->ctx->mouse_down;
+    if (taken && !hover_only) {
+        gui->gui_cache_valid = false;
+        app->redraw = true;
+    }
+    // Over a panel the canvas hides its brush outline; a pointer moving on over it without
+    // changing a hover needs no new frame at all.
+    if (gui->ctx->damage_count > 0 || gui->ctx->damage_all ||
+        (gui->ctx->pointer_over_gui != 0) != was_over)
+        app->redraw = true;
     if (!app->gui_visible) return 0;
+    if (!taken && enter_dismisses_notification(app, event)) {
+        _popup_close(app, GUI_POPUP_NOTIFY);
+        return 1;
+    }
     if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
         const float x = static_cast<float>(event->mouse.x), y = static_cast<float>(event->mouse.y);
         for (GUI_POPUP p : {GUI_POPUP_SAVE_NAME, GUI_POPUP_PALETTE_NAME, GUI_POPUP_TEXT,
@@ -88,6 +119,20 @@ int tavolix_gui_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         }
     }
     return taken ? 1 : 0;
+}
+
+void tavolix_gui_tick(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    if (!gui->ctx || !app->gui_visible) return;
+    // A tooltip waiting for its delay shows nothing yet: only its coming and going count.
+    gui->tooltip_last = q_gui_tooltip_pending(gui->ctx);
+    const bool stale = (gui->tooltip_last == 2) != (gui->ctx->tooltip_drawn != 0) ||
+                       gui->ctx->redraw_until > gui->cache_drawn_at ||
+                       q_gui_caret_visible(gui->ctx) != gui->caret_drawn;
+    if (!stale) return;
+    gui->gui_cache_valid = false;
+    app->redraw = true;
 }
 
 int tavolix_gui_wants_keyboard(TAVOLIX_APP* app) {
@@ -119,6 +164,10 @@ int tavolix_gui_close_top_popup(TAVOLIX_APP* app) {
     // Escape on the text popup cancels an edit of the placed text, as its Cancel does.
     if (top == GUI_POPUP_TEXT) _on_text_cancel(app);
     _popup_close(app, top);
+    // Escape answers a question as Cancel does: what waited for the answer does not happen.
+    if (top == GUI_POPUP_ASK) _drop_pending(app);
+    if (top == GUI_POPUP_SAVE_NAME || (top == GUI_POPUP_CONFIRM && gui->confirm_mode == GUI_CONFIRM_REPLACE_FILE))
+        _save_done(app, false);
     if (has_text_field(top)) {
         q_gui_set_focus(gui->ctx, -1);
         platform_hide_keyboard();
@@ -150,7 +199,10 @@ void tavolix_gui_request_save(TAVOLIX_APP* app) {
     if (gui->last_file[0]) snprintf(initial, sizeof initial, "%s", gui->last_file);
     else if (!platform_save_path("sketch.tvl", initial, sizeof initial)) return;
     const int r = platform_choose_file(1, initial, "*.tvl", chosen, sizeof chosen);
-    if (r == 0) return;
+    if (r == 0) {
+        _save_done(app, false);
+        return;
+    }
     if (r != 1) {
         // No chooser here: the program's own name popup finishes the save.
         _popup_set_field(app, GUI_POPUP_SAVE_NAME, gui->doc_name[0] ? gui->doc_name : "sketch");
@@ -161,8 +213,8 @@ void tavolix_gui_request_save(TAVOLIX_APP* app) {
     _path_add_extension(chosen, sizeof chosen, ".tvl");
     const char* slash = strrchr(chosen, '/');
     _derive_doc_name(app, chosen);
-    if (_do_save(app, chosen, slash ? slash + 1 : chosen))
-        snprintf(gui->last_file, sizeof gui->last_file, "%s", chosen);
+    // The chooser asked about replacing an existing file itself.
+    _save_to(app, chosen, slash ? slash + 1 : chosen);
 }
 
 void tavolix_gui_request_language_choice(TAVOLIX_APP* app) {
@@ -181,6 +233,22 @@ void tavolix_gui_notify(TAVOLIX_APP* app, const char* text) {
 // --------------------------------------------------------------------------------------------
 // [SECTION] Showing and hiding the GUI
 // --------------------------------------------------------------------------------------------
+
+void tavolix_gui_notify_tr(TAVOLIX_APP* app, const char* key, ...) {
+    q_assert(app, return);
+    q_assert(key, return);
+    va_list args;
+    va_start(args, key);
+    const int needed = vsnprintf(nullptr, 0, tavolix_tr(key), args);
+    va_end(args);
+    std::string text(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
+    va_start(args, key);
+    if (needed > 0) vsnprintf(text.data(), text.size() + 1, tavolix_tr(key), args);
+    va_end(args);
+    char fitted[256];
+    _utf8_copy(fitted, sizeof fitted, text.c_str());
+    tavolix_gui_notify(app, fitted);
+}
 
 void tavolix_gui_set_visible(TAVOLIX_APP* app, int visible) {
     q_assert(app, return);
@@ -205,6 +273,9 @@ void tavolix_gui_set_visible(TAVOLIX_APP* app, int visible) {
         // Popups that only confirm or show something are dismissed; those holding the user's
         // text, a list or a choice keep their open flag and return with the GUI. Their windows
         // close all the same, so a hidden field can neither take keys nor clicks.
+        // A dismissed Replace question keeps the file, as its Cancel does.
+        if (gui->popup_open[GUI_POPUP_CONFIRM] && gui->confirm_mode == GUI_CONFIRM_REPLACE_FILE)
+            _save_done(app, false);
         for (GUI_POPUP p : {GUI_POPUP_CONFIRM, GUI_POPUP_EXPORT, GUI_POPUP_NEW_DOC,
                             GUI_POPUP_PICKER, GUI_POPUP_HELP, GUI_POPUP_PALETTE_MANAGER})
             gui->popup_open[p] = false;
@@ -384,11 +455,20 @@ void tavolix_gui_layout_persist(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (gui_absent(app) || platform_saves_ready() != 1) return;
     char path[PLATFORM_PATH_MAX];
+    std::string text;
     if (platform_save_path("layout.json", path, sizeof path) &&
-        q_gui_save_layout_json(app->gui.ctx, path) == 0)
+        q_gui_layout_json_text(app->gui.ctx, &text) == 0 &&
+        platform_write_file(path, text.data(), text.size(), nullptr))
         q_log(6, "gui layout: saved %s", path);
     platform_save_sync();
 }
+
+namespace {
+
+// One byte past what the toolkit reads, so that it can tell a file that is too large.
+constexpr size_t GUI_LAYOUT_FILE_MAX = (4u << 20) + 1;
+
+} // namespace
 
 void tavolix_gui_layout_restore(TAVOLIX_APP* app) {
     q_assert(app, return);
@@ -410,7 +490,11 @@ void tavolix_gui_layout_restore(TAVOLIX_APP* app) {
         const Q_GUI_WINDOW* w = static_cast<const Q_GUI_WINDOW*>(n->ptr);
         saved[count++] = {w->id, w->x, w->y, w->w, w->h, w->state, w->flags, w->z_order, w->z_value};
     }
-    if (q_gui_load_layout_json(gui->ctx, path) != 0) return;
+    // Read here, where a FIFO or a device in its place is refused without waiting.
+    std::string text;
+    if (platform_read_file(path, GUI_LAYOUT_FILE_MAX, &text) != 1 ||
+        q_gui_load_layout_json_mem(gui->ctx, text.data(), text.size()) != 0)
+        return;
     const float built_width = gui->panel_width;
     const Q_GUI_WINDOW* panel = q_gui_get_window(gui->ctx, gui->panel_window);
     const float file_w = panel ? panel->w : 0.0f;

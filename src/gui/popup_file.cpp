@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_gui.h"
+#include "session.h"
 #include "tavolix_app.h"
 
 namespace {
@@ -34,14 +35,6 @@ constexpr const char* DEFAULT_NAME = "sketch";
 // --------------------------------------------------------------------------------------------
 // [SECTION] Shared steps
 // --------------------------------------------------------------------------------------------
-
-// printf into a notification: every message fits, whatever the names in it hold.
-template <typename... Args>
-void notify_format(TAVOLIX_APP* app, const char* key, Args... args) {
-    char text[256];
-    _utf8_format(text, sizeof text, tavolix_tr(key), args...);
-    _notify_open(app, text);
-}
 
 const char* last_component(const char* path) {
     const char* slash = strrchr(path, '/');
@@ -65,18 +58,10 @@ void chooser_start(const char* last, const char* file_name, char* out,
 
 constexpr int CANVAS_SIZES[6] = {16384, 8192, 4096, 2048, 1024, 512};
 
+// Asks first when the drawing would be lost.
 void create_canvas(TAVOLIX_APP* app, int size) {
     _popup_close(app, GUI_POPUP_NEW_DOC);
-    if (!tavolix_app_new_document(app, size)) {
-        _notify_open(app, tavolix_tr("Canvas creation failed, keeping the drawing."));
-        return;
-    }
-    // A new drawing is not the file the old one came from: the next save must not replace it
-    // under the old name.
-    snprintf(app->gui.doc_name, sizeof app->gui.doc_name, "%s", DEFAULT_NAME);
-    app->gui.last_file[0] = 0;
-    notify_format(app, "New %dx%d canvas.", app->doc->width, app->doc->height);
-    app->redraw = true;
+    if (tavolix_gui_confirm_replace(app, GUI_PENDING_NEW, size, nullptr)) _create_canvas(app, size);
 }
 
 void on_canvas_size(int widget, void* user) {
@@ -134,18 +119,41 @@ void on_save_name(int, void* user) {
     TAVOLIX_GUI* gui = &app->gui;
     _popup_close(app, GUI_POPUP_SAVE_NAME);
     _gui_commit_first(app);
-    _sanitize_doc_name(_popup_field_text(app, GUI_POPUP_SAVE_NAME), gui->doc_name,
-                       sizeof gui->doc_name);
+    char name[64];
+    _save_name_of(app, _popup_field_text(app, GUI_POPUP_SAVE_NAME), name, sizeof name);
+    // The program's own files are never a document's: the next autosave would replace it.
+    if (session_reserved_stem(name)) {
+        tavolix_gui_notify_tr(app, "Reserved name, choose another: %s", name);
+        _save_done(app, false);
+        return;
+    }
+    snprintf(gui->doc_name, sizeof gui->doc_name, "%s", name);
     char file_name[80], path[PLATFORM_PATH_MAX];
     snprintf(file_name, sizeof file_name, "%s.tvl", gui->doc_name);
     if (!platform_save_path(file_name, path, sizeof path)) {
         _notify_open(app, tavolix_tr("Save failed."));
+        _save_done(app, false);
         return;
     }
-    if (_do_save(app, path, file_name)) snprintf(gui->last_file, sizeof gui->last_file, "%s", path);
+    // Another file of that name is replaced only when the user says so; the document's own
+    // file is simply written again.
+    if (platform_file_kind(path) != PLATFORM_FILE_MISSING && strcmp(path, gui->last_file) != 0) {
+        snprintf(gui->replace_path, sizeof gui->replace_path, "%s", path);
+        snprintf(gui->replace_file, sizeof gui->replace_file, "%s", file_name);
+        char question[256];
+        _fit_name(app, tavolix_tr("Replace %s?"), file_name, static_cast<int>(gui->metrics.popup_wide) - 23,
+                  question, sizeof question);
+        _open_confirm(app, GUI_CONFIRM_REPLACE_FILE, question, tavolix_tr("Replace"));
+        return;
+    }
+    _save_to(app, path, file_name);
 }
 
-void on_save_cancel(int, void* user) { _popup_close(app_of(user), GUI_POPUP_SAVE_NAME); }
+void on_save_cancel(int, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    _popup_close(app, GUI_POPUP_SAVE_NAME);
+    _save_done(app, false);
+}
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Loading and the open list
@@ -185,7 +193,7 @@ void on_open_row(int widget, void* user) {
         char name[sizeof gui->open_names[0]];
         snprintf(name, sizeof name, "%s", gui->open_names[i]);
         _popup_close(app, GUI_POPUP_OPEN_LIST);
-        _load_named(app, name);
+        if (tavolix_gui_confirm_replace(app, GUI_PENDING_LOAD_NAMED, 0, name)) _load_named(app, name);
         return;
     }
 }
@@ -264,13 +272,13 @@ void report_export(TAVOLIX_APP* app, const char* written, int w, int h) {
     const bool tga = length >= 4 && strcmp(written + length - 4, ".tga") == 0;
     const int published = platform_publish_document(written, short_name, tga ? "image/x-tga" : "image/png");
     if (published == 1) {
-        notify_format(app, "Exported %dx%d to the Tavolix folder: %s", w, h, short_name);
+        tavolix_gui_notify_tr(app, "Exported %dx%d to the Tavolix folder: %s", w, h, short_name);
     } else if (published != 0) {
-        notify_format(app, "Exported %dx%d: %s", w, h, written);
+        tavolix_gui_notify_tr(app, "Exported %dx%d: %s", w, h, written);
     } else {
         char error[256] = "";
         platform_publish_last_error(error, sizeof error);
-        notify_format(app, "Export not published: %s", error[0] ? error : short_name);
+        tavolix_gui_notify_tr(app, "Export not published: %s", error[0] ? error : short_name);
     }
 }
 
@@ -351,18 +359,25 @@ long _canvas_size_of(const char* text) {
 int _do_save(TAVOLIX_APP* app, const char* path, const char* file_name) {
     q_assert(app, return 0);
     q_assert(path && file_name, return 0);
+    // Whatever the chooser answered: the program's own files are not a place for a document.
+    if (session_reserved_path(path)) {
+        q_log(3, "refusing to save over the program's own file %s", path);
+        tavolix_gui_notify_tr(app, "Reserved name, choose another: %s", file_name);
+        return 0;
+    }
     if (!app->doc || !document_save(app->doc, path)) {
         _notify_open(app, tavolix_tr("Save failed."));
         return 0;
     }
+    tavolix_app_mark_named(app);
     platform_save_sync();
     platform_offer_download(path);
     if (platform_publish_document(path, file_name, "application/octet-stream") == 0) {
         char error[256] = "";
         platform_publish_last_error(error, sizeof error);
-        notify_format(app, "Save not published: %s", error[0] ? error : file_name);
+        tavolix_gui_notify_tr(app, "Save not published: %s", error[0] ? error : file_name);
     } else {
-        notify_format(app, "Saved: %s", file_name);
+        tavolix_gui_notify_tr(app, "Saved: %s", file_name);
     }
     return 1;
 }
@@ -388,7 +403,8 @@ void _export_refresh(TAVOLIX_APP* app) {
 void _open_export(TAVOLIX_APP* app) {
     q_assert(app, return);
     if (app->stroke.active || platform_saves_ready() != 1) return;
-    _gui_commit_first(app);
+    // A floating selection or shape stays movable while the user chooses: only the export
+    // itself commits it.
     _popup_set_field(app, GUI_POPUP_EXPORT, doc_name_or_default(&app->gui));
     app->gui.export_bbox_valid = false;
     q_gui_slider_set_value(app->gui.ctx, app->gui.pp.export_border, app->gui.export_border);
@@ -406,16 +422,19 @@ void _open_list_refresh(TAVOLIX_APP* app) {
     q_assert(app, return);
     TAVOLIX_GUI* gui = &app->gui;
     char list[4096];
-    const int listed = platform_list_documents(list, sizeof list);
-    gui->open_listed = listed > 0 ? listed : 0;
+    const int found = platform_list_documents(list, sizeof list);
+    // Only names a row can load: the others would only fail when chosen.
+    int listed = 0;
     gui->open_count = 0;
-    for (char* name = list; gui->open_listed > 0 && *name && gui->open_count < GUI_OPEN_ROWS;) {
+    for (char* name = list; found > 0 && *name;) {
         char* end = strchr(name, '\n');
         if (end) *end = 0;
-        _utf8_copy(gui->open_names[gui->open_count++], sizeof gui->open_names[0], name);
+        if (_open_list_shows(name) && listed++ < GUI_OPEN_ROWS)
+            _utf8_copy(gui->open_names[gui->open_count++], sizeof gui->open_names[0], name);
         if (!end) break;
         name = end + 1;
     }
+    gui->open_listed = listed;
     if (listed > GUI_OPEN_ROWS)
         q_log(6, "open-list: %d+ sketches, showing newest %d", listed, GUI_OPEN_ROWS);
     show_open_rows(app);
@@ -436,15 +455,44 @@ void _gui_load(TAVOLIX_APP* app) {
         _popup_open(app, GUI_POPUP_OPEN_LIST);
         return;
     }
+    if (tavolix_gui_confirm_replace(app, GUI_PENDING_LOAD_PATH, 0, chosen)) _load_chosen(app, chosen);
+}
+
+int _load_chosen(TAVOLIX_APP* app, const char* path) {
+    q_assert(app, return 0);
+    q_assert(path, return 0);
+    TAVOLIX_GUI* gui = &app->gui;
     // The name and path change only once the document is in: a failed load must not make the
     // next save write over another file.
-    if (!tavolix_app_load_document(app, chosen)) {
+    if (!tavolix_app_load_document(app, path)) {
         _notify_open(app, tavolix_tr("No saved document found."));
+        return 0;
+    }
+    snprintf(gui->last_file, sizeof gui->last_file, "%s", path);
+    _derive_doc_name(app, path);
+    _notify_open(app, tavolix_tr("Loaded."));
+    return 1;
+}
+
+void _create_canvas(TAVOLIX_APP* app, int size) {
+    q_assert(app, return);
+    if (!tavolix_app_new_document(app, size)) {
+        _notify_open(app, tavolix_tr("Canvas creation failed, keeping the drawing."));
         return;
     }
-    snprintf(gui->last_file, sizeof gui->last_file, "%s", chosen);
-    _derive_doc_name(app, chosen);
-    _notify_open(app, tavolix_tr("Loaded."));
+    // A new drawing is not the file the old one came from: the next save must not replace it
+    // under the old name.
+    snprintf(app->gui.doc_name, sizeof app->gui.doc_name, "%s", DEFAULT_NAME);
+    app->gui.last_file[0] = 0;
+    tavolix_gui_notify_tr(app, "New %dx%d canvas.", app->doc->width, app->doc->height);
+    app->redraw = true;
+}
+
+void _save_to(TAVOLIX_APP* app, const char* path, const char* file_name) {
+    q_assert(app && path && file_name, return);
+    const bool saved = _do_save(app, path, file_name) == 1;
+    if (saved) snprintf(app->gui.last_file, sizeof app->gui.last_file, "%s", path);
+    _save_done(app, saved);
 }
 
 int _build_file_popups(TAVOLIX_APP* app) {

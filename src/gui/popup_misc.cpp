@@ -39,6 +39,7 @@ const char* confirm_label_of(int mode) {
     case GUI_CONFIRM_RESET_PALETTES: return "Reset";
     case GUI_CONFIRM_QUIT: return "Quit";
     case GUI_CONFIRM_REMOVE_PALETTE: return "Remove";
+    case GUI_CONFIRM_REPLACE_FILE: return "Replace";
     default: return "Clear";
     }
 }
@@ -60,7 +61,11 @@ void on_confirm_yes(int, void* user) {
     switch (mode) {
     case GUI_CONFIRM_QUIT:
         q_log(6, "quit confirmed");
-        app->running = false;
+        tavolix_app_request_quit(app);
+        break;
+    case GUI_CONFIRM_REPLACE_FILE:
+        q_log(6, "replace confirmed: %s", app->gui.replace_path);
+        _save_to(app, app->gui.replace_path, app->gui.replace_file);
         break;
     case GUI_CONFIRM_RESET_PALETTES:
     case GUI_CONFIRM_REMOVE_PALETTE:
@@ -75,7 +80,11 @@ void on_confirm_yes(int, void* user) {
     app->redraw = true;
 }
 
-void on_confirm_cancel(int, void* user) { _popup_close(app_of(user), GUI_POPUP_CONFIRM); }
+void on_confirm_cancel(int, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    _popup_close(app, GUI_POPUP_CONFIRM);
+    if (app->gui.confirm_mode == GUI_CONFIRM_REPLACE_FILE) _save_done(app, false);
+}
 
 int build_confirm(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
@@ -105,8 +114,9 @@ int build_notify(TAVOLIX_APP* app) {
                       "could not create the notification popup", &f))
         return 0;
     gui->pp.notify_label = f.label(gui->notify_text, 0, 10, gui->metrics.popup_wide, Q_GUI_ALIGN_LEFT);
+    // No Enter shortcut here: the routing lets Enter close the notification only when the
+    // canvas has nothing for Enter to commit.
     gui->pp.ok[GUI_POPUP_NOTIFY] = f.centred(tavolix_tr("OK"), 1, on_notify_ok);
-    q_gui_button_set_keycode(gui->ctx, gui->pp.ok[GUI_POPUP_NOTIFY], ALLEGRO_KEY_ENTER, 0);
     return 1;
 }
 
@@ -315,6 +325,7 @@ void _open_confirm(TAVOLIX_APP* app, int mode, const char* text, const char* yes
     TAVOLIX_GUI* gui = &app->gui;
     gui->confirm_mode = mode;
     _utf8_copy(gui->confirm_text, sizeof gui->confirm_text, text);
+    q_log(6, "confirm: %s", gui->confirm_text);
     if (gui->ctx) {
         q_gui_label_set_text(gui->ctx, gui->pp.confirm_label, gui->confirm_text);
         q_gui_button_set_label(gui->ctx, gui->pp.ok[GUI_POPUP_CONFIRM], yes);
@@ -362,7 +373,7 @@ void _open_help(TAVOLIX_APP* app) {
 
 int _build_misc_popups(TAVOLIX_APP* app) {
     q_assert(app, return 0);
-    return build_confirm(app) && build_notify(app) &&
+    return build_confirm(app) && build_notify(app) && _build_ask_popup(app) &&
            _build_name_popup(app, GUI_POPUP_RENAME, "layername", "Rename layer", "OK", 63,
                             on_rename_ok, on_rename_cancel, "could not create the layer-rename popup") &&
            build_text(app) && build_language(app) && build_help(app);

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 constexpr size_t PLATFORM_PATH_MAX = 1024;
 // A listed document name fits a row of this many bytes with its terminator; longer names are
@@ -23,6 +25,8 @@ int platform_display_close_quits();
 int platform_gui_panels_resizable();
 int platform_uses_touch();
 int platform_register_event_sources(ALLEGRO_EVENT_QUEUE* queue);
+// Waits for the next event; returns 0 now and then without one, so that the caller also
+// notices what arrives outside the queue (platform_quit_signal).
 int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event);
 void platform_on_halt();
 void platform_on_resume(ALLEGRO_EVENT_QUEUE* queue);
@@ -39,6 +43,66 @@ void platform_prefer_large_pages(void* start, size_t bytes);
 // A value that changes whenever the file at `path` is replaced, rewritten or removed (taken
 // from its identity, size and modification time); 0 when there is no such file.
 uint64_t platform_file_stamp(const char* path);
+
+// Creates the save folder again when it went missing (a retry after a failed write). 1 when
+// it exists.
+int platform_ensure_save_dir();
+
+// ---- Files (platform_files.cpp) ----
+// What is at a path: nothing, a regular file, a folder, or anything else (FIFO, device,
+// socket, a path that cannot be looked at).
+enum { PLATFORM_FILE_MISSING = 0, PLATFORM_FILE_REGULAR = 1, PLATFORM_FILE_FOLDER = 2,
+       PLATFORM_FILE_OTHER = 3 };
+int platform_file_kind(const char* path);
+// Opens a file for reading only when it is a regular file, without ever waiting on a FIFO or
+// a device; anything else is refused with a log line. NULL when missing or refused; `size`
+// (may be NULL) gets the file's size.
+FILE* platform_open_regular(const char* path, size_t* size);
+// Reads at most `max_bytes` of a regular file: 1 read, 0 missing, -1 refused or failed.
+int platform_read_file(const char* path, size_t max_bytes, std::string* out);
+
+// Replaces the file at `path` whole or not at all: the content goes to a new temporary file of
+// a unique name in the same folder (created exclusively, never through a symbolic link), is
+// synced, then renamed over the target. Open, write any number of times, then commit or
+// abandon; after a failed write every later call fails too, so a writer may check only the
+// commit. No global state: any thread may write.
+struct PLATFORM_FILE_WRITER {
+    int fd;                         // -1 when not open
+    bool failed;                    // a step failed: commit removes the temporary file
+    int error;                      // errno of the first failure
+    char tmp[PLATFORM_PATH_MAX + 16]; // the temporary file
+    const char* path;               // not owned; must outlive the writer
+};
+int platform_file_open(PLATFORM_FILE_WRITER* out, const char* path);
+int platform_file_write(PLATFORM_FILE_WRITER* out, const void* bytes, size_t count);
+// 1 when the whole content is at `path`; 0 (and the previous file untouched) otherwise.
+int platform_file_commit(PLATFORM_FILE_WRITER* out);
+void platform_file_abandon(PLATFORM_FILE_WRITER* out);
+// The whole content at once; `error` (may be NULL) gets the errno of a failure, 0 on success.
+int platform_write_file(const char* path, const void* bytes, size_t size, int* error);
+// Removes the temporary files of these paths (all in one folder) at least this many seconds
+// old, left by a run that ended in the middle of a write (and the one fixed "<path>.tmp"
+// earlier versions wrote through).
+void platform_remove_stale_temps(const char* const* paths, size_t count, double min_age_seconds);
+// Moves a file to a name that must not exist yet; never replaces anything. 1 when moved.
+int platform_move_new(const char* from, const char* to);
+// Keeps a file that could not be used as "<path>.bad", or "<path>.bad-2", "-3"... when that is
+// taken: moved, or copied when `copy` is set. Never replaces an earlier copy. 1 when kept,
+// with its path in `kept`.
+int platform_keep_aside(const char* path, int copy, char* kept, size_t size);
+
+// An exclusive lock on a file (created when missing), held until platform_unlock_file or the
+// end of the process, however it ends. A handle >= 0, or one of these.
+enum { PLATFORM_LOCK_HELD = -1, PLATFORM_LOCK_FAILED = -2 };
+int platform_lock_file(const char* path);
+void platform_unlock_file(int lock);
+
+// Logout, shutdown, kill and Ctrl+C (SIGTERM, SIGHUP, SIGINT) no longer end the program at
+// once: they are remembered, and the main loop quits as the user would. A second one ends the
+// program the usual way.
+void platform_watch_quit_signals();
+// The signal that asked the program to quit, 0 while none did.
+int platform_quit_signal();
 
 void platform_show_keyboard();
 void platform_hide_keyboard();

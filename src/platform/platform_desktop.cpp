@@ -126,21 +126,39 @@ void platform_prepare_process(char** argv) {
     // Still here: the program simply runs without large pages.
 }
 
+namespace {
+
+// Creates the save folder (and, for the per-user locations, its parents) with mode 0700.
+bool create_save_dir(char* dir, size_t size) {
+    SaveRoot root;
+    if (!compute_save_dir(dir, size, &root)) return false;
+    const bool made = root == SaveRoot::Xdg ? make_parents(dir) : (mkdir(dir, 0700) == 0 || errno == EEXIST);
+    struct stat info;
+    return made && stat(dir, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Others who may write into the folder could plant files under the names the program uses;
+// every write makes a new file of a unique name, so this only warns.
+void warn_if_shared(const char* dir) {
+    struct stat info;
+    if (stat(dir, &info) != 0) return;
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        q_log(4, "the save folder %s is writable by other users", dir);
+    if (info.st_uid != geteuid()) q_log(4, "the save folder %s belongs to another user", dir);
+}
+
+} // namespace
+
+void _platform_files_init();
+
 int platform_init() {
     char dir[PLATFORM_PATH_MAX];
-    SaveRoot root;
-    if (!compute_save_dir(dir, sizeof dir, &root)) return 0;
-    bool made;
-    if (root == SaveRoot::Xdg) {
-        made = make_parents(dir);
-    } else {
-        made = mkdir(dir, 0700) == 0 || errno == EEXIST;
-    }
-    struct stat info;
-    if (!made || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode)) {
-        q_log(3, "could not create save dir %s", dir);
+    if (!create_save_dir(dir, sizeof dir)) {
+        if (dir[0]) q_log(3, "could not create save dir %s", dir);
         return 0;
     }
+    warn_if_shared(dir);
+    _platform_files_init();
     // A write past the file-size limit then fails like a full disk, which every writer handles,
     // instead of ending the program with the drawing unsaved.
     signal(SIGXFSZ, SIG_IGN);
@@ -149,6 +167,15 @@ int platform_init() {
         al_set_mouse_emulation_mode(ALLEGRO_MOUSE_EMULATION_TRANSPARENT);
     }
     q_log(6, "desktop platform ready, save dir: %s", dir);
+    return 1;
+}
+
+int platform_ensure_save_dir() {
+    char dir[PLATFORM_PATH_MAX];
+    const bool existed = compute_save_dir(dir, sizeof dir, nullptr) && platform_file_kind(dir) == PLATFORM_FILE_FOLDER;
+    if (existed) return 1;
+    if (!create_save_dir(dir, sizeof dir)) return 0;
+    q_log(4, "the save folder %s was missing and was created again", dir);
     return 1;
 }
 
@@ -181,7 +208,8 @@ int platform_register_event_sources(ALLEGRO_EVENT_QUEUE* queue) {
 int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event) {
     q_assert(queue, return 0);
     q_assert(event, return 0);
-    al_wait_for_event(queue, event);
+    // A signal sets a flag and wakes nobody; the wait ends at least this often to look at it.
+    if (!al_wait_for_event_timed(queue, event, 0.25f)) return 0;
     platform_pen_pointer(event);
     return 1;
 }

@@ -28,6 +28,7 @@
 #include <allegro5/allegro_font.h>
 
 #include <cstdint>
+#include <string>
 
 #include "q/q_hash.h"
 #include "q/q_list.h"
@@ -57,6 +58,9 @@ enum : uint32_t {
     Q_GUI_WINDOW_MAXIMIZE_BUTTON = 0x200,
     Q_GUI_WINDOW_CLOSE_BUTTON = 0x400,
     Q_GUI_WINDOW_HSCROLLABLE = 0x800, // with SCROLLABLE: content also scrolls horizontally
+    // A window docked at its right edge: its left edge, and a grip in the bottom-left corner,
+    // change its width between its width range while the right edge stays where it is.
+    Q_GUI_WINDOW_RESIZE_LEFT = 0x1000,
 };
 
 enum {
@@ -129,6 +133,9 @@ enum {
 enum { Q_GUI_SLIDER_RANGE = 0, Q_GUI_SLIDER_PERCENT = 1 };
 enum { Q_GUI_LISTBOX_SINGLE = 1, Q_GUI_LISTBOX_MULTIPLE = 2 };
 enum { Q_GUI_COMBOBOX_OPEN_UP = 2 }; // the drop-down may open above the field
+
+// Changed parts of the picture the context tells apart before it asks for a whole redraw.
+constexpr int Q_GUI_DAMAGE_MAX = 8;
 
 // Shortcut modifier mask: Shift, Ctrl, Alt and the command key.
 constexpr int Q_GUI_SHORTCUT_MODIFIERS = 0x47;
@@ -231,6 +238,11 @@ struct Q_GUI_TEXT_DIMS {
     int x, y, w, h;
 };
 
+// A rectangle in GUI coordinates.
+struct Q_GUI_AREA {
+    float x, y, w, h;
+};
+
 // --------------------------------------------------------------------------------------------
 // [SECTION] Records: window, widget, pending layout entries, context
 // --------------------------------------------------------------------------------------------
@@ -260,6 +272,8 @@ struct Q_GUI_WINDOW {
     ALLEGRO_FONT* font; // NULL: the context's default font
     float drag_off_x, drag_off_y;
     float min_w, min_h;
+    float max_w;          // widest a drag of the left edge makes it; 0 for no limit
+    int resizing_left;    // the resize under way moves the left edge
     float scroll_y, scroll_x;
     float content_h, content_w;
     int z_order;
@@ -275,8 +289,8 @@ struct Q_GUI_WINDOW {
     ALLEGRO_BITMAP* background_bitmap;
     int background_mode;              // 2: centred, otherwise scaled over the body
     ALLEGRO_BITMAP* tb_bitmaps[3][3]; // [minimise, maximise, close][normal, hover, pressed]
-    Q_GUI_WINDOW_CB close_cb, minimize_cb, maximize_cb, content_draw_cb;
-    void *close_user, *minimize_user, *maximize_user, *content_draw_user;
+    Q_GUI_WINDOW_CB close_cb, minimize_cb, maximize_cb, content_draw_cb, resize_cb;
+    void *close_user, *minimize_user, *maximize_user, *content_draw_user, *resize_user;
     int tb_hover, tb_pressed; // title-bar button: 0 none, 1 minimise, 2 maximise, 3 close
 };
 
@@ -345,6 +359,7 @@ struct Q_GUI_CTX {
     int hover_anchor_x, hover_anchor_y;
     int global_vscroll_drag, global_hscroll_drag;
     int pointer_over_gui;
+    int pointer_on_edge; // the pointer rests where a press resizes a window (resize cursor)
     int modifiers; // modifier keys held, followed through key down and up (private bits)
 
     float display_w, display_h;
@@ -366,6 +381,12 @@ struct Q_GUI_CTX {
     ALLEGRO_DISPLAY* current_draw_display; // NULL while drawing the main display
     int dirty;
     double redraw_until;
+    // What pointer movement changed since the last draw (hover in and out), in GUI
+    // coordinates; `damage_all` when the change has no small shape, as a tooltip's has.
+    Q_GUI_AREA damage[Q_GUI_DAMAGE_MAX];
+    int damage_count;
+    int damage_all;
+    int tooltip_drawn; // the last q_gui_draw showed a tooltip
 
     Q_GUI_TEXT_CACHE* text_cache;
     LIST* sectionlists; // live section lists, so each can outlive or be outlived by the context
@@ -417,6 +438,11 @@ void q_gui_window_set_minimize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB 
 void q_gui_window_set_maximize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user);
 // Called after the window is drawn, while it is open and not minimised.
 void q_gui_window_set_content_draw_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user);
+// Called when the user lets go of a window after resizing it.
+void q_gui_window_set_resize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user);
+// The narrowest and widest a window gets by resizing (`max_w` 0: no limit); the window's width
+// is brought into the range.
+void q_gui_window_set_width_range(Q_GUI_CTX* ctx, int id, float min_w, float max_w);
 
 void q_gui_set_display(Q_GUI_CTX* ctx, ALLEGRO_DISPLAY* display);
 void q_gui_set_display_size(Q_GUI_CTX* ctx, float w, float h);
@@ -581,6 +607,19 @@ int q_gui_wants_mouse(Q_GUI_CTX* ctx);
 
 // Draws every open window onto the current target; restores the transform and clipping.
 void q_gui_draw(Q_GUI_CTX* ctx);
+// The parts of the picture that pointer movement changed since the last draw, for
+// q_gui_draw_area to bring up to date; the list is emptied. Returns their count (at most
+// `max`), or -1 when only a whole q_gui_draw will do: a tooltip came or went, a virtual canvas
+// or the whole-GUI scroll bars are in use, or more parts changed than `max`. Changes made
+// through the other calls are not counted here: whoever makes them redraws.
+int q_gui_take_damage(Q_GUI_CTX* ctx, Q_GUI_AREA* out, int max);
+// Draws what of the GUI lies inside `area` onto the current target, clipped to it: only the
+// windows and widgets that reach into it, no tooltip. A target that holds an earlier picture
+// is cleared there first by the caller.
+void q_gui_draw_area(Q_GUI_CTX* ctx, Q_GUI_AREA area);
+// 1 while the focused text field shows its blinking caret, 0 while the caret is off, -1 when
+// no text field has the focus.
+int q_gui_caret_visible(Q_GUI_CTX* ctx);
 Q_GUI_THEME q_gui_default_theme();
 Q_GUI_THEME q_gui_default_tb_btn_theme();
 Q_GUI_THEME q_gui_default_tb_close_theme();
@@ -608,8 +647,10 @@ Q_GUI_TEXT_DIMS q_gui_get_text_dims(ALLEGRO_FONT* font, const char* text);
 // [SECTION] Layout and theme files
 // --------------------------------------------------------------------------------------------
 
-// 0 on success, -1 on failure. Saving replaces the file atomically.
+// 0 on success, -1 on failure.
 int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* path);
+// The text q_gui_save_layout_json would write, for a caller that writes files its own way.
+int q_gui_layout_json_text(Q_GUI_CTX* ctx, std::string* out);
 // A file that is missing, larger than 4 MiB, unparsable or not a layout returns -1 and changes
 // nothing.
 int q_gui_load_layout_json(Q_GUI_CTX* ctx, const char* path);

@@ -497,6 +497,23 @@ void q_gui_window_set_maximize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB 
                         user);
 }
 
+void q_gui_window_set_resize_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb, void* user) {
+    set_window_callback(ctx, id, &Q_GUI_WINDOW::resize_cb, &Q_GUI_WINDOW::resize_user, cb, user);
+}
+
+void q_gui_window_set_width_range(Q_GUI_CTX* ctx, int id, float min_w, float max_w) {
+    q_assert(ctx, return );
+    Q_GUI_WINDOW* win = _window(ctx, id);
+    if (!win) return;
+    win->min_w = _sane_extent(min_w);
+    win->max_w = _sane_extent(max_w) > 0.0f ? std::max(win->min_w, _sane_extent(max_w)) : 0.0f;
+    float w = std::max(win->w, win->min_w);
+    if (win->max_w > 0.0f) w = std::min(w, win->max_w);
+    // A window resized from its left edge keeps its right edge.
+    const float x = (win->flags & Q_GUI_WINDOW_RESIZE_LEFT) ? win->x + win->w - w : win->x;
+    q_gui_window_set_rect(ctx, id, x, win->y, w, win->h);
+}
+
 void q_gui_window_set_content_draw_callback(Q_GUI_CTX* ctx, int id, Q_GUI_WINDOW_CB cb,
                                             void* user) {
     set_window_callback(ctx, id, &Q_GUI_WINDOW::content_draw_cb, &Q_GUI_WINDOW::content_draw_user,

@@ -6,6 +6,7 @@
 //   [SECTION] Windows
 //   [SECTION] Tooltip
 //   [SECTION] q_gui_draw
+//   [SECTION] Partial redraws: what pointer movement changed
 //
 // Widgets of each kind are drawn by q_gui_draw_widgets.cpp, list and combo boxes by
 // q_gui_listbox.cpp and text areas by q_gui_textarea.cpp.
@@ -388,17 +389,27 @@ void draw_widgets(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const Q_GUI_RECT& area) {
     }
 }
 
-void draw_grip(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
+// Three diagonal strokes in the corner a resize drag takes: bottom-right, or bottom-left for a
+// window resized from its left edge.
+void draw_grip(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, bool left) {
     const Q_GUI_STYLE& st = ctx->style;
-    const float right = win->x + win->w, bottom = win->y + win->h, g = st.grip_size;
+    const float corner = left ? win->x + 1 : win->x + win->w - 1, bottom = win->y + win->h;
+    const float inward = left ? 1.0f : -1.0f, g = st.grip_size;
     const float lw = _line_width(st.grip_line_thickness);
     for (int i = 1; i <= 3; i++) {
-        const float d = g * static_cast<float>(i) / 3.0f;
-        _line(right - d, bottom - 1, right - 1, bottom - d, st.grip_color, lw);
+        const float d = g * static_cast<float>(i) / 3.0f - 1;
+        _line(corner + inward * d, bottom - 1, corner, bottom - 1 - d, st.grip_color, lw);
     }
 }
 
-void draw_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
+Q_GUI_RECT intersect(const Q_GUI_RECT& a, const Q_GUI_RECT& b) {
+    const float x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    const float x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
+    return Q_GUI_RECT{x0, y0, std::max(0.0f, x1 - x0), std::max(0.0f, y1 - y0)};
+}
+
+// `limit`, when given, is the only part being drawn: widgets outside it are skipped.
+void draw_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, const Q_GUI_RECT* limit = nullptr) {
     const ALLEGRO_FONT* font = _window_font(ctx, win);
     const bool titlebar = !(win->flags & Q_GUI_WINDOW_NO_TITLEBAR);
     if (titlebar) draw_title_bar(ctx, win, font);
@@ -413,7 +424,7 @@ void draw_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
     draw_body(win);
     {
         Q_GUI_CLIP_SCOPE clip(layout.area);
-        draw_widgets(ctx, win, layout.area);
+        draw_widgets(ctx, win, limit ? intersect(layout.area, *limit) : layout.area);
     }
     const Q_GUI_RECT& a = layout.area;
     const float bar = ctx->style.scrollbar_size;
@@ -426,7 +437,8 @@ void draw_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win) {
     if (layout.hbar)
         draw_hscrollbar(ctx, Q_GUI_RECT{a.x, a.y + a.h, a.w, bar}, a.w, win->content_w,
                         win->scroll_x);
-    if (win->flags & Q_GUI_WINDOW_RESIZABLE) draw_grip(ctx, win);
+    if (win->flags & Q_GUI_WINDOW_RESIZABLE) draw_grip(ctx, win, false);
+    if (win->flags & Q_GUI_WINDOW_RESIZE_LEFT) draw_grip(ctx, win, true);
 }
 
 } // namespace
@@ -473,6 +485,7 @@ void draw_tooltip(Q_GUI_CTX* ctx) {
         y = static_cast<float>(ctx->mouse_y) - box_h - 6.0f;
         if (y < 0.0f) y = std::max(0.0f, dh - box_h);
     }
+    ctx->tooltip_drawn = 1;
     _fill_rounded(x, y, x + box_w, y + box_h, 4, 4, st.tooltip_bg);
     _rounded_outline(x, y, x + box_w, y + box_h, 4, 4, st.tooltip_border, _line_width(1.0f));
     _paint_flush();
@@ -495,6 +508,30 @@ void clamp_global_scroll(Q_GUI_CTX* ctx, const Q_GUI_VIEWPORT& vp) {
     if (!std::isfinite(ctx->global_scroll_x)) ctx->global_scroll_x = 0.0f;
     if (!std::isfinite(ctx->global_scroll_y)) ctx->global_scroll_y = 0.0f;
 }
+
+void virtual_transform(const Q_GUI_CTX* ctx, const ALLEGRO_TRANSFORM* base, float scroll_x,
+                       float scroll_y, ALLEGRO_TRANSFORM* out);
+
+// Premultiplied blending and the GUI's transform (virtual canvas, whole-GUI scroll) for the
+// object's lifetime; the caller's blender and transform come back after.
+class GuiPaintScope {
+  public:
+    explicit GuiPaintScope(const Q_GUI_CTX* ctx) {
+        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+        al_copy_transform(&saved_, al_get_current_transform());
+        ALLEGRO_TRANSFORM gui;
+        virtual_transform(ctx, &saved_, ctx->global_scroll_x, ctx->global_scroll_y, &gui);
+        al_use_transform(&gui);
+    }
+    ~GuiPaintScope() { al_use_transform(&saved_); }
+    GuiPaintScope(const GuiPaintScope&) = delete;
+    GuiPaintScope& operator=(const GuiPaintScope&) = delete;
+    const ALLEGRO_TRANSFORM* caller() const { return &saved_; }
+
+  private:
+    Q_GUI_BLENDER_SCOPE blender_;
+    ALLEGRO_TRANSFORM saved_;
+};
 
 // The letter-box placement of the virtual canvas, composed onto the caller's transform.
 void virtual_transform(const Q_GUI_CTX* ctx, const ALLEGRO_TRANSFORM* base, float scroll_x,
@@ -528,6 +565,26 @@ void draw_global_bar(Q_GUI_CTX* ctx, Q_GUI_RECT track, bool vertical, float view
                      _line_width(st.global_scrollbar_border_thickness));
 }
 
+// Every open window that reaches into `limit` (every open window without one), then an open
+// drop-down list.
+void draw_open_windows(Q_GUI_CTX* ctx, const Q_GUI_RECT* limit) {
+    for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
+        Q_GUI_WINDOW* win = static_cast<Q_GUI_WINDOW*>(n->ptr);
+        if (!(win->state & Q_GUI_WIN_OPEN)) continue;
+        if (limit) {
+            const Q_GUI_RECT frame =
+                intersect({win->x - 2, win->y - 2, win->w + 4, _window_visible_height(win) + 4}, *limit);
+            if (frame.w <= 0.0f || frame.h <= 0.0f) continue;
+        }
+        draw_window(ctx, win, limit);
+        _paint_flush();
+        if (!(win->state & Q_GUI_WIN_MINIMISED) && win->content_draw_cb)
+            win->content_draw_cb(win->id, win->content_draw_user);
+    }
+    _draw_combo_dropdown(ctx);
+    _paint_flush();
+}
+
 } // namespace
 
 void q_gui_draw(Q_GUI_CTX* ctx) {
@@ -542,30 +599,16 @@ void q_gui_draw(Q_GUI_CTX* ctx) {
     const Q_GUI_VIEWPORT vp = _viewport(ctx);
     clamp_global_scroll(ctx, vp);
 
-    Q_GUI_BLENDER_SCOPE blender;
-    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-    ALLEGRO_TRANSFORM saved, gui;
-    al_copy_transform(&saved, al_get_current_transform());
-    virtual_transform(ctx, &saved, ctx->global_scroll_x, ctx->global_scroll_y, &gui);
-    al_use_transform(&gui);
+    GuiPaintScope paint(ctx);
     {
         std::optional<Q_GUI_CLIP_SCOPE> clip;
         if (vp.vbar || vp.hbar)
             clip.emplace(Q_GUI_RECT{ctx->global_scroll_x, ctx->global_scroll_y, vp.w, vp.h});
-        for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
-            Q_GUI_WINDOW* win = static_cast<Q_GUI_WINDOW*>(n->ptr);
-            if (!(win->state & Q_GUI_WIN_OPEN)) continue;
-            draw_window(ctx, win);
-            _paint_flush();
-            if (!(win->state & Q_GUI_WIN_MINIMISED) && win->content_draw_cb)
-                win->content_draw_cb(win->id, win->content_draw_user);
-        }
-        _draw_combo_dropdown(ctx);
-        _paint_flush();
+        draw_open_windows(ctx, nullptr);
     }
     if (vp.vbar || vp.hbar) {
         ALLEGRO_TRANSFORM bars;
-        virtual_transform(ctx, &saved, 0.0f, 0.0f, &bars);
+        virtual_transform(ctx, paint.caller(), 0.0f, 0.0f, &bars);
         al_use_transform(&bars);
         if (vp.vbar)
             draw_global_bar(ctx, _global_vtrack(ctx, vp), true, vp.h, ctx->gui_extent_h,
@@ -575,7 +618,65 @@ void q_gui_draw(Q_GUI_CTX* ctx) {
                             ctx->global_scroll_x);
         _paint_flush();
     }
-    al_use_transform(&saved);
+    al_use_transform(paint.caller()); // the tooltip is placed in display pixels
+    ctx->tooltip_drawn = 0;
     draw_tooltip(ctx);
     ctx->dirty = 0;
+    ctx->damage_count = 0;
+    ctx->damage_all = 0;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Partial redraws: what pointer movement changed
+// --------------------------------------------------------------------------------------------
+//
+// Moving the pointer over a panel changes at most the widget it leaves and the one it enters.
+// Those parts are noted here, so that a caller keeping the picture can redraw only them.
+
+void _damage_rect(Q_GUI_CTX* ctx, Q_GUI_RECT r) {
+    if (!(r.w > 0.0f) || !(r.h > 0.0f)) return;
+    if (ctx->damage_count == Q_GUI_DAMAGE_MAX) {
+        ctx->damage_all = 1;
+        return;
+    }
+    ctx->damage[ctx->damage_count++] = Q_GUI_AREA{r.x, r.y, r.w, r.h};
+}
+
+void _damage_widget(Q_GUI_CTX* ctx, const Q_GUI_WIDGET* w) {
+    if (!w->visible || !(w->window->state & Q_GUI_WIN_OPEN)) return;
+    const Q_GUI_STYLE& st = ctx->style;
+    // Outlines are centred on the edge and smoothed; a slider's knob reaches past its ends.
+    const float pad = 2.0f + std::ceil(std::max(0.0f, w->theme.border_thickness));
+    const float reach = w->kind == Q_GUI_KIND_SLIDER
+                            ? std::ceil(std::max(st.slider_handle_min_r, w->h / 2) +
+                                        st.slider_handle_border_thickness)
+                            : 0.0f;
+    Q_GUI_RECT r = _widget_screen_rect(w);
+    r = Q_GUI_RECT{r.x - pad - reach, r.y - pad, r.w + 2 * (pad + reach), r.h + 2 * pad};
+    const Q_GUI_WINDOW* win = w->window;
+    _damage_rect(ctx, intersect(r, Q_GUI_RECT{win->x, win->y, win->w, _window_visible_height(win)}));
+}
+
+int q_gui_take_damage(Q_GUI_CTX* ctx, Q_GUI_AREA* out, int max) {
+    q_assert(ctx, return -1);
+    const int count = ctx->damage_count;
+    const bool all = ctx->damage_all || count > max || (count > 0 && !out);
+    ctx->damage_count = 0;
+    ctx->damage_all = 0;
+    if (all) return -1;
+    if (count == 0) return 0;
+    // Areas are in GUI coordinates; a letter-boxed or scrolled GUI is drawn whole.
+    const Q_GUI_VIEWPORT vp = _viewport(ctx);
+    if (ctx->virtual_w > 0.0f || ctx->virtual_h > 0.0f || vp.vbar || vp.hbar) return -1;
+    std::copy(ctx->damage, ctx->damage + count, out);
+    return count;
+}
+
+void q_gui_draw_area(Q_GUI_CTX* ctx, Q_GUI_AREA area) {
+    q_assert(ctx, return );
+    if (!al_get_target_bitmap() || !(area.w > 0.0f) || !(area.h > 0.0f)) return;
+    const Q_GUI_RECT limit{area.x, area.y, area.w, area.h};
+    GuiPaintScope paint(ctx);
+    Q_GUI_CLIP_SCOPE clip(limit);
+    draw_open_windows(ctx, &limit);
 }

@@ -92,7 +92,7 @@ Q_GUI_WINDOW* dragged_window(Q_GUI_CTX* ctx) {
 
 // Ends every drag, press and title-bar interaction; returns whether a window was moved or
 // resized by it.
-bool end_drags(Q_GUI_CTX* ctx) {
+bool end_drags(Q_GUI_CTX* ctx, Q_GUI_WINDOW** resized = nullptr) {
     bool moved = false;
     for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
         Q_GUI_WINDOW* win = static_cast<Q_GUI_WINDOW*>(n->ptr);
@@ -100,7 +100,9 @@ bool end_drags(Q_GUI_CTX* ctx) {
             moved = true;
             if (ctx->resize_mode == Q_GUI_RESIZE_ADAPTIVE) _capture_normalized(ctx, win);
         }
+        if ((win->state & Q_GUI_WIN_RESIZING) && resized) *resized = win;
         win->state &= ~WINDOW_DRAGS;
+        win->resizing_left = 0;
         win->tb_pressed = 0;
     }
     if (Q_GUI_WIDGET* w = _widget(ctx, ctx->pressed_id)) {
@@ -122,27 +124,39 @@ bool end_drags(Q_GUI_CTX* ctx) {
 
 namespace {
 
-// Gives the hover bit to `target` alone; true when anything changed.
+// Gives the hover bit to `target` alone and notes what changed look; true when anything did.
 bool set_hover(Q_GUI_CTX* ctx, Q_GUI_WINDOW* over, Q_GUI_WIDGET* target, float gx, float gy) {
     bool changed = false;
     for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
         Q_GUI_WINDOW* win = static_cast<Q_GUI_WINDOW*>(n->ptr);
         const int tb = win == over ? _tb_button_at(ctx, win, gx, gy) : 0;
-        changed |= tb != win->tb_hover;
+        if (tb != win->tb_hover) {
+            changed = true;
+            _damage_rect(ctx, Q_GUI_RECT{win->x, win->y, win->w, _titlebar_height(win)});
+        }
         win->tb_hover = tb;
         for (LIST_NODE* m = win->widgets->start; m; m = m->next) {
             Q_GUI_WIDGET* w = static_cast<Q_GUI_WIDGET*>(m->ptr);
             const bool hover = w == target;
-            changed |= hover != ((w->state & Q_GUI_WIDGET_HOVER) != 0);
+            bool looks_new = hover != ((w->state & Q_GUI_WIDGET_HOVER) != 0);
             if (hover)
                 w->state |= Q_GUI_WIDGET_HOVER;
             else
                 w->state &= ~Q_GUI_WIDGET_HOVER;
-            if (w->kind != Q_GUI_KIND_LISTBOX) continue;
-            Q_GUI_LISTBOX_DATA* ld = static_cast<Q_GUI_LISTBOX_DATA*>(w->data);
-            const int row = hover ? _listbox_row_at(ctx, w, gy) : -1;
-            changed |= row != ld->hovered_row;
-            ld->hovered_row = row;
+            if (w->kind == Q_GUI_KIND_LISTBOX) {
+                // A list shows hover only on its rows: the row left and the row entered.
+                Q_GUI_LISTBOX_DATA* ld = static_cast<Q_GUI_LISTBOX_DATA*>(w->data);
+                const int row = hover ? _listbox_row_at(ctx, w, gy) : -1;
+                if (row != ld->hovered_row && w->visible && (win->state & Q_GUI_WIN_OPEN)) {
+                    _damage_rect(ctx, _listbox_row_rect(ctx, w, ld->hovered_row));
+                    _damage_rect(ctx, _listbox_row_rect(ctx, w, row));
+                }
+                looks_new = row != ld->hovered_row;
+                ld->hovered_row = row;
+            } else if (looks_new) {
+                _damage_widget(ctx, w);
+            }
+            changed |= looks_new;
         }
     }
     return changed;
@@ -163,6 +177,15 @@ void update_tooltip(Q_GUI_CTX* ctx, Q_GUI_WIDGET* under) {
     ctx->hover_anchor_y = ctx->mouse_y;
 }
 
+// Where a press would move a window's left edge the pointer says so.
+void show_resize_cursor(Q_GUI_CTX* ctx, bool on_edge) {
+    if (on_edge == (ctx->pointer_on_edge != 0)) return;
+    ctx->pointer_on_edge = on_edge;
+    if (ctx->display)
+        al_set_system_mouse_cursor(ctx->display, on_edge ? ALLEGRO_SYSTEM_MOUSE_CURSOR_RESIZE_W
+                                                         : ALLEGRO_SYSTEM_MOUSE_CURSOR_DEFAULT);
+}
+
 bool over_global_bars(Q_GUI_CTX* ctx) {
     const Q_GUI_VIEWPORT vp = _viewport(ctx);
     if (!vp.vbar && !vp.hbar) return false;
@@ -177,7 +200,9 @@ bool over_dropdown(Q_GUI_CTX* ctx, float gx, float gy) {
     return w && _combo_dropdown(ctx, w).rect.contains(gx, gy);
 }
 
-int plain_motion(Q_GUI_CTX* ctx) {
+int plain_motion(Q_GUI_CTX* ctx, bool moved) {
+    // A tooltip on show follows the pointer, and goes when the pointer leaves its widget.
+    if (moved && ctx->tooltip_drawn) ctx->damage_all = 1;
     float gx = 0, gy = 0;
     pointer_to_gui(ctx, &gx, &gy);
     Q_GUI_WINDOW* win = _window_at(ctx, gx, gy);
@@ -186,6 +211,7 @@ int plain_motion(Q_GUI_CTX* ctx) {
     ctx->pointer_over_gui = win != NULL;
     const bool changed = set_hover(ctx, win, under, gx, gy);
     update_tooltip(ctx, under);
+    show_resize_cursor(ctx, win && _resize_zone_at(ctx, win, gx, gy) == 2);
     if (win || was_over || changed) ctx->dirty = 1;
     return (win || over_dropdown(ctx, gx, gy)) ? 1 : 0;
 }
@@ -225,6 +251,11 @@ void drag_window(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, float gx, float gy) {
     if (win->state & Q_GUI_WIN_DRAGGING) {
         win->x = _sane_position(gx - win->drag_off_x);
         win->y = _sane_position(gy - win->drag_off_y);
+    } else if ((win->state & Q_GUI_WIN_RESIZING) && win->resizing_left) {
+        const float right = win->x + win->w;
+        const float widest = win->max_w > 0.0f ? win->max_w : Q_GUI_MAX_COORD;
+        win->w = std::clamp(right - (gx - win->drag_off_x), win->min_w, std::max(win->min_w, widest));
+        win->x = right - win->w;
     } else if (win->state & Q_GUI_WIN_RESIZING) {
         win->w = std::clamp(gx - win->x + win->drag_off_x, win->min_w, Q_GUI_MAX_COORD);
         win->h = std::clamp(gy - win->y + win->drag_off_y, win->min_h, Q_GUI_MAX_COORD);
@@ -309,11 +340,12 @@ bool press_window_frame(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, float gx, float gy) {
         return true;
     }
     if (win->state & Q_GUI_WIN_MINIMISED) return true;
-    const float grip = ctx->style.grip_size + 2.0f;
-    if ((win->flags & Q_GUI_WINDOW_RESIZABLE) && !(win->state & Q_GUI_WIN_MAXIMISED) &&
-        gx >= win->x + win->w - grip && gy >= win->y + win->h - grip) {
+    if (const int zone = _resize_zone_at(ctx, win, gx, gy)) {
         win->state |= Q_GUI_WIN_RESIZING;
-        win->drag_off_x = win->x + win->w - gx;
+        win->resizing_left = zone == 2;
+        // From the left: how far into the edge the press fell; from the right: how far short
+        // of the corner.
+        win->drag_off_x = zone == 2 ? gx - win->x : win->x + win->w - gx;
         win->drag_off_y = win->y + win->h - gy;
         return true;
     }
@@ -444,7 +476,8 @@ int release(Q_GUI_CTX* ctx) {
     if (tb_window && tb_window->tb_pressed &&
         _tb_button_at(ctx, tb_window, gx, gy) == tb_window->tb_pressed)
         tb_fire = tb_window->tb_pressed;
-    end_drags(ctx);
+    Q_GUI_WINDOW* resized = NULL;
+    end_drags(ctx, &resized);
 
     if (fire_button) _button_fire(ctx, fire_button);
     if (fire_link) {
@@ -452,6 +485,7 @@ int release(Q_GUI_CTX* ctx) {
         if (ld->cb) ld->cb(fire_link->id, ld->link, ld->user);
     }
     if (tb_fire) _tb_button_fire(ctx, tb_window, tb_fire);
+    if (resized && resized->resize_cb) resized->resize_cb(resized->id, resized->resize_user);
     return taken;
 }
 
@@ -655,9 +689,10 @@ bool always_dirty(unsigned type) {
 }
 
 int pointer_moved(Q_GUI_CTX* ctx, int x, int y, int dz, int dw) {
+    const bool moved = x != ctx->mouse_x || y != ctx->mouse_y;
     ctx->mouse_x = x;
     ctx->mouse_y = y;
-    const int taken = ctx->mouse_down ? held_motion(ctx) : plain_motion(ctx);
+    const int taken = ctx->mouse_down ? held_motion(ctx) : plain_motion(ctx, moved);
     if (dz == 0 && dw == 0) return taken;
     ctx->dirty = 1;
     return wheel(ctx, dz, dw) ? 1 : taken;
@@ -673,8 +708,10 @@ void switch_out(Q_GUI_CTX* ctx) {
 }
 
 void pointer_left(Q_GUI_CTX* ctx) {
+    if (ctx->tooltip_drawn) ctx->damage_all = 1;
     ctx->mouse_x = ctx->mouse_y = -100000;
     ctx->pointer_over_gui = 0;
+    show_resize_cursor(ctx, false);
     ctx->tooltip_id = -1;
     set_hover(ctx, NULL, NULL, -100000.0f, -100000.0f);
 }

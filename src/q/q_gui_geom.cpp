@@ -215,6 +215,19 @@ Q_GUI_WIDGET* _widget_at(Q_GUI_WINDOW* win, float gx, float gy) {
     return NULL;
 }
 
+int _resize_zone_at(const Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, float gx, float gy) {
+    if (win->state & (Q_GUI_WIN_MAXIMISED | Q_GUI_WIN_MINIMISED)) return 0;
+    const float grip = ctx->style.grip_size + 2.0f;
+    const bool low = gy >= win->y + win->h - grip && gy <= win->y + win->h;
+    if ((win->flags & Q_GUI_WINDOW_RESIZE_LEFT) && gx >= win->x && gy >= win->y &&
+        gy <= win->y + win->h && (gx < win->x + std::max(4.0f, grip / 2) || (low && gx < win->x + grip)))
+        return 2;
+    if ((win->flags & Q_GUI_WINDOW_RESIZABLE) && low && gx >= win->x + win->w - grip &&
+        gx <= win->x + win->w)
+        return 1;
+    return 0;
+}
+
 bool _tb_button_rect(Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, int which, Q_GUI_RECT* out) {
     if (win->flags & Q_GUI_WINDOW_NO_TITLEBAR) return false;
     const bool has_close = win->flags & Q_GUI_WINDOW_CLOSE_BUTTON;

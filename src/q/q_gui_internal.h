@@ -274,6 +274,9 @@ void _apply_autofit(Q_GUI_WINDOW* win);
 // Title-bar button `which` (1 minimise, 2 maximise, 3 close) when the window shows it.
 bool _tb_button_rect(Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, int which, Q_GUI_RECT* out);
 int _tb_button_at(Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, float gx, float gy);
+// Where a press resizes the window (the bottom-right grip of a resizable window; the left edge
+// and the bottom-left grip of one resized from the left): 1 right, 2 left, 0 elsewhere.
+int _resize_zone_at(const Q_GUI_CTX* ctx, const Q_GUI_WINDOW* win, float gx, float gy);
 // Runs a title-bar button's action (callback when set).
 void _tb_button_fire(Q_GUI_CTX* ctx, Q_GUI_WINDOW* win, int which);
 constexpr float Q_GUI_MAX_COORD = 16384.0f;
@@ -319,6 +322,8 @@ void _widget_destroy(void* widget);
 float _row_height(const Q_GUI_CTX* ctx, const ALLEGRO_FONT* font, float item_height);
 int _listbox_visible_rows(const Q_GUI_CTX* ctx, const Q_GUI_WIDGET* w);
 int _listbox_row_at(const Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float gy);
+// Screen rectangle of a row, cut to the list; empty when the row is not in view.
+Q_GUI_RECT _listbox_row_rect(const Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, int row);
 void _listbox_press(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float gx, float gy);
 void _listbox_drag(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float gy);
 int _listbox_wheel(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, int dz, int dw);
@@ -352,11 +357,16 @@ int _textarea_key(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, const ALLEGRO_KEYBOARD_EVENT*
 // Replaces the selection with clipboard text after filtering it. 1 when inserted.
 int _textarea_paste_text(Q_GUI_WIDGET* w, const char* text);
 void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y);
+// The caret's blink phase: shown now or not.
+bool _textarea_caret_on(const Q_GUI_CTX* ctx, const Q_GUI_TEXTAREA_DATA* td);
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Drawing helpers (q_gui_paint.cpp, q_gui_draw.cpp, q_gui_draw_widgets.cpp)
 // --------------------------------------------------------------------------------------------
 
+// Pointer movement changed how a widget, or a part of a window, looks (q_gui_draw.cpp).
+void _damage_widget(Q_GUI_CTX* ctx, const Q_GUI_WIDGET* w);
+void _damage_rect(Q_GUI_CTX* ctx, Q_GUI_RECT r);
 // An outline width of at least one physical pixel under the current transform.
 float _line_width(float width);
 struct Q_GUI_COLOURS {
@@ -378,6 +388,8 @@ class Q_GUI_CLIP_SCOPE {
   private:
     int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
 };
+// True when nothing of a GUI-space rectangle would pass the current clip.
+bool _clipped_away(Q_GUI_RECT r);
 // Keeps the blender and puts it back when the object dies.
 class Q_GUI_BLENDER_SCOPE {
   public:

@@ -139,15 +139,22 @@ bool read_small_file(const char* who, const char* path, size_t max_bytes, std::s
     return true;
 }
 
-bool write_json(const char* who, cJSON* root, const char* path) {
+// The printed JSON text with a final line feed; empty when it could not be printed.
+std::string print_json(const char* who, cJSON* root) {
     char* printed = cJSON_Print(root);
     if (!printed) {
         q_log(3, "%s: couldn't print the JSON text", who);
-        return false;
+        return "";
     }
     std::string text(printed);
     cJSON_free(printed);
     text.push_back('\n');
+    return text;
+}
+
+bool write_json(const char* who, cJSON* root, const char* path) {
+    std::string text = print_json(who, root);
+    if (text.empty()) return false;
     Q_STR record{text.data(), text.size(), text.size()};
     return qstr_to_file(&record, path) == 1;
 }
@@ -203,22 +210,22 @@ void add_number(cJSON* obj, const char* key, double value) {
 // [SECTION] Saving the layout
 // --------------------------------------------------------------------------------------------
 
-int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* filepath) {
-    q_assert(ctx, return -1);
-    q_assert(filepath, return -1);
+namespace {
+
+JsonPtr layout_json(Q_GUI_CTX* ctx) {
     JsonPtr root(cJSON_CreateObject());
-    if (!root) return -1;
+    if (!root) return root;
     add_number(root.get(), "version", 1);
     add_number(root.get(), "display_w", ctx->display_w);
     add_number(root.get(), "display_h", ctx->display_h);
     cJSON* windows = cJSON_AddArrayToObject(root.get(), "windows");
-    if (!windows) return -1;
+    if (!windows) return nullptr;
     for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
         const Q_GUI_WINDOW* win = static_cast<const Q_GUI_WINDOW*>(n->ptr);
         cJSON* obj = cJSON_CreateObject();
         if (!obj || !cJSON_AddItemToArray(windows, obj)) {
             cJSON_Delete(obj);
-            return -1;
+            return nullptr;
         }
         cJSON_AddStringToObject(obj, "title", win->title);
         const struct {
@@ -245,7 +252,24 @@ int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* filepath) {
         for (const auto& f : fields)
             add_number(obj, f.key, f.value);
     }
-    return write_json("q_gui_save_layout_json", root.get(), filepath) ? 0 : -1;
+    return root;
+}
+
+} // namespace
+
+int q_gui_save_layout_json(Q_GUI_CTX* ctx, const char* filepath) {
+    q_assert(ctx, return -1);
+    q_assert(filepath, return -1);
+    JsonPtr root = layout_json(ctx);
+    return root && write_json("q_gui_save_layout_json", root.get(), filepath) ? 0 : -1;
+}
+
+int q_gui_layout_json_text(Q_GUI_CTX* ctx, std::string* out) {
+    q_assert(ctx, return -1);
+    q_assert(out, return -1);
+    JsonPtr root = layout_json(ctx);
+    *out = root ? print_json("q_gui_layout_json_text", root.get()) : "";
+    return out->empty() ? -1 : 0;
 }
 
 // --------------------------------------------------------------------------------------------

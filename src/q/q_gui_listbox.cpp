@@ -247,6 +247,16 @@ int _listbox_row_at(const Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float gy) {
     return row < ld->count ? row : -1;
 }
 
+Q_GUI_RECT _listbox_row_rect(const Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, int row) {
+    const Q_GUI_LISTBOX_DATA* ld = static_cast<const Q_GUI_LISTBOX_DATA*>(w->data);
+    const Q_GUI_RECT r = _widget_screen_rect(w);
+    const float row_h = listbox_row_height(ctx, w);
+    const float top = r.y + static_cast<float>(row - ld->first_visible) * row_h;
+    if (row < 0 || top >= r.y + r.h || top + row_h <= r.y) return Q_GUI_RECT{r.x, r.y, 0, 0};
+    const float y0 = std::max(r.y, top), y1 = std::min(r.y + r.h, top + row_h);
+    return Q_GUI_RECT{r.x, y0, r.w, y1 - y0};
+}
+
 void _listbox_press(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float gx, float gy) {
     Q_GUI_LISTBOX_DATA* ld = static_cast<Q_GUI_LISTBOX_DATA*>(w->data);
     const Q_GUI_RECT r = _widget_screen_rect(w);
@@ -629,6 +639,7 @@ void _draw_listbox(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
             const Q_GUI_LISTITEM& item = ld->items[i];
             const Q_GUI_RECT row{r.x, r.y + static_cast<float>(i - ld->first_visible) * row_h,
                                  text_right - r.x, row_h};
+            if (_clipped_away(row)) continue; // a partial redraw of other rows
             ALLEGRO_BITMAP* skin = item.selected ? ld->item_selected_bitmap : ld->item_bitmap;
             if (skin)
                 _draw_bitmap_scaled(skin, row);

@@ -41,6 +41,20 @@ Q_GUI_CLIP_SCOPE::~Q_GUI_CLIP_SCOPE() {
     al_set_clipping_rectangle(x_, y_, w_, h_);
 }
 
+bool _clipped_away(Q_GUI_RECT r) {
+    int cx, cy, cw, ch;
+    al_get_clipping_rectangle(&cx, &cy, &cw, &ch);
+    float x1 = r.x, y1 = r.y, x2 = r.x + r.w, y2 = r.y + r.h;
+    if (const ALLEGRO_TRANSFORM* t = al_get_current_transform()) {
+        al_transform_coordinates(t, &x1, &y1);
+        al_transform_coordinates(t, &x2, &y2);
+    }
+    return std::max(x1, x2) <= static_cast<float>(cx) ||
+           std::min(x1, x2) >= static_cast<float>(cx + cw) ||
+           std::max(y1, y2) <= static_cast<float>(cy) ||
+           std::min(y1, y2) >= static_cast<float>(cy + ch);
+}
+
 // --------------------------------------------------------------------------------------------
 // [SECTION] Shapes
 // --------------------------------------------------------------------------------------------

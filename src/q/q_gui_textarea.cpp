@@ -564,6 +564,21 @@ int _textarea_key(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, const ALLEGRO_KEYBOARD_EVENT*
 // [SECTION] Drawing
 // --------------------------------------------------------------------------------------------
 
+bool _textarea_caret_on(const Q_GUI_CTX* ctx, const Q_GUI_TEXTAREA_DATA* td) {
+    const float period = ctx->style.textarea_cursor_blink_period > 0.0f
+                             ? ctx->style.textarea_cursor_blink_period
+                             : 1.0f;
+    const double t = al_get_time() - td->blink_start;
+    return std::fmod(t, static_cast<double>(period)) < period / 2.0;
+}
+
+int q_gui_caret_visible(Q_GUI_CTX* ctx) {
+    q_assert(ctx, return -1);
+    const Q_GUI_WIDGET* w = _widget_of(ctx, ctx->focused_id, Q_GUI_KIND_TEXTAREA);
+    if (!w || !w->visible || !(w->window->state & Q_GUI_WIN_OPEN)) return -1;
+    return _textarea_caret_on(ctx, static_cast<const Q_GUI_TEXTAREA_DATA*>(w->data)) ? 1 : 0;
+}
+
 void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     Q_GUI_TEXTAREA_DATA* td = data_of(w);
     const Q_GUI_THEME& th = w->theme;
@@ -604,12 +619,7 @@ void _draw_textarea(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
         _draw_text(lay.font, th.text_normal, lay.inner.x + dx, ly, lay.shown + l.start,
                    l.end - l.start);
     }
-    if (!(w->state & Q_GUI_WIDGET_FOCUSED)) return;
-    const float period = ctx->style.textarea_cursor_blink_period > 0.0f
-                             ? ctx->style.textarea_cursor_blink_period
-                             : 1.0f;
-    const double t = al_get_time() - td->blink_start;
-    if (std::fmod(t, static_cast<double>(period)) >= period / 2.0) return;
+    if (!(w->state & Q_GUI_WIDGET_FOCUSED) || !_textarea_caret_on(ctx, td)) return;
     const int shown = to_shown(td, td->cursor);
     const size_t line = line_of(lay, shown);
     const float cx = lay.inner.x + dx + x_in_line(lay, line, shown);

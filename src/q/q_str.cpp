@@ -5,10 +5,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 Q_STR* new_qstr(size_t size) {
     if (size == SIZE_MAX) {
@@ -147,102 +145,15 @@ Q_STR* file_to_qstr(const char* path) {
 int qstr_to_file(const Q_STR* record, const char* path) {
     q_assert(record, return 0);
     q_assert(path, return 0);
-    Q_FILE_WRITER out;
-    if (!q_file_open(&out, path)) return 0;
-    q_file_write(&out, record->data, record->used);
-    return q_file_commit(&out);
-}
-
-int q_file_open(Q_FILE_WRITER* out, const char* path) {
-    q_assert(out, return 0);
-    q_assert(path, return 0);
-    out->fd = -1;
-    out->failed = true;
-    out->error = 0;
-    out->path = path;
-    int n = snprintf(out->tmp, sizeof out->tmp, "%s.tmp", path);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof out->tmp) {
-        q_log(3, "path too long for a temporary file: %s", path);
+    std::unique_ptr<FILE, int (*)(FILE*)> out(fopen(path, "wb"), fclose);
+    if (!out) {
+        q_log(3, "couldn't open %s for writing: %s", path, strerror(errno));
         return 0;
     }
-    out->fd = open(out->tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out->fd < 0) {
-        q_log(3, "couldn't open %s for writing: %s", out->tmp, strerror(errno));
-        return 0;
-    }
-    out->failed = false;
-    return 1;
-}
-
-int q_file_write(Q_FILE_WRITER* out, const void* bytes, size_t count) {
-    q_assert(out, return 0);
-    q_assert(bytes || count == 0, return 0);
-    size_t done = 0;
-    while (!out->failed && done < count) {
-        ssize_t w = write(out->fd, static_cast<const char*>(bytes) + done, count - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            out->failed = true;
-            out->error = w < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += static_cast<size_t>(w);
-    }
-    return out->failed ? 0 : 1;
-}
-
-void q_file_abandon(Q_FILE_WRITER* out) {
-    q_assert(out, return);
-    if (out->fd >= 0) {
-        close(out->fd);
-        unlink(out->tmp);
-    }
-    out->fd = -1;
-    out->failed = true;
-}
-
-int q_file_commit(Q_FILE_WRITER* out) {
-    q_assert(out, return 0);
-    if (out->fd < 0) return 0;
-    if (!out->failed && fsync(out->fd) != 0) {
-        out->failed = true;
-        out->error = errno;
-    }
-    if (close(out->fd) != 0 && !out->failed) {
-        out->failed = true;
-        out->error = errno;
-    }
-    out->fd = -1;
-    if (!out->failed && rename(out->tmp, out->path) != 0) {
-        out->failed = true;
-        out->error = errno;
-    }
-    if (out->failed) {
-        q_log(3, "couldn't write %s: %s", out->path, strerror(out->error));
-        unlink(out->tmp);
+    const bool written = fwrite(record->data ? record->data : "", 1, record->used, out.get()) == record->used;
+    if (!written || fclose(out.release()) != 0) {
+        q_log(3, "couldn't write %s: %s", path, strerror(errno));
         return 0;
     }
     return 1;
-}
-
-int file_copy(const char* from, const char* to) {
-    q_assert(from, return 0);
-    q_assert(to, return 0);
-    std::unique_ptr<FILE, int (*)(FILE*)> in(fopen(from, "rb"), fclose);
-    if (!in) {
-        q_log(3, "couldn't open %s for reading: %s", from, strerror(errno));
-        return 0;
-    }
-    Q_FILE_WRITER out;
-    if (!q_file_open(&out, to)) return 0;
-    // In pieces, so a file of any size costs one small buffer.
-    char chunk[16384];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, in.get())) > 0) q_file_write(&out, chunk, got);
-    if (ferror(in.get())) {
-        q_log(3, "couldn't read %s", from);
-        q_file_abandon(&out);
-        return 0;
-    }
-    return q_file_commit(&out);
 }

@@ -16,25 +16,6 @@ Q_STR* qstrcat_ex(Q_STR** destination, const char* source, size_t length, int re
 void _free_qstr(Q_STR** record, const char* expression);
 #define free_qstr(record) _free_qstr((record), #record)
 Q_STR* file_to_qstr(const char* path);
-// Replaces the file at `path` atomically: the content goes to a temporary file in the same
-// folder, is flushed and synced, then renamed over the target. 1 on success, 0 on failure
-// (the previous file, if any, is left untouched).
+// Writes the content to the file at `path` in one go. 1 on success, 0 on failure. Not crash
+// safe: a program that must never leave a half-written file writes through its platform.
 int qstr_to_file(const Q_STR* record, const char* path);
-// Copies the file at `from` to `to` the same way: `to` is replaced whole or not at all.
-int file_copy(const char* from, const char* to);
-
-// The same replacement for content written piece by piece. Open, write any number of times,
-// then commit (sync, close, rename) or abandon. After a failed write every later call fails
-// too, so a writer may check only the commit. Uses no global state: any thread may write.
-struct Q_FILE_WRITER {
-    int fd;               // -1 when not open
-    bool failed;          // a write failed: commit removes the temporary file
-    int error;            // errno of the first failure
-    char tmp[1024];       // path + ".tmp"
-    const char* path;     // not owned; must outlive the writer
-};
-int q_file_open(Q_FILE_WRITER* out, const char* path);
-int q_file_write(Q_FILE_WRITER* out, const void* bytes, size_t count);
-// 1 when the whole content is at `path`; 0 (and the previous file untouched) otherwise.
-int q_file_commit(Q_FILE_WRITER* out);
-void q_file_abandon(Q_FILE_WRITER* out);

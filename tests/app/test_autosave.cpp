@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -115,4 +116,54 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     EXPECT_FLOAT_EQ(back->active_layer->opacity, 0.5f);
     EXPECT_EQ(pixel_at(back->active_layer->backup, 5, 5).a, 9);
     document_free(&back);
+}
+
+// A floating selection, paste, placed shape or text holds nothing off (the file gets the
+// committed pixels), and only presses, keys and the wheel count as the user being at work.
+TEST_F(AutosaveTest, FloatsDoNotHoldOffWritesAndMotionIsNoActivity) {
+    ALLEGRO_BITMAP* ink = al_create_bitmap(8, 8);
+    fill_bitmap(ink, al_map_rgba(255, 0, 0, 255));
+    ASSERT_EQ(selection_paste(&app.selection, app.doc, ink, 10, 10), 1);
+    al_destroy_bitmap(ink);
+    EXPECT_FALSE(tavolix_app_autosave_busy(&app));
+    app.stroke.active = true;
+    EXPECT_TRUE(tavolix_app_autosave_busy(&app)) << "a stroke changes committed pixels";
+    app.stroke.active = false;
+
+    ALLEGRO_EVENT event{};
+    const struct {
+        ALLEGRO_EVENT_TYPE type;
+        int dz;
+        bool activity;
+    } cases[] = {{ALLEGRO_EVENT_MOUSE_AXES, 0, false}, {ALLEGRO_EVENT_MOUSE_AXES, 1, true},
+                 {ALLEGRO_EVENT_MOUSE_BUTTON_UP, 0, false}, {ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 0, true},
+                 {ALLEGRO_EVENT_KEY_DOWN, 0, true}, {ALLEGRO_EVENT_KEY_UP, 0, false}};
+    for (const auto& c : cases) {
+        event.type = c.type;
+        event.mouse.dz = c.dz;
+        EXPECT_EQ(tavolix_app_is_activity(&event), c.activity) << c.type << " " << c.dz;
+    }
+
+    // With the float still up, the idle tick writes the committed pixels.
+    paint();
+    app.autosave.last_input = 100.0;
+    tick_until_written(104.0);
+    EXPECT_TRUE(app.autosave.on_disk);
+}
+
+// A failed write leaves the drawing marked as not on disk until a write succeeds again; the
+// retry makes a vanished folder again.
+TEST_F(AutosaveTest, FailedWritesStayVisibleUntilOneSucceeds) {
+    LogCapture quiet(0);
+    paint();
+    const std::string folder = dir.path() + "/Tavolix";
+    ASSERT_EQ(mkdir(session.c_str(), 0700), 0); // a folder where the file should go
+    EXPECT_EQ(tavolix_app_session_persist(&app), -1);
+    EXPECT_TRUE(autosave_failing(&app.autosave));
+    EXPECT_STREQ(_app_write_error_text(app.autosave.last_error), "a write error");
+    std::filesystem::remove_all(folder);
+    app.autosave.last_input = 100.0;
+    tick_until_written(200.0);
+    EXPECT_FALSE(autosave_failing(&app.autosave));
+    EXPECT_TRUE(std::filesystem::exists(session));
 }

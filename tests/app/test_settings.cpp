@@ -225,6 +225,7 @@ TEST_F(SettingsFixture, PalettesPersistAndComeBack) {
     EXPECT_EQ(tavolix_app_palette_load(&back), 0);
     EXPECT_EQ(back.palettes.user_count, 0u); // the factory set stands
     EXPECT_FALSE(std::filesystem::exists(save_file("palette.dat")));
-    EXPECT_EQ(read_file(save_file("palette.dat.bad")), "not a palette file");
+    EXPECT_EQ(read_file(save_file("palette.dat.bad")), cut) << "an earlier copy is never replaced";
+    EXPECT_EQ(read_file(save_file("palette.dat.bad-2")), "not a palette file");
     EXPECT_TRUE(log.contains("refused, kept as"));
 }

@@ -57,7 +57,8 @@ assert_eq "$APP_STATUS" 0 "exit status"
 assert_log "session in $SESSION is current, not written again"
 assert_no_failures
 
-# --- A full disk: the write fails and says so, the old file stays, painting goes on. --------
+# --- A full disk: the write fails and says so, the old file stays, painting goes on, and a
+# --- quit anyway ends with a non-zero status. ------------------------------------------------
 good=$(md5sum <"$SESSION")
 limit=$(ulimit -S -f)
 ulimit -S -f 300 # KiB; the program ignores the signal a write past it would send
@@ -66,11 +67,15 @@ ulimit -S -f "$limit"
 drag 300 700 500 700
 wait_log "autosave: could not write $SESSION, trying again in 15 s" 20
 assert_eq "$(md5sum <"$SESSION")" "$good" "the session after a failed write"
+wait_log "notification: Drawing not saved: the disk is full"
+click_pp notify_ok
 drag 700 300 700 500
 wait_pixel 700 400 40 40 40 # still painting
-key Escape
+key Escape # the quit asks: the drawing is not on disk
+wait_log "ask: Drawing not saved: the disk is full"
+click_at 640 "$(_pp_row 3 2)" # Quit
 wait_exit 20
-assert_eq "$APP_STATUS" 0 "exit status with a full disk"
+assert_eq "$APP_STATUS" 1 "exit status with a full disk"
 assert_log "session persist: could not write $SESSION"
 assert_eq "$(md5sum <"$SESSION")" "$good" "the session after a failed exit write"
 

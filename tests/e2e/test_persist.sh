@@ -55,6 +55,8 @@ printf 'half a picture' >"$SAVE/Tavolix/session.tvl.tmp"
 app_canvas
 assert_log "could not be loaded, kept as $SAVE/Tavolix/session.tvl.bad"
 assert_log "canvas ready, 4096x4096 document"
+wait_log "notification: Damaged drawing kept as session.tvl.bad"
+click_pp notify_ok # the window says what was kept and where
 export_png blank
 [ "$(png_dark blank 200)" = 0 ] || fail "the damaged session was not replaced by a blank page"
 key Escape

@@ -29,9 +29,9 @@ sleep 0.3
 type_text abc
 key Escape
 wait_log "popup 0 closed by Escape"
-assert_no_log "popup 13 closed by Escape"
+assert_no_log "popup 14 closed by Escape"
 key Escape
-wait_log "popup 13 closed by Escape"
+wait_log "popup 14 closed by Escape"
 assert_eq "$(language_field)" 1 "language after dismissing the question"
 kill -0 "$APP_PID" 2>/dev/null || fail "an Escape that closed a popup ended the program"
 key Escape

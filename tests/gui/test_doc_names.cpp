@@ -58,15 +58,29 @@ TEST_F(DocNamesApp, DerivedNameUsesTheLastSlashOnly) {
         const char* want;
     } cases[] = {
         {"/home/u/cat.tvl", "cat"},        {"/x/.tvl", "sketch"},     {"/x/dir/", "sketch"},
-        {"C:\\pics\\cat.tvl", "Cpicscat"}, // one file name here, not a path
-        {"/a/b\\c.TVL", "bcTVL"},          {"cat.tvl.tvl", "cattvl"},
+        // A name that is a file name of its own is kept, so saving again writes that file.
+        {"C:\\pics\\cat.tvl", "C:\\pics\\cat"}, {"/x/été.tvl", "été"},
+        {"/a/b\\c.TVL", "b\\c.TVL"},     {"/x/.hidden.tvl", "hidden"},
+        {"/x/a\x01" "b.tvl", "ab"},          {"/x/session.tvl", "session"},
+        {"/x/v1..v2.tvl", "v1v2"},          {"cat.tvl.tvl", "cat.tvl"},
     };
     for (const auto& c : cases) {
         _derive_doc_name(&app, c.path);
         EXPECT_STREQ(app.gui.doc_name, c.want) << c.path;
     }
     _derive_doc_name(&app, "");
-    EXPECT_STREQ(app.gui.doc_name, "cattvl");
+    EXPECT_STREQ(app.gui.doc_name, "cat.tvl");
+    // The open list shows exactly what loading by name accepts, and none of the program's own
+    // session files.
+    for (auto [name, shown] : {std::pair{"cat.tvl", true}, {"été.tvl", true}, {"v1..v2.tvl", false},
+                               {"a\tb.tvl", false}, {"session.tvl", false}, {"session-2.tvl", false}}) {
+        char path[PLATFORM_PATH_MAX];
+        LogCapture quiet(0);
+        EXPECT_EQ(_open_list_shows(name), shown) << name;
+        if (shown) {
+            EXPECT_EQ(_load_named_path(name, path, sizeof path), 1) << name;
+        }
+    }
 
     for (auto [path, size, want] : {std::tuple{"/tmp/drawing", 64, "/tmp/drawing.png"},
                                     {"/tmp/drawing.final", 64, "/tmp/drawing.final"},

@@ -138,6 +138,18 @@ TEST_F(PanelTest, AlphaOverlayShowsACheckerboardOnlyForTranslucentColours) {
 
 namespace {
 
+std::vector<uint32_t> pixels_of(ALLEGRO_BITMAP* bitmap) {
+    const int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    const ALLEGRO_LOCKED_REGION* lr =
+        al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    for (int y = 0; lr && y < h; y++)
+        memcpy(&pixels[static_cast<size_t>(y) * w], static_cast<const char*>(lr->data) + y * lr->pitch,
+               static_cast<size_t>(w) * 4);
+    if (lr) al_unlock_bitmap(bitmap);
+    return pixels;
+}
+
 // The screen after `draw` over noise, so that a pixel blended twice, missed or filtered
 // differently shows.
 std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<void()>& draw) {
@@ -151,13 +163,7 @@ std::vector<uint32_t> screen_after(ALLEGRO_BITMAP* screen, const std::function<v
                 ((seed = seed * 1664525u + 1013904223u) >> 8) | 0xFF000000u;
     al_unlock_bitmap(screen);
     draw();
-    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-    lr = al_lock_bitmap(screen, format, ALLEGRO_LOCK_READONLY);
-    for (int y = 0; y < h; y++)
-        memcpy(&pixels[static_cast<size_t>(y) * w], static_cast<char*>(lr->data) + y * lr->pitch,
-               static_cast<size_t>(w) * 4);
-    al_unlock_bitmap(screen);
-    return pixels;
+    return pixels_of(screen);
 }
 
 } // namespace
@@ -198,6 +204,61 @@ TEST_F(PanelTest, PartialCopyOfTheCachedGuiMatchesTheWholeImage) {
         al_destroy_bitmap(smooth);
         EXPECT_TRUE(partial == whole) << "case " << i;
     }
+    al_restore_state(&saved);
+    al_destroy_bitmap(screen);
+}
+
+// A pointer moving over the panels keeps the cached image: a frame is asked for only when a
+// hover changes, and redrawing just the changed parts leaves the image as a whole redraw
+// would. The colour chip's checkerboard, a slider's knob (it reaches past the slider) and
+// the layer list's rows are redrawn with them; a tooltip on show asks for everything.
+TEST_F(PanelTest, APointerOverThePanelsRedrawsOnlyTheHoversThatChanged) {
+    app.brush.color = al_map_rgba_f(0, 0, 0.5f, 0.5f);
+    app.brush.size = 128; // the knob at the slider's end
+    tavolix_gui_sync(&app);
+    _on_layer_add(app.gui.lp.add, &app);
+    ALLEGRO_BITMAP* screen = al_create_bitmap(app.display_w, app.display_h);
+    ASSERT_NE(screen, nullptr);
+    ALLEGRO_STATE saved;
+    al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
+    al_set_target_bitmap(screen);
+    tavolix_gui_draw(&app);
+    const auto at = [&](int id, float dx, float fy) {
+        const Q_GUI_WIDGET* w = q_gui_get_widget(app.gui.ctx, id);
+        ALLEGRO_EVENT e{};
+        e.type = ALLEGRO_EVENT_MOUSE_AXES;
+        e.mouse.x = static_cast<int>(w->window->x + w->x + w->w / 2 + dx);
+        e.mouse.y = static_cast<int>(w->window->y + w->y + w->h * fy);
+        return e;
+    };
+    const GUI_TOOLBAR_IDS& t = app.gui.tb;
+    const struct {
+        ALLEGRO_EVENT motion;
+        bool frame;
+    } path[] = {{at(t.color, 0, 0.5f), true},      {at(t.color, 1, 0.5f), false},
+                {at(t.undo, 0, 0.5f), true},       {at(t.size, 0, 0.5f), true},
+                {at(app.gui.lp.list, 0, 0.03f), true}, {at(app.gui.lp.list, 0, 0.11f), true},
+                {at(app.gui.lp.list, -500, 0.11f), true}};
+    for (const auto& step : path) {
+        app.redraw = false;
+        tavolix_gui_handle_event(&app, &step.motion);
+        EXPECT_EQ(app.redraw, step.frame) << step.motion.mouse.x << "," << step.motion.mouse.y;
+        EXPECT_TRUE(app.gui.gui_cache_valid);
+        tavolix_gui_draw(&app);
+        const auto partial = pixels_of(app.gui.gui_cache);
+        app.gui.gui_cache_valid = false;
+        tavolix_gui_draw(&app);
+        EXPECT_TRUE(partial == pixels_of(app.gui.gui_cache)) << step.motion.mouse.x;
+    }
+    app.gui.ctx->style.tooltip_delay = 1e-6f;
+    const ALLEGRO_EVENT on_undo = at(t.undo, 0, 0.5f), beside = at(t.undo, 1, 0.5f);
+    tavolix_gui_handle_event(&app, &on_undo);
+    al_rest(0.001);
+    tavolix_gui_tick(&app); // the timer sees the tooltip due
+    tavolix_gui_draw(&app);
+    ASSERT_TRUE(app.gui.ctx->tooltip_drawn);
+    tavolix_gui_handle_event(&app, &beside);
+    EXPECT_EQ(q_gui_take_damage(app.gui.ctx, nullptr, 0), -1);
     al_restore_state(&saved);
     al_destroy_bitmap(screen);
 }

@@ -1,6 +1,7 @@
 // The popups driven the way a user drives them: clicks on their buttons and characters typed
 // into their fields, through the GUI's event routing, with the save folder in a scratch folder.
 #include <allegro5/allegro_font.h>
+#include <allegro5/allegro_ttf.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "q/q_gui.h"
 #include "q/q_gui_internal.h"
 #include "test_support.h"
+#include "../canvas/canvas_test_util.h"
 
 namespace {
 
@@ -69,6 +71,18 @@ struct PopupTest : AppRecordTest {
             send(ev);
         }
     }
+    // A red square of `side` pixels floating at (x, y), as a paste leaves it.
+    void float_red_square(int x, int y, int side) {
+        ALLEGRO_BITMAP* ink = al_create_bitmap(side, side);
+        ASSERT_NE(ink, nullptr);
+        ALLEGRO_STATE saved;
+        al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP);
+        al_set_target_bitmap(ink);
+        al_clear_to_color(al_map_rgb(255, 0, 0));
+        al_restore_state(&saved);
+        ASSERT_EQ(selection_paste(&app.selection, app.doc, ink, x, y), 1);
+        al_destroy_bitmap(ink);
+    }
     bool shown(int popup) {
         return app.gui.popup_open[popup] &&
                q_gui_window_is_open(app.gui.ctx, app.gui.popup_window[popup]);
@@ -120,17 +134,7 @@ TEST_F(PopupTest, RebuildBringsBackOpenPopupsWithWhatTheyShowed) {
 }
 
 TEST_F(PopupTest, SaveNameStaysInTheSaveFolderAndSavesWhatTheScreenShows) {
-    ALLEGRO_BITMAP* ink = al_create_bitmap(10, 10);
-    ASSERT_NE(ink, nullptr);
-    {
-        ALLEGRO_STATE saved;
-        al_store_state(&saved, ALLEGRO_STATE_TARGET_BITMAP);
-        al_set_target_bitmap(ink);
-        al_clear_to_color(al_map_rgb(255, 0, 0));
-        al_restore_state(&saved);
-    }
-    ASSERT_EQ(selection_paste(&app.selection, app.doc, ink, 20, 20), 1);
-    al_destroy_bitmap(ink);
+    float_red_square(20, 20, 10);
 
     tavolix_gui_request_save(&app);
     type_into(GUI_POPUP_SAVE_NAME, "../../etc/passwd");
@@ -189,6 +193,116 @@ TEST_F(PopupTest, ReadOnlyTargetsAreRefusedWithANotice) {
         tavolix_gui_close_top_popup(&app);
     }
     EXPECT_EQ(palette_count(&app.palettes), palette_preset_count());
+}
+
+// Nothing replaces a drawing whose changes no name holds without asking: Cancel keeps it,
+// Discard replaces it, "Save as..." saves it and then goes on.
+TEST_F(PopupTest, ReplacingAnUnsavedDrawingAsksFirst) {
+    fill_bitmap(app.doc->active_layer->backup, al_map_rgba(0, 0, 0, 255));
+    app.named_valid = false; // a drawing brought back by the session
+    DOCUMENT* before = app.doc;
+    _open_new_canvas(&app);
+    click(app.gui.pp.new_sizes[5]);
+    ASSERT_TRUE(shown(GUI_POPUP_ASK));
+    click(app.gui.pp.cancel[GUI_POPUP_ASK]);
+    EXPECT_EQ(app.doc, before);
+    EXPECT_EQ(app.gui.pending, GUI_PENDING_NONE);
+
+    EXPECT_EQ(tavolix_gui_confirm_replace(&app, GUI_PENDING_NEW, 512, nullptr), 0);
+    click(app.gui.pp.ask_save);
+    type_into(GUI_POPUP_SAVE_NAME, "kept");
+    click(app.gui.pp.ok[GUI_POPUP_SAVE_NAME]);
+    EXPECT_TRUE(std::filesystem::exists(save_root.path() + "/Tavolix/kept.tvl"));
+    EXPECT_EQ(app.doc->width, 512) << "saved, then replaced";
+    EXPECT_EQ(tavolix_gui_confirm_replace(&app, GUI_PENDING_NEW, 1024, nullptr), 1) << "nothing to lose";
+
+    fill_bitmap(app.doc->active_layer->backup, al_map_rgba(0, 0, 0, 255));
+    document_mark_changed(app.doc);
+    EXPECT_EQ(tavolix_gui_confirm_replace(&app, GUI_PENDING_NEW, 1024, nullptr), 0);
+    click(app.gui.pp.ok[GUI_POPUP_ASK]);
+    EXPECT_EQ(app.doc->width, 1024) << "discarded because the user said so";
+}
+
+// The save popup never writes over another file without asking, never over the program's own
+// files, and a loaded name it cannot type itself ("été") is saved under again as it was.
+TEST_F(PopupTest, SavingNeverReplacesAnotherFileUnasked) {
+    const std::string folder = save_root.path() + "/Tavolix/";
+    ASSERT_TRUE(write_file(folder + "t.tvl", "someone else's"));
+    tavolix_gui_request_save(&app);
+    type_into(GUI_POPUP_SAVE_NAME, "t");
+    click(app.gui.pp.ok[GUI_POPUP_SAVE_NAME]);
+    ASSERT_TRUE(shown(GUI_POPUP_CONFIRM));
+    EXPECT_STREQ(app.gui.confirm_text, "Replace t.tvl?");
+    click(app.gui.pp.cancel[GUI_POPUP_CONFIRM]);
+    EXPECT_EQ(read_file(folder + "t.tvl"), "someone else's");
+
+    tavolix_gui_request_save(&app);
+    type_into(GUI_POPUP_SAVE_NAME, "Session-2");
+    click(app.gui.pp.ok[GUI_POPUP_SAVE_NAME]);
+    EXPECT_EQ(notified(), "Reserved name, choose another: Session-2");
+    EXPECT_FALSE(std::filesystem::exists(folder + "Session-2.tvl"));
+
+    ASSERT_EQ(document_save(app.doc, (folder + "été.tvl").c_str()), 1);
+    ASSERT_EQ(_load_named(&app, "été.tvl"), 1);
+    tavolix_gui_request_save(&app);
+    click(app.gui.pp.ok[GUI_POPUP_SAVE_NAME]);
+    EXPECT_EQ(notified(), "Saved: été.tvl") << "no question: it is the document's own file";
+    EXPECT_EQ(read_file(folder + "t.tvl"), "someone else's");
+}
+
+// Every text the questions and notices about a drawing's safety show fits its popup, in every
+// language and at every interface size.
+TEST_F(PopupTest, SafetyTextsFitTheirPopups) {
+    const char* lines[] = {"Second window: saved in session-12.tvl",
+                           "Kept in the Load list: kept 2026-12-07 03-21 2",
+                           "Damaged drawing kept as session.tvl.bad-2",
+                           "Could not open, kept as: kept 2026-12-07 03-21",
+                           "Reserved name, choose another: session-12",
+                           "The drawing has changes not saved under a name.",
+                           "Save it before it is replaced?",
+                           "Quit anyway? The changes would be lost.",
+                           "Drawing saved again."};
+    for (int language = 1; language <= 4; language++) {
+        tavolix_lang_set(language);
+        for (float scale : {0.75f, 1.0f, 1.5f, 2.0f}) {
+            const GUI_METRICS m = gui_metrics(scale);
+            ALLEGRO_FONT* font = al_load_ttf_font("assets/fonts/DejaVuSans.ttf",
+                                                  static_cast<int>(18 * scale + 0.5f), 0);
+            ASSERT_NE(font, nullptr);
+            auto fits = [&](const std::string& text) {
+                return al_get_text_width(font, text.c_str()) < m.popup_wide - 23;
+            };
+            for (const char* line : lines) {
+                std::string text = tavolix_tr(line);
+                if (const char* at = strchr(line, ':'); at && text.find("%s") != std::string::npos)
+                    text.replace(text.find("%s"), 2, at + 2);
+                EXPECT_TRUE(fits(text)) << language << " " << scale << " " << text;
+            }
+            for (const char* reason : {"the disk is full", "the folder is read-only", "the folder is missing"}) {
+                char text[256];
+                snprintf(text, sizeof text, tavolix_tr("Drawing not saved: %s"), tavolix_tr(reason));
+                EXPECT_TRUE(fits(text)) << language << " " << scale << " " << text;
+            }
+            float buttons = 2 * m.gap + 20;
+            for (const char* label : {"Save as...", "Discard", "Cancel"})
+                buttons += std::max(110 * m.k, al_get_text_width(font, tavolix_tr(label)) + 8 * m.k + 8);
+            EXPECT_LT(buttons, m.popup_wide + 20) << language << " " << scale;
+            al_destroy_font(font);
+        }
+    }
+}
+
+// Opening the export popup leaves a floating selection afloat, and its extent counts in the
+// size shown; Cancel keeps it floating (the export itself commits it: test_gui_faults.sh).
+TEST_F(PopupTest, TheExportPopupLeavesAFloatAfloat) {
+    float_red_square(20, 20, 10);
+    _open_export(&app);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
+    // The float covers 20..29; 32 pixels of border, cut to the 100 x 80 document.
+    const Q_GUI_WIDGET* title = q_gui_get_widget(app.gui.ctx, app.gui.pp.export_title);
+    EXPECT_STREQ(static_cast<const Q_GUI_LABEL_DATA*>(title->data)->text, "Export PNG: 62 x 62 px");
+    click(app.gui.pp.cancel[GUI_POPUP_EXPORT]);
+    EXPECT_EQ(app.selection.phase, SELECTION_PHASE_FLOATING);
 }
 
 // The picker's hex field: a colour typed whole is taken at once by the sliders and the wheel;

@@ -169,7 +169,7 @@ TEST_F(GuiTest, WantsMouseOverOpenWindowsOnly) {
     (void)open;
 }
 
-TEST_F(GuiTest, TitleBarDragCloseButtonAndResizeGrip) {
+TEST_F(GuiTest, TitleBarDragCloseButtonAndResizeGrips) {
     const int win = q_gui_add_window(ctx, "Tool", 100, 100, 300, 200);
     q_gui_window_set_flags(ctx, win, Q_GUI_WINDOW_CLOSE_BUTTON | Q_GUI_WINDOW_RESIZABLE);
     const Q_GUI_WINDOW* w = q_gui_get_window(ctx, win);
@@ -191,6 +191,28 @@ TEST_F(GuiTest, TitleBarDragCloseButtonAndResizeGrip) {
     ASSERT_TRUE(_tb_button_rect(ctx, w, 3, &close));
     click(static_cast<int>(close.x + 2), static_cast<int>(close.y + 2));
     EXPECT_EQ(q_gui_window_is_open(ctx, win), 0);
+
+    // Docked at its right edge, a window widens and narrows by its left edge or bottom-left
+    // grip within its width range; right edge and height stay, and letting go reports it.
+    const int dock = plain_window(800, 100, 200, 300);
+    q_gui_window_set_flags(ctx, dock, 0xC0 | Q_GUI_WINDOW_RESIZE_LEFT); // fixed, no title bar
+    q_gui_window_set_width_range(ctx, dock, 180, 400);
+    Calls resized;
+    q_gui_window_set_resize_callback(ctx, dock, count_button, &resized);
+    const Q_GUI_WINDOW* d = q_gui_get_window(ctx, dock);
+    const int drags[][4] = {{800, 250, 700, 300}, {702, 390, 102, 400}, {600, 120, 950, 180},
+                            {900, 390, 800, 180}}; // from, to, width; the bottom-right corner is no grip
+    for (const auto& g : drags) {
+        move(g[0], g[1]);
+        button(true, g[0], g[1]);
+        move(g[2], g[1] + 40);
+        button(false, g[2], g[1] + 40);
+        EXPECT_EQ(d->w, g[3]) << g[0];
+        EXPECT_EQ(d->x + d->w, 1000) << g[0];
+        EXPECT_EQ(d->h, 300);
+    }
+    EXPECT_EQ(resized.count, 3);
+    EXPECT_EQ(resized.id, dock);
 }
 
 TEST_F(GuiTest, ClicksOnListsChecksAndLinks) {
