@@ -36,6 +36,10 @@ if [ -z "$BIN" ] || [ ! -x "$BIN" ]; then
     exit 2
 fi
 BIN=$(cd "$(dirname "$BIN")" && pwd)/$(basename "$BIN")
+# Deadlines are for hangs, not speed goals: a sanitizer build, several times slower, gets
+# four times as long.
+E2E_SLOW=1
+ldd "$BIN" 2>/dev/null | grep -q libasan && E2E_SLOW=4
 
 # Artifacts go into the build tree next to the binary, never into the source tree.
 E2E_ROOT=${E2E_ARTIFACTS:-$(dirname "$BIN")/e2e-artifacts}
@@ -117,9 +121,10 @@ trap 'fail "interrupted"' INT TERM
 trap 'exit 1' USR1 # a fail in a subshell has said why already
 
 # poll SECONDS WHAT CMD...: runs CMD every $E2E_POLL seconds until it succeeds; fails with
-# "WHAT within SECONDS s" once the deadline has passed, adding what CMD last left in SEEN.
+# "WHAT within SECONDS s" once the deadline (times E2E_SLOW) has passed, adding what CMD last
+# left in SEEN.
 poll() {
-    local limit=$1 what=$2 start
+    local limit=$(($1 * E2E_SLOW)) what=$2 start
     shift 2
     start=$(now_us)
     SEEN=
@@ -289,7 +294,7 @@ find_windows() { xdotool search --onlyvisible --name '^[Tt]avolix$' 2>/dev/null;
 app_window() {
     wait_log "state switch: (none) -> splash" 20
     poll 10 "no window named tavolix" _window_found
-    timeout 5 xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
+    timeout $((10 * E2E_SLOW)) xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
 }
 _window_found() {
     WID=$(find_windows | head -n 1)
