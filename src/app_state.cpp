@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "canvas/compositor.h"
+#include "canvas/eyedropper.h"
 #include "canvas/fill.h"
 #include "canvas/undo.h"
 #include "platform/platform.h"
@@ -109,6 +110,12 @@ Modifiers read_modifiers(const TAVOLIX_APP* app) {
                      (app->modifiers & (APP_MOD_LSHIFT | APP_MOD_RSHIFT)) != 0};
 }
 
+// Alt or Ctrl held turns a press on the canvas into a colour pick. Both, since many desktops
+// keep Alt with a drag for moving windows.
+bool pick_modifier(const TAVOLIX_APP* app) {
+    return (app->modifiers & (APP_MOD_LCTRL | APP_MOD_RCTRL | APP_MOD_ALT | APP_MOD_ALTGR)) != 0;
+}
+
 ALLEGRO_COLOR premultiplied(ALLEGRO_COLOR c, float alpha) {
     return al_map_rgba_f(c.r * alpha, c.g * alpha, c.b * alpha, alpha);
 }
@@ -126,8 +133,12 @@ void _canvas_enter(TAVOLIX_APP* app) {
           app->display_w, app->display_h);
 }
 
+void stroke_finished(TAVOLIX_APP* app);
+
 void _canvas_leave(TAVOLIX_APP* app) {
     if (app->doc && app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
+    stroke_finished(app);
+    app->picking = false;
     tavolix_app_commit_form(app);
     app->form_press = false;
     app->gradient_drag = false;
@@ -221,6 +232,7 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
         break;
     case ALLEGRO_KEY_S: tavolix_app_set_tool(app, TOOL_SELECT); break;
     case ALLEGRO_KEY_L: tavolix_app_set_tool(app, TOOL_LASSO); break;
+    case ALLEGRO_KEY_I: tavolix_app_set_tool(app, TOOL_EYEDROPPER); break;
     case ALLEGRO_KEY_D: app->grid.diagonals = !app->grid.diagonals; break;
     case ALLEGRO_KEY_G:
         if (mod.shift) app->grid.snap = !app->grid.snap;
@@ -261,7 +273,9 @@ void canvas_touch(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
                 return;
             }
             brush_stroke_abort(&app->stroke, app->doc);
+            stroke_finished(app);
         }
+        app->picking = false;
         app->form_press = app->gradient_drag = app->grid_stroke = false;
         app->sym_drag = app->fill_pending = false;
         form_drag_end(&app->form);
@@ -279,6 +293,82 @@ void canvas_touch(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
 // --------------------------------------------------------------------------------------------
 // [SECTION] Canvas state: pointer
 // --------------------------------------------------------------------------------------------
+
+// What a stroke leaves behind once it has ended or been thrown away: the stabilizer's string,
+// the pen stroke, and the brush mode the pen's eraser end stood in for.
+void stroke_finished(TAVOLIX_APP* app) {
+    stabilizer_end(&app->stab);
+    app->pen.stroke = false;
+    if (app->mode_after_stroke >= 0) {
+        app->brush.mode = app->mode_after_stroke;
+        app->mode_after_stroke = -1;
+        tavolix_gui_sync(app);
+    }
+}
+
+void end_stroke(TAVOLIX_APP* app) {
+    brush_stroke_end(&app->stroke, app->doc);
+    tavolix_gui_sync_layers(app);
+    stroke_finished(app);
+}
+
+// Pen samples that arrived since the last pointer event. A pen that leaves during its own
+// stroke (unplugged, switched off) ends the stroke where it was: no release may ever come.
+void pen_update(TAVOLIX_APP* app) {
+    PEN_SAMPLE samples[PEN_POLL_MAX];
+    for (int n = PEN_POLL_MAX; n == PEN_POLL_MAX;) {
+        n = platform_pen_poll(samples, PEN_POLL_MAX);
+        if (pen_input_add(&app->pen, samples, n) && app->stroke.active) {
+            q_log(4, "pen: the pen left during a stroke, the stroke ends there");
+            end_stroke(app);
+            app->grid_stroke = false;
+            app->redraw = true;
+        }
+    }
+}
+
+// The pressure of a pen stroke at a pointer event: its own sample's, shaped by the curve, or
+// the last one seen while its sample is still on the way.
+float pen_pressure_at(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
+    PEN_SAMPLE s;
+    if (pen_input_match(&app->pen, static_cast<float>(event->mouse.x),
+                        static_cast<float>(event->mouse.y), event->mouse.timestamp, &s))
+        app->pen.pressure = pen_pressure_curve(s.pressure, app->pen_curve);
+    return app->pen.pressure;
+}
+
+// The brush a dab is laid with: the user's, or for a pen with "Pressure changes size" a copy
+// whose size follows the pressure.
+const BRUSH* dab_brush(TAVOLIX_APP* app, float pressure, BRUSH* scratch) {
+    if (!app->pen.stroke || !app->pen_size) return &app->brush;
+    *scratch = app->brush;
+    scratch->size = std::max(1.0f, app->brush.size * pressure);
+    return scratch;
+}
+
+// The pressure the stroke's last segment had, for the stabilizer's final stretch.
+float last_pressure(const TAVOLIX_APP* app) {
+    if (app->pen.stroke) return app->pen.pressure;
+    return app->pressure_from_speed ? app->speed_pressure : 1.0f;
+}
+
+void pick_at(TAVOLIX_APP* app, Point p) {
+    PICKED_COLOUR c;
+    DOCUMENT* doc = app->doc;
+    const bool ok = app->pick_layer_only
+                        ? doc->active_layer && eyedropper_pick_layer(doc, doc->active_layer, p.x, p.y, &c)
+                        : eyedropper_pick_composite(doc, p.x, p.y, &c) == 1;
+    if (ok) tavolix_app_take_colour(app, c.rgba);
+}
+
+void pick_end(TAVOLIX_APP* app) {
+    app->picking = false;
+    unsigned char r, g, b, a;
+    al_unmap_rgba(app->brush.color, &r, &g, &b, &a);
+    q_log(6, "eyedropper: #%02x%02x%02x from the %s", r, g, b,
+          app->pick_layer_only ? "active layer" : "picture");
+    tavolix_gui_sync(app);
+}
 
 void grid_walk(TAVOLIX_APP* app, Point p) {
     float step = 0.0f;
@@ -322,6 +412,12 @@ void canvas_motion(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     const bool gestures_block = gesture_blocks_strokes(&app->gesture) == 1;
     Point p = canvas_point(app, app->cursor_x, app->cursor_y);
 
+    if (app->picking) {
+        pick_at(app, p);
+        app->redraw = true;
+        return;
+    }
+
     if (app->sym_drag && !gestures_block) {
         app->symmetry.center[0] = std::clamp(p.x, 0.0f, static_cast<float>(app->doc->width));
         app->symmetry.center[1] = std::clamp(p.y, 0.0f, static_cast<float>(app->doc->height));
@@ -363,16 +459,25 @@ void canvas_motion(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         view_pan(&app->view, static_cast<float>(event->mouse.dx),
                  static_cast<float>(event->mouse.dy));
     } else if (app->stroke.active) {
+        // A steadied stroke follows the point on the string, which stays put for small moves.
+        if (app->stab.active && !stabilizer_follow(&app->stab, p.x, p.y, &p.x, &p.y)) {
+            app->redraw = true;
+            return;
+        }
         if (!app->grid_stroke) {
             float pressure = 1.0f;
-            if (app->pressure_from_speed) {
+            if (app->pen.stroke) {
+                pressure = pen_pressure_at(app, event);
+            } else if (app->pressure_from_speed) {
                 const float dx = p.x - app->last_point[0], dy = p.y - app->last_point[1];
                 const double dt = std::max(event->mouse.timestamp - app->last_event_time, 0.0001);
                 app->speed_pressure = pressure_from_speed(
                     static_cast<float>(std::sqrt(dx * dx + dy * dy) / dt), app->speed_pressure);
                 pressure = app->speed_pressure;
             }
-            brush_stroke_segment(&app->stroke, app->doc, &app->brush, p.x, p.y, pressure);
+            BRUSH scratch;
+            brush_stroke_segment(&app->stroke, app->doc, dab_brush(app, pressure, &scratch), p.x,
+                                 p.y, pressure);
             app->last_point[0] = p.x;
             app->last_point[1] = p.y;
             app->last_event_time = event->mouse.timestamp;
@@ -425,6 +530,7 @@ void canvas_press_tool(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, Point p) {
             app->fill_at[1] = p.y;
         } else if (fill_flood(app->doc, p.x, p.y, &app->brush.color, 0.1f) == 1) {
             tavolix_gui_sync_layers(app);
+            tavolix_app_note_colour_used(app);
         }
         break;
     case TOOL_GRADIENT:
@@ -461,7 +567,32 @@ void canvas_press_tool(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, Point p) {
             app->grid_anchor[0] = p.x;
             app->grid_anchor[1] = p.y;
         }
-        brush_stroke_begin(&app->stroke, app->doc, &app->brush, p.x, p.y, 1.0f, &app->symmetry);
+        // A press that a pen made starts a pen stroke: its pressure from the first dab on,
+        // and its eraser end erasing until the release.
+        float pressure = 1.0f;
+        PEN_SAMPLE sample;
+        app->pen.stroke = pen_input_match(&app->pen, app->cursor_x, app->cursor_y,
+                                          event->mouse.timestamp, &sample) == 1;
+        if (app->pen.stroke) {
+            app->pen.device = sample.device;
+            app->pen.eraser = sample.eraser;
+            pressure = app->pen.pressure = pen_pressure_curve(sample.pressure, app->pen_curve);
+            if (sample.eraser && app->brush.mode != BRUSH_MODE_ERASE) {
+                app->mode_after_stroke = app->brush.mode;
+                app->brush.mode = BRUSH_MODE_ERASE;
+            }
+        }
+        BRUSH scratch;
+        brush_stroke_begin(&app->stroke, app->doc, dab_brush(app, pressure, &scratch), p.x, p.y,
+                           pressure, &app->symmetry);
+        if (!app->stroke.active) {
+            stroke_finished(app);
+            break;
+        }
+        if (app->stabilizer > 0)
+            stabilizer_begin(&app->stab, p.x, p.y,
+                             stabilizer_string(app->stabilizer, app->view.zoom));
+        if (app->brush.mode == BRUSH_MODE_PAINT) tavolix_app_note_colour_used(app);
         break;
     }
     }
@@ -490,6 +621,16 @@ void canvas_button_down(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         return;
     }
     Point p = canvas_point(app, app->cursor_x, app->cursor_y);
+    // Picking changes no pixel: a floating selection or a placed shape stays afloat and takes
+    // the colour.
+    if (app->tool == TOOL_EYEDROPPER || pick_modifier(app)) {
+        app->picking = true;
+        app->pick_layer_only = read_modifiers(app).shift;
+        app->pick_old = app->brush.color;
+        pick_at(app, p);
+        app->redraw = true;
+        return;
+    }
     if (app->sym_move) {
         app->sym_drag = true;
         app->symmetry.center[0] = std::clamp(p.x, 0.0f, static_cast<float>(app->doc->width));
@@ -512,6 +653,11 @@ void canvas_button_up(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
         app->redraw = true;
         return;
     }
+    if (app->picking) {
+        pick_end(app);
+        app->redraw = true;
+        return;
+    }
     SELECTION* sel = &app->selection;
     if (sel->tracking) {
         sel->tracking = false;
@@ -526,8 +672,18 @@ void canvas_button_up(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     const Point release = canvas_point(app, static_cast<float>(event->mouse.x),
                                        static_cast<float>(event->mouse.y));
     if (app->stroke.active) {
-        brush_stroke_end(&app->stroke, app->doc);
-        tavolix_gui_sync_layers(app);
+        // The string catches up: the line ends where the pointer was lifted.
+        if (app->stab.active) {
+            if (app->grid_stroke) {
+                grid_walk(app, release);
+            } else {
+                const float pressure = last_pressure(app);
+                BRUSH scratch;
+                brush_stroke_segment(&app->stroke, app->doc, dab_brush(app, pressure, &scratch),
+                                     release.x, release.y, pressure);
+            }
+        }
+        end_stroke(app);
     }
     if (app->gradient_drag) {
         app->gradient_drag = false;
@@ -535,8 +691,10 @@ void canvas_button_up(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
             Point p = release;
             snap(app, &p);
             if (fill_gradient(app->doc, app->gradient_start[0], app->gradient_start[1], p.x, p.y,
-                              &app->brush.color) == 1)
+                              &app->brush.color) == 1) {
                 tavolix_gui_sync_layers(app);
+                tavolix_app_note_colour_used(app);
+            }
         }
     }
     if (app->form.dragging) {
@@ -559,11 +717,18 @@ void canvas_button_up(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     if (app->fill_pending) {
         app->fill_pending = false;
         if (app->tool == TOOL_FILL &&
-            fill_flood(app->doc, app->fill_at[0], app->fill_at[1], &app->brush.color, 0.1f) == 1)
+            fill_flood(app->doc, app->fill_at[0], app->fill_at[1], &app->brush.color, 0.1f) == 1) {
             tavolix_gui_sync_layers(app);
+            tavolix_app_note_colour_used(app);
+        }
     }
     app->grid_stroke = false;
     app->redraw = true;
+}
+
+bool is_modifier_key(int key) {
+    return key == ALLEGRO_KEY_LCTRL || key == ALLEGRO_KEY_RCTRL || key == ALLEGRO_KEY_ALT ||
+           key == ALLEGRO_KEY_ALTGR || key == ALLEGRO_KEY_LSHIFT || key == ALLEGRO_KEY_RSHIFT;
 }
 
 void _canvas_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
@@ -575,13 +740,26 @@ void _canvas_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     case ALLEGRO_EVENT_TOUCH_END:
     case ALLEGRO_EVENT_TOUCH_MOVE:
     case ALLEGRO_EVENT_TOUCH_CANCEL: canvas_touch(app, event); break;
-    case ALLEGRO_EVENT_KEY_DOWN: canvas_key_down(app, event->keyboard.keycode); break;
+    case ALLEGRO_EVENT_KEY_DOWN:
+        canvas_key_down(app, event->keyboard.keycode);
+        if (is_modifier_key(event->keyboard.keycode)) app->redraw = true; // the pick cursor
+        break;
     case ALLEGRO_EVENT_KEY_UP:
         if (event->keyboard.keycode == ALLEGRO_KEY_SPACE) app->space_held = app->panning = false;
+        if (is_modifier_key(event->keyboard.keycode)) app->redraw = true;
         break;
-    case ALLEGRO_EVENT_MOUSE_AXES: canvas_motion(app, event); break;
-    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN: canvas_button_down(app, event); break;
-    case ALLEGRO_EVENT_MOUSE_BUTTON_UP: canvas_button_up(app, event); break;
+    case ALLEGRO_EVENT_MOUSE_AXES:
+        pen_update(app);
+        canvas_motion(app, event);
+        break;
+    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+        pen_update(app);
+        canvas_button_down(app, event);
+        break;
+    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+        pen_update(app);
+        canvas_button_up(app, event);
+        break;
     default: break;
     }
 }
@@ -662,6 +840,39 @@ void draw_form_overlay(TAVOLIX_APP* app, const FLAT_FORM& flat) {
     }
 }
 
+ALLEGRO_COLOR opaque(ALLEGRO_COLOR c) { return al_map_rgba_f(c.r, c.g, c.b, 1.0f); }
+
+// While picking, a ring around the pointer: the colour being picked on its upper half over the
+// colour the brush had before on its lower half.
+void draw_pick_ring(const TAVOLIX_APP* app) {
+    const float k = std::max(1.0f, app->ui_scale);
+    const float x = app->cursor_x, y = app->cursor_y;
+    const float outer = 26.0f * k, inner = 14.0f * k;
+    const float mid = (outer + inner) * 0.5f, thick = outer - inner;
+    constexpr float PI = 3.14159265f;
+    al_draw_arc(x, y, mid, PI, PI, opaque(app->brush.color), thick);
+    al_draw_arc(x, y, mid, 0.0f, PI, opaque(app->pick_old), thick);
+    for (float r : {inner, outer}) {
+        al_draw_circle(x, y, r, al_premul_rgba(0, 0, 0, 200), 1.0f);
+        al_draw_circle(x, y, r + 1.0f, al_premul_rgba(255, 255, 255, 160), 1.0f);
+    }
+}
+
+// Ready to pick (the eyedropper tool, or Alt held): cross hairs with a small ring of the brush
+// colour.
+void draw_pick_cursor(const TAVOLIX_APP* app) {
+    const float x = app->cursor_x, y = app->cursor_y;
+    const ALLEGRO_COLOR dark = al_premul_rgba(0, 0, 0, 200), light = al_premul_rgba(255, 255, 255, 200);
+    for (auto [c, w] : {std::pair{light, 3.0f}, std::pair{dark, 1.0f}}) {
+        al_draw_line(x - 12.0f, y, x - 4.0f, y, c, w);
+        al_draw_line(x + 4.0f, y, x + 12.0f, y, c, w);
+        al_draw_line(x, y - 12.0f, x, y - 4.0f, c, w);
+        al_draw_line(x, y + 4.0f, x, y + 12.0f, c, w);
+    }
+    al_draw_circle(x + 10.0f, y + 10.0f, 5.0f, opaque(app->brush.color), 4.0f);
+    al_draw_circle(x + 10.0f, y + 10.0f, 7.0f, dark, 1.0f);
+}
+
 void _canvas_draw(TAVOLIX_APP* app) {
     q_assert(app, return);
     q_assert(app->doc, return);
@@ -708,7 +919,13 @@ void _canvas_draw(TAVOLIX_APP* app) {
         al_draw_line(start.x, start.y, app->cursor_x, app->cursor_y, al_premul_rgba(0, 0, 0, 130),
                      1.0f);
     }
-    if (app->tool == TOOL_BRUSH && !app->nav_mode && tavolix_gui_wants_pointer(app) != 1) {
+    if (app->picking) {
+        draw_pick_ring(app);
+    } else if ((app->tool == TOOL_EYEDROPPER || (app->modifiers & (APP_MOD_ALT | APP_MOD_ALTGR))) &&
+               !app->nav_mode && tavolix_gui_wants_pointer(app) != 1) {
+        // Ctrl picks as well, but it is held for every shortcut: only Alt shows the cursor.
+        draw_pick_cursor(app);
+    } else if (app->tool == TOOL_BRUSH && !app->nav_mode && tavolix_gui_wants_pointer(app) != 1) {
         const float r = std::max(2.0f, 0.5f * app->brush.size * app->view.zoom);
         al_draw_circle(app->cursor_x, app->cursor_y, r, al_premul_rgba(0, 0, 0, 160), 1.0f);
         al_draw_circle(app->cursor_x, app->cursor_y, r + 1.0f, al_premul_rgba(255, 255, 255, 160),

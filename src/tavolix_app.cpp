@@ -259,6 +259,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     al_register_event_source(app->queue, al_get_mouse_event_source());
     al_register_event_source(app->queue, al_get_timer_event_source(app->timer));
     platform_register_event_sources(app->queue);
+    platform_pen_start(app->display);
 
     app->running = true;
     app->redraw = true;
@@ -315,6 +316,8 @@ void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     case ALLEGRO_KEY_RCTRL: bit = APP_MOD_RCTRL; break;
     case ALLEGRO_KEY_LSHIFT: bit = APP_MOD_LSHIFT; break;
     case ALLEGRO_KEY_RSHIFT: bit = APP_MOD_RSHIFT; break;
+    case ALLEGRO_KEY_ALT: bit = APP_MOD_ALT; break;
+    case ALLEGRO_KEY_ALTGR: bit = APP_MOD_ALTGR; break;
     default: return;
     }
     if (event->type == ALLEGRO_EVENT_KEY_DOWN) app->modifiers |= bit;
@@ -342,6 +345,24 @@ void tavolix_app_set_tool(TAVOLIX_APP* app, int tool) {
         selection_discard(&app->selection);
     app->tool = tool;
     app->brush.mode = BRUSH_MODE_PAINT;
+}
+
+void tavolix_app_note_colour_used(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    unsigned char rgba[4];
+    al_unmap_rgba(app->brush.color, &rgba[0], &rgba[1], &rgba[2], &rgba[3]);
+    if (recent_colours_push(&app->recent, rgba)) app->gui.gui_cache_valid = false;
+}
+
+void tavolix_app_take_colour(TAVOLIX_APP* app, const unsigned char rgb[3]) {
+    q_assert(app, return);
+    q_assert(rgb, return);
+    const float alpha = app->brush.color.a;
+    app->brush.color = al_map_rgba_f(rgb[0] / 255.0f, rgb[1] / 255.0f, rgb[2] / 255.0f, alpha);
+    app->brush.mode = BRUSH_MODE_PAINT;
+    app->gui.selected_swatch = 8;
+    tavolix_gui_placed_float_restyle(app);
+    app->redraw = true;
 }
 
 void tavolix_app_commit_float(TAVOLIX_APP* app) {
@@ -375,6 +396,7 @@ void tavolix_app_commit_form(TAVOLIX_APP* app) {
                                          points[2 * i + 1], 1.0f);
                 brush_stroke_end(&app->stroke, app->doc);
                 tavolix_gui_sync_layers(app);
+                if (app->brush.mode == BRUSH_MODE_PAINT) tavolix_app_note_colour_used(app);
             }
         }
     }
@@ -403,8 +425,10 @@ void tavolix_app_settle_canvas(TAVOLIX_APP* app) {
 
 namespace {
 
-constexpr size_t SETTINGS_SIZE = 124;
-constexpr size_t SETTINGS_READ_MAX = 140;
+// Version 5 records; older ones are shorter and still read. A little more is read than the
+// newest record holds, as earlier versions did, so a later version's file still loads.
+constexpr size_t SETTINGS_SIZE = SETTINGS_V5_SIZE;
+constexpr size_t SETTINGS_READ_MAX = SETTINGS_V5_SIZE + 16;
 
 uint32_t settings_u32(const unsigned char* bytes, size_t offset) {
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
@@ -485,7 +509,8 @@ int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count) 
     gui->export_template = settings_bool(bytes, 108);
     gui->text_size = settings_clamped(bytes, 112, PLACED_TEXT_SIZE_MIN, PLACED_TEXT_SIZE_MAX);
     gui->text_font = settings_clamped(bytes, 116, 0, 3);
-    if (count >= SETTINGS_SIZE) app->ui_size = settings_clamped(bytes, 120, 0, 3);
+    if (count >= SETTINGS_V4_SIZE) app->ui_size = settings_clamped(bytes, 120, 0, 3);
+    settings_v5_apply(app, bytes, count);
     gui->picker_rgba[0] = r;
     gui->picker_rgba[1] = g;
     gui->picker_rgba[2] = b;
@@ -501,11 +526,12 @@ void _settings_build(const TAVOLIX_APP* app, unsigned char* out) {
     q_assert(out, return);
     memset(out, 0, SETTINGS_SIZE);
     memcpy(out, "SSET", 4);
-    settings_put(out, 4, 4);
+    settings_put(out, 4, SETTINGS_VERSION);
     settings_put(out, 8, app->pressure_from_speed ? 1 : 0);
     settings_put(out, 12, app->palm_rejection ? 1 : 0);
     settings_put(out, 16, static_cast<uint32_t>(app->language));
-    settings_put(out, 20, static_cast<uint32_t>(app->tool));
+    // The eyedropper is a passing tool: the next start begins with the brush.
+    settings_put(out, 20, static_cast<uint32_t>(app->tool == TOOL_EYEDROPPER ? TOOL_BRUSH : app->tool));
     settings_put(out, 24, app->brush.mode == BRUSH_MODE_ERASE ? 1 : 0);
     settings_put(out, 28, static_cast<uint32_t>(app->preset + 1));
     settings_put(out, 32, static_cast<uint32_t>(static_cast<int>(app->brush.size)));
@@ -538,6 +564,7 @@ void _settings_build(const TAVOLIX_APP* app, unsigned char* out) {
     settings_put(out, 112, static_cast<uint32_t>(gui->text_size));
     settings_put(out, 116, static_cast<uint32_t>(gui->text_font));
     settings_put(out, 120, static_cast<uint32_t>(app->ui_size));
+    settings_v5_build(app, out);
 }
 
 int tavolix_app_settings_load(TAVOLIX_APP* app) {
@@ -837,6 +864,9 @@ void _app_on_resume(TAVOLIX_APP* app) {
     // A stroke begun while drawing was halted lost its buffer with the flush: ending it would
     // record a step of unchanged tiles and wipe the redo history, so it is dropped instead.
     if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
+    app->picking = app->stab.active = app->pen.stroke = false;
+    if (app->mode_after_stroke >= 0) app->brush.mode = app->mode_after_stroke;
+    app->mode_after_stroke = -1;
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->sym_drag = app->gradient_drag = app->form_press = false;
@@ -870,7 +900,7 @@ void on_back(TAVOLIX_APP* app) {
 
 bool canvas_interaction(const TAVOLIX_APP* app) {
     return app->stroke.active || app->gradient_drag || app->form_press || app->sym_drag ||
-           app->selection.tracking || app->fill_pending;
+           app->selection.tracking || app->fill_pending || app->picking;
 }
 
 // The session file follows the document shortly after the user stops: never in the middle of
@@ -1032,6 +1062,7 @@ void tavolix_app_shutdown(TAVOLIX_APP* app) {
     }
     selection_discard(&app->selection);
     autosave_shutdown(&app->autosave);
+    platform_pen_stop();
     tavolix_gui_shutdown(app);
     brush_engine_shutdown();
     if (app->doc) document_free(&app->doc);

@@ -14,7 +14,10 @@
 #include "canvas/view.h"
 #include "gui/gui.h"
 #include "input/gesture.h"
+#include "input/pen.h"
+#include "input/stabilizer.h"
 #include "palette.h"
+#include "settings_v5.h"
 
 constexpr const char* TAVOLIX_VERSION_TEXT = TAVOLIX_VERSION;
 constexpr int TAVOLIX_WINDOW_W = 1280;
@@ -33,6 +36,7 @@ enum TOOL {
     TOOL_LASSO = 4,
     TOOL_LINE = 5,
     TOOL_BEZIER = 6,
+    TOOL_EYEDROPPER = 7, // picks the brush colour off the canvas
 };
 
 struct APP_STATE;
@@ -43,6 +47,8 @@ enum {
     APP_MOD_RCTRL = 2,
     APP_MOD_LSHIFT = 4,
     APP_MOD_RSHIFT = 8,
+    APP_MOD_ALT = 16,
+    APP_MOD_ALTGR = 32,
 };
 
 // Everything a rendered shape preview depends on; compared byte for byte so an unchanged
@@ -126,6 +132,20 @@ struct TAVOLIX_APP {
     char text_backup[PLACED_TEXT_BYTES]; // the words, font and size before editing began
     int placed_text_backup[2];
     AUTOSAVE autosave;  // the session document kept up to date in the background
+
+    // The eyedropper: a press with Alt or Ctrl held, or with the eyedropper tool, picks the
+    // colour under the pointer for as long as the button stays down.
+    bool picking;
+    bool pick_layer_only;    // Shift was held at the press: the active layer alone
+    ALLEGRO_COLOR pick_old;  // the brush colour before picking, shown in the ring
+    // Steadying and pens (the options are kept in settings.dat).
+    int stabilizer;          // 0 (off) .. STABILIZER_MAX
+    STABILIZER stab;
+    PEN_INPUT pen;
+    int pen_curve;           // a PEN_CURVE
+    bool pen_size;           // pen pressure changes the dab size as well
+    int mode_after_stroke;   // brush mode to restore after a stroke of the pen's eraser, -1 none
+    RECENT_COLOURS recent;   // brush colours painted with, newest first
 };
 
 // Follows a key event into app->modifiers; a focus change forgets every held modifier, since
@@ -153,7 +173,7 @@ void _app_drain_import(TAVOLIX_APP* app);
 // and whatever the canvas had in progress is forgotten.
 void _app_on_resume(TAVOLIX_APP* app);
 // The settings record: applied from the bytes of a file (1 when its magic matched) and built
-// for writing (124 bytes).
+// for writing (SETTINGS_V5_SIZE bytes).
 int _settings_apply(TAVOLIX_APP* app, const unsigned char* bytes, size_t count);
 void _settings_build(const TAVOLIX_APP* app, unsigned char* out);
 
@@ -171,4 +191,9 @@ void tavolix_app_cancel_form(TAVOLIX_APP* app);
 // selection and a pending shape. Used before anything is saved or the document replaced.
 void tavolix_app_settle_canvas(TAVOLIX_APP* app);
 void tavolix_app_update_ui_scale(TAVOLIX_APP* app);
+// The brush colour was just painted with: it goes to the front of the recent colours.
+void tavolix_app_note_colour_used(TAVOLIX_APP* app);
+// Makes a picked colour the brush colour (keeping the brush's alpha) the way choosing it in
+// the colour picker does: painting, the picker's own chip selected, a placed float restyled.
+void tavolix_app_take_colour(TAVOLIX_APP* app, const unsigned char rgb[3]);
 int tavolix_app_reload_font(TAVOLIX_APP* app);

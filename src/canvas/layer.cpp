@@ -212,3 +212,21 @@ int layer_restore(LAYER* layer) {
     }
     return 1;
 }
+
+uint32_t layer_committed_pixel(const LAYER* layer, int x, int y) {
+    q_assert(layer, return 0);
+    ALLEGRO_BITMAP* backup = layer->backup;
+    if (!backup || x < 0 || y < 0 || x >= al_get_bitmap_width(backup) ||
+        y >= al_get_bitmap_height(backup))
+        return 0;
+    // A memory bitmap locked in its own format hands out its rows without copying them.
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap_region(backup, x, y, 1, 1, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
+    if (!region) return 0;
+    const auto* bytes = static_cast<const unsigned char*>(region->data);
+    const uint32_t pixel = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                           static_cast<uint32_t>(bytes[2]) << 16 |
+                           static_cast<uint32_t>(bytes[3]) << 24;
+    al_unlock_bitmap(backup);
+    return pixel;
+}

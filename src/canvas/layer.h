@@ -69,3 +69,7 @@ uint64_t layer_tile_stamp(const LAYER* layer, int col, int row);
 // Rebuilds the working bitmap as a video bitmap from the backup; with no backup a blank bitmap
 // of the same size is made and marked needs_clear. Returns 1 or 0.
 int layer_restore(LAYER* layer);
+// Premultiplied RGBA of one committed pixel (bytes R, G, B, A in memory order packed as
+// uint32_t little-endian), 0 for a pixel outside the layer or in an absent tile. Reads the
+// committed copy only: what an open stroke or a floating selection shows is not in it yet.
+uint32_t layer_committed_pixel(const LAYER* layer, int x, int y);

@@ -102,12 +102,12 @@ struct GUI_TOOLBAR_IDS {
     int presets[4];
     int tip, tip_preview;
     int line, bezier, rect, circle, triangle, star, pentagon, hexagon, fill, gradient, text,
-        arrow, shape_fill;
+        arrow, shape_fill, eyedropper;
     int palette, color, swatches[8], edit, new_palette, manage;
-    int size, opacity, flow, hardness;
+    int size, opacity, flow, hardness, stabilizer;
     int sym_mode, sym_move, sym_count, sym_reset, sym_offset;
     int file_new, save, load, export_;
-    int pressure, palm, language, ui_size;
+    int pressure, palm, pen_size, pen_curve, language, ui_size;
     int help, exit;
 };
 
@@ -129,7 +129,7 @@ struct GUI_POPUP_IDS {
     int text_fonts[4], text_size;
     int languages[4];
     int manage[4]; // rename, reset, reset all, remove
-    int picker_preview, picker_sliders[4];
+    int picker_preview, picker_sliders[4], picker_wheel, picker_recent[8];
     int tips[7];
     int help_tabs[GUI_HELP_TABS];
 };
@@ -155,6 +155,7 @@ struct TAVOLIX_GUI {
     int text_size;
     int text_font;
     unsigned char picker_rgba[4];
+    float picker_hsv[3]; // the wheel's hue, saturation and value: a grey keeps its hue
     bool palette_editing;
     int selected_swatch; // 0..7 a palette swatch, 8 the picker's own colour, -1 none
     int edit_swatch;     // swatch last assigned in palette-editing mode, -1 none

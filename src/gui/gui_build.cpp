@@ -151,17 +151,20 @@ float toolbar_need(TAVOLIX_APP* app) {
     for (int id = 1; id <= 4; id++) item = std::max(item, f.width(tavolix_lang_name(id)));
     for (const char* size : {"Small", "Normal", "Large", "Huge"})
         item = std::max(item, f.width(tavolix_tr(size)));
+    for (int curve = 0; curve < PEN_CURVE_COUNT; curve++)
+        item = std::max(item, f.width(tavolix_tr(pen_curve_name(curve))));
     float headers = 0.0f;
     for (const char* title : {"Tools", "Color", "Brush", "Symmetry", "File", "Settings"})
         headers = std::max(headers, f.header(title));
     const float tip = f.widest("Tip: %s", brush_tip_shape_count(), brush_tip_shape_name);
     return std::max({f.header("Actions") + 2 * (m.row + m.gap), headers,
-                     tip + static_cast<float>(m.icon) + m.gap, f.tr("Fill|shape"),
+                     tip + static_cast<float>(m.icon) + m.gap,
+                     f.tr("Fill|shape") + m.gap + m.row,
                      f.combo(item), f.cells({f.tr("Edit"), f.tr("New|palette")}),
                      widest_of(f, {"Color", "Manage palettes", "Size", "Opacity", "Flow",
-                                   "Hardness", "Rad splits", "Export", "Pressure Speed",
-                                   "Palm rejection", "Language", "Interface size", "Help",
-                                   "Exit"}),
+                                   "Hardness", "Stabilizer", "Rad splits", "Export",
+                                   "Pressure Speed", "Palm rejection", "Pressure changes size",
+                                   "Pen pressure", "Language", "Interface size", "Help", "Exit"}),
                      f.cells({f.widest("Sym:%s", SYMMETRY_MODE_COUNT, symmetry_mode_name),
                               f.tr("MoveSym")}),
                      f.cells({f.tr("Reset"), offset_need(f)}),
@@ -428,9 +431,12 @@ void build_tools(ROWS& r, GUI_TOOLBAR_IDS& t) {
     t.arrow = r.icon(32, "Drop an arrow as a movable selection", r.col(3, 4), r.cell(4), h,
                      _on_shape);
     r.next(h);
-    const float fill_w = std::min(r.W, std::max(r.cell(2), r.fit.tr("Fill|shape")));
+    const float pick_w = r.cell(4);
+    const float fill_w = std::min(r.W - pick_w - m.gap, std::max(r.cell(2), r.fit.tr("Fill|shape")));
     t.shape_fill = r.button(tavolix_tr("Fill|shape"), INSET, fill_w, m.row, _on_shape, true,
                             r.app->gui.shape_filled);
+    t.eyedropper = r.icon(34, "Pick a color from the canvas (I, or hold Alt or Ctrl)",
+                          r.col(3, 4), pick_w, m.row, _on_tool, true);
     r.next(m.row);
 }
 
@@ -461,6 +467,8 @@ void build_brush(ROWS& r, GUI_TOOLBAR_IDS& t) {
     t.opacity = r.slider("Opacity", 1, 100, b.opacity * 100, "%.0f %%", _on_brush_slider);
     t.flow = r.slider("Flow", 1, 100, b.flow * 100, "%.0f %%", _on_brush_slider);
     t.hardness = r.slider("Hardness", 0, 100, b.hardness * 100, "%.0f %%", _on_brush_slider);
+    t.stabilizer = r.slider("Stabilizer", 0, STABILIZER_MAX, r.app->stabilizer, "%.0f",
+                            _on_brush_slider);
 }
 
 void build_symmetry(ROWS& r, GUI_TOOLBAR_IDS& t) {
@@ -499,6 +507,7 @@ void build_file_and_settings(ROWS& r, GUI_TOOLBAR_IDS& t) {
     t.palm = r.button(tavolix_tr("Palm rejection"), INSET, r.W, m.row, _on_setting_toggle, true,
                       app->palm_rejection);
     r.next(m.row);
+
     r.label(tavolix_tr("Language"), INSET, r.W, 0.6f * m.row);
     r.next(0.6f * m.row);
     t.language = r.combo(_on_language);
@@ -510,6 +519,16 @@ void build_file_and_settings(ROWS& r, GUI_TOOLBAR_IDS& t) {
     for (const char* size : {"Small", "Normal", "Large", "Huge"})
         q_gui_combobox_add_item(r.ctx, t.ui_size, tavolix_tr(size));
     q_gui_combobox_set_selected(r.ctx, t.ui_size, std::clamp(app->ui_size, 0, 3));
+    // The pen's options come last, so the rows above keep their places.
+    t.pen_size = r.button(tavolix_tr("Pressure changes size"), INSET, r.W, m.row,
+                          _on_setting_toggle, true, app->pen_size);
+    r.next(m.row);
+    r.label(tavolix_tr("Pen pressure"), INSET, r.W, 0.6f * m.row);
+    r.next(0.6f * m.row);
+    t.pen_curve = r.combo(_on_pen_curve);
+    for (int curve = 0; curve < PEN_CURVE_COUNT; curve++)
+        q_gui_combobox_add_item(r.ctx, t.pen_curve, tavolix_tr(pen_curve_name(curve)));
+    q_gui_combobox_set_selected(r.ctx, t.pen_curve, std::clamp(app->pen_curve, 0, PEN_CURVE_COUNT - 1));
 }
 
 int build_toolbar(TAVOLIX_APP* app) {

@@ -156,11 +156,14 @@ void _on_tool(int widget, void* user) {
         int tool;
     } tools[] = {{t.brush, TOOL_BRUSH},   {t.fill, TOOL_FILL},     {t.gradient, TOOL_GRADIENT},
                  {t.line, TOOL_LINE},     {t.bezier, TOOL_BEZIER}, {t.select, TOOL_SELECT},
-                 {t.lasso, TOOL_LASSO}};
+                 {t.lasso, TOOL_LASSO},   {t.eyedropper, TOOL_EYEDROPPER}};
     for (const auto& entry : tools) {
         if (entry.id != widget) continue;
-        // A floating selection stays afloat when the user moves between the selection tools.
-        if (entry.tool != TOOL_SELECT && entry.tool != TOOL_LASSO) _gui_commit_first(app);
+        // A floating selection stays afloat when the user moves between the selection tools,
+        // and while picking a colour, which a placed shape or text then takes.
+        if (entry.tool != TOOL_SELECT && entry.tool != TOOL_LASSO &&
+            entry.tool != TOOL_EYEDROPPER)
+            _gui_commit_first(app);
         tavolix_app_set_tool(app, entry.tool);
         break;
     }
@@ -248,6 +251,11 @@ void _on_brush_slider(int widget, double value, void* user) {
     TAVOLIX_APP* app = app_of(user);
     const GUI_TOOLBAR_IDS& t = app->gui.tb;
     const float v = static_cast<float>(value);
+    if (widget == t.stabilizer) { // not part of a preset
+        app->stabilizer = std::clamp(static_cast<int>(value + 0.5), 0, STABILIZER_MAX);
+        relaid(app);
+        return;
+    }
     if (widget == t.size) app->brush.size = std::clamp(v, 1.0f, 128.0f);
     else if (widget == t.opacity) app->brush.opacity = std::clamp(v / 100.0f, 0.01f, 1.0f);
     else if (widget == t.flow) app->brush.flow = std::clamp(v / 100.0f, 0.01f, 1.0f);
@@ -364,9 +372,19 @@ void _on_load(int, void* user) {
 void _on_setting_toggle(int widget, void* user) {
     TAVOLIX_APP* app = app_of(user);
     if (widget == app->gui.tb.pressure) app->pressure_from_speed = !app->pressure_from_speed;
+    else if (widget == app->gui.tb.pen_size) app->pen_size = !app->pen_size;
     else app->palm_rejection = !app->palm_rejection;
     tavolix_app_settings_persist(app);
     tavolix_gui_sync(app);
+    changed(app);
+}
+
+void _on_pen_curve(int, int index, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    if (index < 0 || index >= PEN_CURVE_COUNT || index == app->pen_curve) return;
+    app->pen_curve = index;
+    q_log(6, "pen pressure curve %s", pen_curve_name(index));
+    tavolix_app_settings_persist(app);
     changed(app);
 }
 

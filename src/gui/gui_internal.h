@@ -53,7 +53,8 @@ struct GUI_POPUP_FRAME {
     int field(int popup, int index, float x, float width, int bytes, int rows = 1) const;
     // A caption, a slider right of it and the slider's value at the row's end.
     int slider(const char* caption, float caption_w, int index, double min, double max,
-               double value, const char* format, void (*cb)(int, double, void*)) const;
+               double value, const char* format, void (*cb)(int, double, void*),
+               float x = 10.0f) const;
 };
 
 // Height of a popup of `rows` rows: the insets above and below and the gaps between them.
@@ -105,6 +106,14 @@ void _open_new_canvas(TAVOLIX_APP* app);
 void _open_rename(TAVOLIX_APP* app);
 void _open_text(TAVOLIX_APP* app);
 void _open_picker(TAVOLIX_APP* app);
+// The colour picker's hex field was edited: a complete colour is taken at once.
+void _on_picker_hex_edit(TAVOLIX_APP* app, const char* text);
+// "#RRGGBB" or "#RRGGBBAA" (the "#" may be left out, letters in either case) into straight
+// RGBA bytes; six digits give alpha 255. 1 when the text is such a colour, else 0 and `rgba`
+// untouched.
+int _hex_to_rgba(const char* text, unsigned char rgba[4]);
+// "#rrggbb", or "#rrggbbaa" for a colour that is not opaque, into at least 10 bytes.
+void _rgba_to_hex(const unsigned char rgba[4], char* out, size_t size);
 void _open_palette_manager(TAVOLIX_APP* app);
 void _open_tip(TAVOLIX_APP* app);
 void _open_help(TAVOLIX_APP* app);
@@ -141,6 +150,7 @@ void _on_save(int widget, void* user);
 void _on_load(int widget, void* user);
 void _on_setting_toggle(int widget, void* user);
 void _on_language(int widget, int index, void* user);
+void _on_pen_curve(int widget, int index, void* user);
 void _on_ui_size(int widget, int index, void* user);
 void _on_exit(int widget, void* user);
 void _on_toolbar_section(int section, int folded, void* user);

@@ -268,6 +268,10 @@ void sync_toolbar(TAVOLIX_APP* app) {
     toggle(ctx, t.bezier, app->tool == TOOL_BEZIER);
     toggle(ctx, t.navigate, app->nav_mode);
     toggle(ctx, t.shape_fill, gui->shape_filled);
+    toggle(ctx, t.eyedropper, app->tool == TOOL_EYEDROPPER);
+    q_gui_slider_set_value(ctx, t.stabilizer, app->stabilizer);
+    toggle(ctx, t.pen_size, app->pen_size);
+    q_gui_combobox_set_selected(ctx, t.pen_curve, app->pen_curve);
     q_gui_slider_set_value(ctx, t.size, app->brush.size);
     q_gui_slider_set_value(ctx, t.opacity, app->brush.opacity * 100.0);
     q_gui_slider_set_value(ctx, t.flow, app->brush.flow * 100.0);

@@ -57,6 +57,7 @@ constexpr HELP_LINE BRUSH[] = {
     {"Opacity", "Overall stroke opacity, 1 to 100%"},
     {"Flow", "Paint laid down per dab, 1 to 100%"},
     {"Hardness", "Edge softness, 0 (soft) to 100% (hard)"},
+    {"Stabilizer", "Steadies the line: it trails the pointer on a string, 0 is off"},
 };
 
 constexpr HELP_LINE COLOR[] = {
@@ -72,6 +73,11 @@ constexpr HELP_LINE COLOR[] = {
     {"Reset all", "Factory-reset every palette (asks to confirm)"},
     {"", "Picker: R/G/B set the color, A sets its transparency"},
     {"x marker", "Shows which swatch or chip is the active color"},
+    {"", "Picker: drag the ring for the hue, the square for the shade"},
+    {"Hex", "Type #RRGGBB or #RRGGBBAA"},
+    {"Recent", "The last colors you painted with, newest first"},
+    {"Eyedropper", "Pick a color from the canvas (I, or hold Alt or Ctrl)"},
+    {"Shift", "With the eyedropper: pick from the active layer only"},
 };
 
 constexpr HELP_LINE EDIT[] = {
@@ -122,6 +128,8 @@ constexpr HELP_LINE SETTINGS[] = {
     {"", "Saved automatically and restored on the next launch"},
     {"Pressure Speed", "Slow strokes paint heavier, fast ones lighter"},
     {"Palm rejection", "Ignore an extra touch during a stroke"},
+    {"Pressure changes size", "A pen's pressure also sets the brush size"},
+    {"Pen pressure", "Soft, linear or firm response to a pen"},
     {"Language", "Switch the interface language"},
     {"Interface size", "Make the toolbar and text bigger or smaller"},
 };
@@ -145,6 +153,8 @@ constexpr HELP_LINE SHORTCUTS[] = {
     {"Enter", "Commit the float, or the pending line/curve"},
     {"B / E", "Brush / Eraser"},
     {"S / L", "Select / Lasso"},
+    {"I", "Eyedropper"},
+    {"Alt / Ctrl + click", "Pick a color (with Shift: from the active layer)"},
     {"[  /  ]", "Decrease / increase brush size"},
     {"F", "Fit and reset the view"},
     {"G / Shift+G", "Toggle grid / grid snap"},

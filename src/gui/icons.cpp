@@ -291,6 +291,13 @@ void draw_glyph(int icon, const PEN& p) {
         break;
     }
     case 33: glyph_navigate(p); break;
+    case 34: { // eyedropper: a slanted tube with its bulb, and the drop it took up
+        p.line(-0.38f, 0.38f, 0.12f, -0.12f, 1.6f);
+        p.line(0.0f, -0.28f, 0.28f, 0.0f, 1.2f);
+        p.dot(0.26f, -0.26f, 0.16f);
+        p.dot(-0.40f, 0.40f, 0.07f);
+        break;
+    }
     default: break;
     }
 }

@@ -12,7 +12,7 @@ struct TAVOLIX_ICON_SET {
 };
 
 // Icon numbers 0..33 have glyphs; any other number draws the frame alone.
-constexpr int TAVOLIX_ICON_COUNT = 34;
+constexpr int TAVOLIX_ICON_COUNT = 35;
 
 // 1 when all three bitmaps were made into `out`; 0 (and an empty set) otherwise.
 int tavolix_icon_render(int icon, const Q_GUI_THEME* theme, int width, int height,

@@ -65,6 +65,7 @@ void on_field_edit(int widget, const char* text, void* user) {
         if (gui->popup_field[p] != widget) continue;
         if (p == GUI_POPUP_TEXT) _on_text_field_change(app, text);
         else _utf8_copy(gui->popup_text[p], sizeof gui->popup_text[p], text);
+        if (p == GUI_POPUP_PICKER) _on_picker_hex_edit(app, text);
         return;
     }
 }
@@ -82,12 +83,12 @@ int GUI_POPUP_FRAME::field(int popup, int index, float x, float width, int bytes
 
 int GUI_POPUP_FRAME::slider(const char* caption, float caption_w, int index, double min,
                             double max, double value, const char* format,
-                            void (*cb)(int, double, void*)) const {
+                            void (*cb)(int, double, void*), float left) const {
     TAVOLIX_GUI* gui = &app->gui;
     const float room = _gui_slider_value_room(app, min, max, format);
-    label(caption, index, 10, caption_w, Q_GUI_ALIGN_LEFT);
-    const float x = 10 + caption_w;
-    const float w = inner() - caption_w - room - _gui_slider_knob_reach(app, row);
+    label(caption, index, left, caption_w, Q_GUI_ALIGN_LEFT);
+    const float x = left + caption_w;
+    const float w = inner() - (left - 10) - caption_w - room - _gui_slider_knob_reach(app, row);
     const int id = q_gui_add_slider(ctx, window, x, top(index), w, row, min, max, value,
                                     Q_GUI_SLIDER_RANGE, cb, app);
     q_gui_slider_set_step(ctx, id, 1.0);

@@ -56,3 +56,27 @@ int platform_publish_document(const char* path, const char* name, const char* mi
 int platform_import_document(const char* path);
 int platform_request_open();
 int platform_poll_import(char* out, size_t size);
+
+// Pen tablets. Where the window system reports pens with their pressure (XInput 2 on X11),
+// the platform reads them beside the ordinary mouse events, which still drive every tool: the
+// canvas matches each pointer event with the pen sample of the same moment and place to learn
+// its pressure and whether the eraser end is in use. Without a pen nothing is ever reported.
+struct PEN_SAMPLE {
+    float x, y;     // display pixels, like mouse events
+    float pressure; // 0..1, normalised from the device's own range
+    bool eraser;    // the pen's eraser end, or an eraser device
+    bool gone;      // the device left (unplugged, disabled, out of reach): no position
+    int device;     // the window system's device id
+    double time;    // seconds on the clock of al_get_time, like event timestamps
+};
+constexpr int PEN_POLL_MAX = 64;
+
+// Starts reading pens for the display's window. 1 when pens can be read (even if none is
+// plugged in now), 0 when the window system offers no way to (logged once).
+int platform_pen_start(ALLEGRO_DISPLAY* display);
+// Samples that arrived since the last call, oldest first; at most `max`. Never blocks.
+int platform_pen_poll(PEN_SAMPLE* out, int max);
+// Every event platform_wait_event hands out passes here first: a recorded pen being replayed
+// reports its samples when the pointer reaches them, as a real pen would.
+void platform_pen_pointer(const ALLEGRO_EVENT* event);
+void platform_pen_stop();

@@ -189,6 +189,7 @@ int platform_wait_event(ALLEGRO_EVENT_QUEUE* queue, ALLEGRO_EVENT* event) {
     q_assert(queue, return 0);
     q_assert(event, return 0);
     al_wait_for_event(queue, event);
+    platform_pen_pointer(event);
     return 1;
 }
 

@@ -110,6 +110,7 @@ enum {
     Q_GUI_KIND_DROPMENU = 11,
     Q_GUI_KIND_SPLITPANE = 12,
     Q_GUI_KIND_DATAGRID = 15,
+    Q_GUI_KIND_COLORWHEEL = 18,
 };
 
 enum {
@@ -244,6 +245,8 @@ typedef void (*Q_GUI_CHECK_CB)(int widget_id, int checked, void* user);
 typedef void (*Q_GUI_LISTBOX_CB)(int widget_id, int index, int selected, void* user);
 typedef void (*Q_GUI_COMBO_CB)(int widget_id, int index, void* user);
 typedef void (*Q_GUI_LINK_CB)(int widget_id, const char* link, void* user);
+// Hue, saturation and value, each 0..1, after a drag on a colour wheel.
+typedef void (*Q_GUI_COLORWHEEL_CB)(int widget_id, float h, float s, float v, void* user);
 
 struct Q_GUI_WINDOW {
     int id;
@@ -446,6 +449,22 @@ int q_gui_add_slider(Q_GUI_CTX* ctx, int window_id, float x, float y, float w, f
                      double max, double value, int mode, Q_GUI_SLIDER_CB cb, void* user);
 int q_gui_add_vslider(Q_GUI_CTX* ctx, int window_id, float x, float y, float w, float h, double min,
                       double max, double value, int mode, Q_GUI_SLIDER_CB cb, void* user);
+// A colour wheel: a hue ring around a square of saturation (left to right) and value (bottom
+// to top) for that hue, filling the largest square centred in the rectangle. A press on the
+// ring drags the hue, a press in the square drags saturation and value; the callback reports
+// every change.
+int q_gui_add_colorwheel(Q_GUI_CTX* ctx, int window_id, float x, float y, float w, float h,
+                         Q_GUI_COLORWHEEL_CB cb, void* user);
+// Setting never calls the callback. Values are clamped to 0..1 (the hue wraps); a value that
+// is not a number is ignored.
+void q_gui_colorwheel_set_hsv(Q_GUI_CTX* ctx, int id, float h, float s, float v);
+// 1 and the three values, or 0 when `id` is not a colour wheel.
+int q_gui_colorwheel_get_hsv(Q_GUI_CTX* ctx, int id, float* h, float* s, float* v);
+// Conversions between straight RGB and HSV, all 0..1. A grey keeps the hue given in *h (rgb
+// to hsv leaves it untouched when saturation is 0), so a wheel dragged to white and back does
+// not lose its hue.
+void q_gui_hsv_to_rgb(float h, float s, float v, float* r, float* g, float* b);
+void q_gui_rgb_to_hsv(float r, float g, float b, float* h, float* s, float* v);
 // max_length in bytes; 0 means 4095.
 int q_gui_add_textarea(Q_GUI_CTX* ctx, int window_id, float x, float y, float w, float h,
                        int multiline, int max_length, Q_GUI_TEXT_CB cb, void* user);

@@ -53,6 +53,9 @@ void _draw_widget(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float x, float y) {
     case Q_GUI_KIND_LABEL:
         draw_label(ctx, w, x, y);
         break;
+    case Q_GUI_KIND_COLORWHEEL:
+        _draw_colorwheel(w, x, y);
+        break;
     default:
         break;
     }

@@ -253,6 +253,9 @@ int held_motion(Q_GUI_CTX* ctx) {
     case Q_GUI_KIND_SLIDER:
         _slider_from_pointer(w, gx, gy);
         break;
+    case Q_GUI_KIND_COLORWHEEL:
+        _colorwheel_drag(w, gx, gy);
+        break;
     case Q_GUI_KIND_TEXTAREA:
         _textarea_press(ctx, w, gx, gy, true);
         break;
@@ -342,6 +345,9 @@ void press_widget(Q_GUI_CTX* ctx, Q_GUI_WIDGET* w, float gx, float gy) {
     switch (w->kind) {
     case Q_GUI_KIND_CHECKBOX:
         _checkbox_toggle(w);
+        break;
+    case Q_GUI_KIND_COLORWHEEL:
+        _colorwheel_press(w, gx, gy);
         break;
     case Q_GUI_KIND_SLIDER:
         _slider_from_pointer(w, gx, gy);

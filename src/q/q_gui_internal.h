@@ -193,6 +193,23 @@ struct Q_GUI_RECT {
     }
 };
 
+// A colour wheel's state and where its parts lie inside the widget (screen pixels).
+struct Q_GUI_COLORWHEEL_DATA {
+    float h, s, v;
+    int drag; // what the press holds: 0 nothing, 1 the hue ring, 2 the square
+    Q_GUI_COLORWHEEL_CB cb;
+    void* user;
+};
+struct Q_GUI_COLORWHEEL_GEOMETRY {
+    float cx, cy;         // centre
+    float outer, inner;   // the ring's radii
+    float half;           // half the side of the saturation / value square
+};
+Q_GUI_COLORWHEEL_GEOMETRY _colorwheel_geometry(float x, float y, float w, float h);
+void _colorwheel_press(Q_GUI_WIDGET* w, float gx, float gy);
+void _colorwheel_drag(Q_GUI_WIDGET* w, float gx, float gy);
+void _draw_colorwheel(Q_GUI_WIDGET* w, float x, float y);
+
 Q_GUI_WIDGET* _widget(Q_GUI_CTX* ctx, int id);
 // The widget when it exists and is of `kind`, else NULL.
 Q_GUI_WIDGET* _widget_of(Q_GUI_CTX* ctx, int id, int kind);

@@ -74,11 +74,11 @@ TEST_F(SettingsFixture, RecordLayoutFollowsTheTable) {
     app.symmetry.count = 9;
     app.gui.export_border = 7;
     app.ui_size = 3;
-    unsigned char bytes[124];
+    unsigned char bytes[SETTINGS_V5_SIZE];
     _settings_build(&app, bytes);
     EXPECT_EQ(memcmp(bytes, "SSET", 4), 0);
     const std::vector<std::pair<size_t, uint32_t>> expected = {
-        {4, 4},   {8, 1},   {12, 0},   {16, 3},  {20, 4},  {24, 1},   {28, 3},  {32, 33},
+        {4, 5},   {8, 1},   {12, 0},   {16, 3},  {20, 4},  {24, 1},   {28, 3},  {32, 33},
         {36, 46}, {40, 100}, {44, 70}, {52, 0},  {56, 0},  {68, 64},  {72, 4},  {76, 9},
         {84, 0x70}, {100, 1}, {104, 7}, {108, 1}, {112, 48}, {116, 0}, {120, 3}};
     for (auto [offset, value] : expected) EXPECT_EQ(field(bytes, offset), value) << offset;
@@ -102,20 +102,20 @@ TEST_F(SettingsFixture, EveryFieldIsClampedToItsRange) {
                   {44, 0, 100, false}, {52, 0, 6, false},   {68, 2, 256, false},
                   {72, 0, 4, false},   {76, 2, 16, false},  {96, 0, 4096, false},
                   {104, 0, 256, false}, {112, 6, 512, false}, {116, 0, 3, false},
-                  {120, 0, 3, false}};
-    unsigned char full[124];
+                  {120, 0, 3, false},   {124, 0, 100, false}, {128, 0, 2, false}};
+    unsigned char full[SETTINGS_V5_SIZE];
     _settings_build(&app, full);
     for (const auto& f : fields) {
         const std::pair<int64_t, int64_t> probes[] = {
             {f.low - 1, f.low}, {f.low, f.low}, {f.high, f.high},
             {f.high + 1, f.above_is_unset ? f.low : f.high}};
         for (auto [stored, expected] : probes) {
-            std::vector<unsigned char> bytes(full, full + 124);
+            std::vector<unsigned char> bytes(full, full + SETTINGS_V5_SIZE);
             set_field(bytes, f.offset, static_cast<uint32_t>(stored));
             TAVOLIX_APP a{};
             reset(&a);
             ASSERT_EQ(_settings_apply(&a, bytes.data(), bytes.size()), 1);
-            unsigned char back[124];
+            unsigned char back[SETTINGS_V5_SIZE];
             _settings_build(&a, back);
             EXPECT_EQ(static_cast<int64_t>(field(back, f.offset)), expected)
                 << "offset " << f.offset << " stored " << stored;
@@ -123,8 +123,59 @@ TEST_F(SettingsFixture, EveryFieldIsClampedToItsRange) {
     }
 }
 
+// Version 5 keeps the stabilizer, the pen options and the recent colours; a version 4 file
+// (shorter, or saying 4) leaves them at their defaults.
+TEST_F(SettingsFixture, VersionFiveFieldsComeBackAndOlderFilesLeaveDefaults) {
+    app.stabilizer = 40;
+    app.pen_curve = PEN_CURVE_FIRM;
+    app.pen_size = true;
+    for (const unsigned char c : {10, 20, 30}) {
+        const unsigned char rgba[4] = {c, 0, 0, 255};
+        recent_colours_push(&app.recent, rgba);
+    }
+    std::vector<unsigned char> bytes(SETTINGS_V5_SIZE);
+    _settings_build(&app, bytes.data());
+    EXPECT_EQ(memcmp(bytes.data() + 140, "\xFF\x00\x00\x1E", 4), 0); // newest first
+    TAVOLIX_APP a{};
+    reset(&a);
+    settings_v5_defaults(&a);
+    ASSERT_EQ(_settings_apply(&a, bytes.data(), bytes.size()), 1);
+    EXPECT_TRUE(a.stabilizer == 40 && a.pen_curve == PEN_CURVE_FIRM && a.pen_size);
+    ASSERT_EQ(a.recent.count, 3);
+    EXPECT_TRUE(a.recent.rgba[0][0] == 30 && a.recent.rgba[2][0] == 10);
+    set_field(bytes, 136, 1000); // more than the record holds: the eight it has
+    for (int i = 0; i < 8; i++) set_field(bytes, 140 + 4 * static_cast<size_t>(i), 0x100u * (i + 1) + 0xff);
+    ASSERT_EQ(_settings_apply(&a, bytes.data(), bytes.size()), 1);
+    EXPECT_EQ(a.recent.count, 8);
+    for (const auto& [size, version] : {std::pair{size_t{124}, 5u}, std::pair{SETTINGS_V5_SIZE, 4u}}) {
+        std::vector<unsigned char> old(bytes.begin(), bytes.begin() + static_cast<long>(size));
+        set_field(old, 4, version);
+        TAVOLIX_APP b{};
+        reset(&b);
+        settings_v5_defaults(&b);
+        ASSERT_EQ(_settings_apply(&b, old.data(), old.size()), 1);
+        EXPECT_TRUE(b.stabilizer == 0 && b.pen_curve == PEN_CURVE_LINEAR && b.recent.count == 0);
+    }
+}
+
+// The recent colours stay in order of last use, without repeats, eight at most.
+TEST(RecentColours, NewestFirstWithoutRepeats) {
+    RECENT_COLOURS list{};
+    auto push = [&](int v) {
+        const unsigned char rgba[4] = {static_cast<unsigned char>(v), 0, 0, 255};
+        return recent_colours_push(&list, rgba);
+    };
+    for (int v = 1; v <= 10; v++) push(v);
+    ASSERT_EQ(list.count, 8);
+    EXPECT_TRUE(list.rgba[0][0] == 10 && list.rgba[7][0] == 3);
+    EXPECT_EQ(push(10), 0); // already in front
+    EXPECT_EQ(push(5), 1);
+    const int order[8] = {5, 10, 9, 8, 7, 6, 4, 3};
+    for (int i = 0; i < 8; i++) EXPECT_EQ(list.rgba[i][0], order[i]) << i;
+}
+
 TEST_F(SettingsFixture, ShortFilesApplyWhatTheyHold) {
-    unsigned char full[124];
+    unsigned char full[SETTINGS_V5_SIZE];
     app.ui_size = 3;
     app.tool = TOOL_FILL;
     app.language = 2;

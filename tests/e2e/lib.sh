@@ -272,6 +272,11 @@ point_at() {
     wait_frame_after "$mark" "$1,$2"
 }
 
+# drawn: parks the pointer in the window's bottom-right corner, clear of the panels and the
+# popups, and waits for the frame that shows it there: everything sent before has been handled
+# and is on the screen. For input that logs nothing, such as a click that opens a popup.
+drawn() { point_at 1276 796; }
+
 # wait_frame_after LINE [X,Y] [SECONDS]: waits for a frame logged after log line LINE, with the
 # pointer at X,Y when given. Needs a program started with -v.
 wait_frame_after() {

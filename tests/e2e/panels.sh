@@ -23,9 +23,9 @@ _mid() { awk -v t="$1" -v h="$2" -v k="$PANEL_K" \
     'BEGIN { printf "%d", 8 * k + 10 + (t - 10) * k + h * k / 2 }'; }
 TB_X=8
 LP_X=1052
-# _tb_w: the tool bar's content width at PANEL_K, unscaled (194 pixels at Normal, 168 at Small,
-# 244 at Huge: what the English labels need at each size).
-_tb_w() { case $PANEL_K in 0.85) echo 197.647 ;; 1.3) echo 187.692 ;; *) echo 194 ;; esac; }
+# _tb_w: the tool bar's content width at PANEL_K, unscaled (205 pixels at Normal, 177 at Small,
+# 264 at Huge: what the widest English label, "Pressure changes size", needs at each size).
+_tb_w() { case $PANEL_K in 0.85) echo 208.235 ;; 1.3) echo 203.077 ;; *) echo 205 ;; esac; }
 
 # Tool bar rows (tops inside the panel): Actions 44, 90, 136 (tool buttons, 40 high); Tools
 # presets 216, tip 250, shapes 284, 330, 376 (40 high), shape fill 422; Color palette 490,
@@ -56,6 +56,8 @@ tb() { # NAME: prints "x y"
     bezier) echo "$(_cell $TB_X "$(_tb_w)" 4 1) $(_mid 284 40)" ;;
     fill) echo "$(_cell $TB_X "$(_tb_w)" 4 0) $(_mid 376 40)" ;;
     gradient) echo "$(_cell $TB_X "$(_tb_w)" 4 1) $(_mid 376 40)" ;;
+    eyedropper) echo "$(_cell $TB_X "$(_tb_w)" 4 3) $(_mid 422 28)" ;;
+    color) echo "$(_cell $TB_X "$(_tb_w)" 1 0) $(_mid 524 28)" ;;
     swatch[0-3]) echo "$(_cell $TB_X "$(_tb_w)" 4 "${1#swatch}") $(_mid 558 28)" ;;
     swatch[4-7]) echo "$(_cell $TB_X "$(_tb_w)" 4 $((${1#swatch} - 4))) $(_mid 592 28)" ;;
     expand) echo "$((TB_X + 13)) 400" ;; # the collapsed tab's button, mid-height
@@ -64,10 +66,10 @@ tb() { # NAME: prints "x y"
 }
 
 TB_ICONS="collapse hide undo redo brush eraser select lasso cut copy paste preset0 preset1 preset2
-preset3 line bezier rect circle triangle star pentagon hexagon fill gradient text arrow"
+preset3 line bezier rect circle triangle star pentagon hexagon fill gradient text arrow eyedropper"
 
-# tb_size_at VALUE: x of the Size slider (1..128, 110.5 wide from content x 10) for VALUE.
-tb_size_at() { awk -v v="$1" 'BEGIN { printf "%d", 8 + 10 + (v - 1) / 127 * 110.5 + 0.5 }'; }
+# tb_size_at VALUE: x of the Size slider (1..128, 121.5 wide from content x 10) for VALUE.
+tb_size_at() { awk -v v="$1" 'BEGIN { printf "%d", 8 + 10 + (v - 1) / 127 * 121.5 + 0.5 }'; }
 TB_SIZE_Y=$(_mid 750.8 28)
 
 # Layer panel rows: list 44 (338.4 high, rows about 25 high), buttons 388.4, Clear/Rename

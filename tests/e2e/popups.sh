@@ -16,6 +16,12 @@ _pp_row() {
 }
 PP_OK_X=579
 PP_CANCEL_X=701
+# The colour picker (9 rows): the wheel, 198 square, from (370, 78) in the popup; right of it
+# the channel sliders, the hex field and the recent colours, after their captions, from
+# PP_PICK_RIGHT (the captions' width depends on the font).
+PP_PICK_RIGHT=651
+PP_PICK_SLIDER_MIN=653
+PP_PICK_SLIDER_MAX=834
 
 pp() { # NAME: prints "x y"
     case $1 in
@@ -43,8 +49,15 @@ pp() { # NAME: prints "x y"
     picker_[rgba]_min | picker_[rgba]_max) # the channel sliders' ends: 0 and 255
         local c=${1:7:1} i
         i=$(expr index rgba "$c")
-        if [ "${1##*_}" = min ]; then echo "397 $(_pp_row 7 $((1 + i)))"; else echo "835 $(_pp_row 7 $((1 + i)))"; fi ;;
-    picker_ok) echo "$PP_OK_X $(_pp_row 7 6)" ;;
+        if [ "${1##*_}" = min ]; then echo "$PP_PICK_SLIDER_MIN $(_pp_row 9 $((1 + i)))"
+        else echo "$PP_PICK_SLIDER_MAX $(_pp_row 9 $((1 + i)))"; fi ;;
+    picker_hex) echo "$((PP_PICK_RIGHT + 40)) $(_pp_row 9 6)" ;;
+    picker_recent[0-7]) echo "$(awk -v l="$PP_PICK_RIGHT" -v i="${1#picker_recent}" \
+        'BEGIN { c = (336 - (l - 574) - 14) / 8; printf "%d", l + i * (c + 2) + c / 2 }') $(_pp_row 9 7)" ;;
+    picker_wheel_hue*) # a point on the middle of the hue ring at a hue in degrees
+        awk -v a="${1#picker_wheel_hue}" -v y="$(_pp_row 9 2)" 'BEGIN {
+            r = a * 3.14159265 / 180; printf "%d %d", 469 + 86 * cos(r) + 0.5, y - 14 + 99 - 86 * sin(r) + 0.5 }' ;;
+    picker_ok) echo "$PP_OK_X $(_pp_row 9 8)" ;;
     language[1-4]) echo "640 $(_pp_row 5 ${1#language})" ;;
     manage[0-3]) echo "640 $(_pp_row 6 $((1 + ${1#manage})))" ;;
     *) fail "no popup widget named $1" ;;

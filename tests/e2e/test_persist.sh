@@ -21,7 +21,7 @@ wait_exit 20
 assert_eq "$APP_STATUS" 0 "exit status of the first run"
 assert_log "session persisted to $SAVE/Tavolix/session.tvl"
 settings="$SAVE/Tavolix/settings.dat"
-assert_eq "$(stat -c %s "$settings")" 124 "settings file size"
+assert_eq "$(stat -c %s "$settings")" 172 "settings file size"
 assert_eq "$(field "$settings" 32)" 37 "brush size after two ] presses"
 assert_eq "$(field "$settings" 56)" 1 "grid visible after G"
 assert_eq "$(field "$settings" 20)" 3 "the select tool"
@@ -29,7 +29,7 @@ assert_eq "$(field "$settings" 20)" 3 "the select tool"
 # --- Run 2: everything comes back. -----------------------------------------------------------
 app_canvas
 assert_log "previous session document restored"
-assert_log "settings load: 124 bytes"
+assert_log "settings load: 172 bytes"
 export_png second
 assert_same_png first second "the picture after a restart"
 png_crop around second "$(doc_x 250)" "$(doc_y 250)" 320 120

@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         within(app.grid.size, 2, 256) && within(app.symmetry.mode, 0, 4) &&
         within(app.symmetry.count, 2, 16) && within(gui.panel_width, 0, 4096) &&
         within(gui.export_border, 0, 256) && within(gui.text_size, PLACED_TEXT_SIZE_MIN, PLACED_TEXT_SIZE_MAX) &&
-        within(gui.text_font, 0, 3) && within(app.ui_size, 0, 3);
+        within(gui.text_font, 0, 3) && within(app.ui_size, 0, 3) &&
+        within(app.stabilizer, 0, STABILIZER_MAX) && within(app.pen_curve, 0, PEN_CURVE_COUNT - 1) &&
+        within(app.recent.count, 0, RECENT_COLOUR_COUNT);
     if (!ok) abort();
     return 0;
 }

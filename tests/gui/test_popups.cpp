@@ -3,6 +3,7 @@
 #include <allegro5/allegro_font.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -188,4 +189,35 @@ TEST_F(PopupTest, ReadOnlyTargetsAreRefusedWithANotice) {
         tavolix_gui_close_top_popup(&app);
     }
     EXPECT_EQ(palette_count(&app.palettes), palette_preset_count());
+}
+
+// The picker's hex field: a colour typed whole is taken at once by the sliders and the wheel;
+// text that is not a colour changes nothing and is refused at OK, the field showing the colour
+// again.
+TEST_F(PopupTest, PickerHexFieldTakesColoursAndRefusesOtherText) {
+    _open_picker(&app);
+    type_into(GUI_POPUP_PICKER, "#00ff00");
+    const unsigned char green[4] = {0, 255, 0, 255};
+    EXPECT_EQ(memcmp(app.gui.picker_rgba, green, 4), 0);
+    EXPECT_EQ(q_gui_slider_get_value(app.gui.ctx, app.gui.pp.picker_sliders[1]), 255.0);
+    float h = 0, s = 0, v = 0;
+    ASSERT_EQ(q_gui_colorwheel_get_hsv(app.gui.ctx, app.gui.pp.picker_wheel, &h, &s, &v), 1);
+    EXPECT_NEAR(h, 1.0f / 3.0f, 1e-4f);
+    for (const char* bad : {"#", "#12", "#GGGGGG", "12345", "#12345 7"}) {
+        type_into(GUI_POPUP_PICKER, bad);
+        EXPECT_EQ(memcmp(app.gui.picker_rgba, green, 4), 0) << bad;
+        click(app.gui.pp.ok[GUI_POPUP_PICKER]);
+        EXPECT_TRUE(shown(GUI_POPUP_PICKER)) << bad;
+        EXPECT_STREQ(q_gui_textarea_get_text(app.gui.ctx, app.gui.popup_field[GUI_POPUP_PICKER]),
+                     "#00ff00");
+    }
+    type_into(GUI_POPUP_PICKER, "FF000080");
+    click(app.gui.pp.ok[GUI_POPUP_PICKER]);
+    EXPECT_FALSE(shown(GUI_POPUP_PICKER));
+    unsigned char rgba[4];
+    al_unmap_rgba(app.brush.color, &rgba[0], &rgba[1], &rgba[2], &rgba[3]);
+    EXPECT_TRUE(rgba[0] == 255 && rgba[1] == 0 && rgba[3] == 128 && app.gui.selected_swatch == 8);
+    char hex[16];
+    _rgba_to_hex(rgba, hex, sizeof hex);
+    EXPECT_STREQ(hex, "#ff000080");
 }
