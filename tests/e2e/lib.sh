@@ -252,7 +252,8 @@ _app_ended() { ! kill -0 "$APP_PID" 2>/dev/null; }
 FRAME_RE='^DEBUG:.* frame [0-9]+ drawn, pointer at '
 
 # wait_drawn TEXT [N] [SECONDS]: waits for the N-th log line with TEXT (the first by default),
-# then for a frame drawn after it.
+# then for a frame drawn after it. N counts from the start of the run: for a line that may
+# come more than once, take log_count before the input and wait for one more.
 wait_drawn() {
     local line
     wait_log_count "$1" "${2:-1}" "${3:-10}"

@@ -12,10 +12,7 @@ put_field() { # OFFSET VALUE: patches a little-endian 32-bit field of settings.d
     python3 -c "import struct,sys; f=open(sys.argv[1],'r+b'); f.seek(int(sys.argv[2])); f.write(struct.pack('<I', int(sys.argv[3])))" \
         "$settings" "$1" "$2"
 }
-start() { # the program on its canvas, once the panels have been drawn
-    app_canvas
-    wait_drawn "gui ready"
-}
+start() { app_canvas; } # returns once the first canvas frame, panels included, is shown
 quit() { # [allowed]: a failure line that is expected in this run
     key Escape
     wait_exit 20
@@ -89,17 +86,21 @@ is_paper wide 920 400
 
 # --- German, then Huge, from the Settings section (header at 214: Language combo at 338.8,
 # --- Interface size at 395.6). ---------------------------------------------------------------
-# Each choice rebuilds the panels (logging "gui ready") at the next frame; the next click waits
-# for that.
-click_at 108 "$(_mid 338.8 28)"
-key End Return
-wait_log "language Deutsch"
-wait_drawn "gui ready" 2
+# choose COMBO_Y: the last entry of the Settings combo box at that row. The choice rebuilds the
+# panels (logging "gui ready") at the next frame, which is waited for: the next click finds
+# the new layout, and a shot shows it.
+choose() {
+    local before
+    before=$(log_count "gui ready")
+    click_at 108 "$1"
+    key End Return
+    wait_drawn "gui ready" $((before + 1))
+}
+choose "$(_mid 338.8 28)"
+assert_log "language Deutsch"
 assert_log "gui labels: Aktionen, Werkzeuge"
-click_at 108 "$(_mid 395.6 28)"
-key End Return
-wait_log "interface size 3"
-wait_drawn "gui ready" 3
+choose "$(_mid 395.6 28)"
+assert_log "interface size 3"
 shot huge_de
 is_panel huge_de 390 100 # the tool bar is 1.3 times wider: paper at Normal
 quit
