@@ -1,6 +1,7 @@
-// Start-up to the first canvas frame, and shut-down, of the real application record with the
-// 4096-pixel start-up document. The splash's two seconds are not counted: the benchmark
-// switches to the canvas as a key press would.
+// Start-up to the first canvas frame, and the exit, of the real application record with the
+// 4096-pixel start-up document or a restored session. The splash's two seconds are not counted:
+// the benchmark switches to the canvas as a key press would. The whole process, as a user
+// starts and ends it, is measured in bench_process.cpp.
 #include <allegro5/allegro.h>
 #include <benchmark/benchmark.h>
 
@@ -9,10 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app_state.h"
+#include "bench_support.h"
 #include "canvas/compositor.h"
 #include "canvas/fill.h"
 #include "gui/gui_internal.h"
@@ -25,8 +29,20 @@
 
 namespace {
 
-// Argument 1: the settings and the window layout a previous run left are there, as at every
-// start but the first; 0: a first start.
+// A session of `layers` 4096-pixel layers with brush strokes in the scratch save folder, as a
+// previous run left it.
+bool leave_session(const QuietScratchApp& scratch, int layers) {
+    const std::string folder = scratch.dir + "/Tavolix";
+    mkdir(folder.c_str(), 0700);
+    DOCUMENT* doc = bench_painted_document(4096, layers, 6);
+    const bool ok = doc && document_save(doc, (folder + "/session.tvl").c_str());
+    document_free(&doc);
+    brush_engine_flush_cache();
+    return ok;
+}
+
+// Argument 0: a first start; 1: the settings and the window layout a previous run left are
+// there, as at every start but the first; 2: and an 8-layer session to restore.
 void BM_StartToFirstCanvasFrame(benchmark::State& state) {
     QuietScratchApp scratch;
     if (state.range(0)) {
@@ -37,6 +53,10 @@ void BM_StartToFirstCanvasFrame(benchmark::State& state) {
         }
         tavolix_app_shutdown(&previous);
     }
+    if (state.range(0) == 2 && !leave_session(scratch, 8)) {
+        state.SkipWithError("could not write the session");
+        return;
+    }
     for (auto _ : state) {
         TAVOLIX_APP app{};
         const bool ok = start_and_draw(&app);
@@ -48,26 +68,53 @@ void BM_StartToFirstCanvasFrame(benchmark::State& state) {
             break;
         }
     }
-    for (const char* name : {"/Tavolix/settings.dat", "/Tavolix/layout.json"})
-        unlink((scratch.dir + name).c_str());
+    state.counters["layers"] = state.range(0) == 2 ? 8 : 1;
 }
-BENCHMARK(BM_StartToFirstCanvasFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_StartToFirstCanvasFrame)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(bench_iterations(5));
 
-void BM_ShutDown(benchmark::State& state) {
+// The whole exit once the main loop has ended, as the program runs it: the canvas settled, the
+// settings, the window layout and the session written (the session only when the file does
+// not hold the drawing), then everything freed, the document included. A restored session of
+// 1 or 8 layers, untouched (stroke:0) or with one stroke since the restore (stroke:1: the
+// session is written, with nothing encoded beforehand).
+void BM_Exit(benchmark::State& state) {
     QuietScratchApp scratch;
+    const int layers = static_cast<int>(state.range(0));
+    if (!leave_session(scratch, layers)) {
+        state.SkipWithError("could not write the session");
+        return;
+    }
+    unsigned seed = 5;
     for (auto _ : state) {
         state.PauseTiming();
         TAVOLIX_APP app{};
-        const bool ok = start_and_draw(&app);
+        const bool ok = start_and_draw(&app) && document_layer_count(app.doc) == size_t(layers);
+        if (ok && state.range(1)) bench_stroke(app.doc, &seed, al_map_rgb(200, 30, 30), 40.0f);
         state.ResumeTiming();
+        if (ok) { // what tavolix_app_run does when its loop ends, then main's shut-down
+            tavolix_app_settle_canvas(&app);
+            tavolix_app_settings_persist(&app);
+            tavolix_gui_layout_persist(&app);
+            tavolix_app_session_persist(&app);
+        }
         tavolix_app_shutdown(&app);
         if (!ok) {
-            state.SkipWithError("start-up failed");
+            state.SkipWithError("start-up or restore failed");
             break;
         }
     }
+    state.counters["layers"] = layers;
 }
-BENCHMARK(BM_ShutDown)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Exit)
+    ->ArgsProduct({{1, 8}, {0, 1}})
+    ->ArgNames({"layers", "stroke"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(bench_iterations(3));
 
 // From a pointer motion while painting to the end of the next frame: the GUI sees the motion
 // first, the canvas handles it (a size-64 brush on the 4096-pixel document), then a whole
@@ -161,7 +208,7 @@ BENCHMARK(BM_ExitWrites)
     ->ArgsProduct({{1, 8}, {EXIT_CHANGED, EXIT_COLD, EXIT_CURRENT}})
     ->ArgNames({"layers", "case"})
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+    ->Iterations(bench_iterations(3));
 
 void BM_SessionRestore(benchmark::State& state) {
     QuietScratchApp scratch;
@@ -177,7 +224,7 @@ void BM_SessionRestore(benchmark::State& state) {
     }
     remove_session_files();
 }
-BENCHMARK(BM_SessionRestore)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_SessionRestore)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Iterations(bench_iterations(2));
 
 // Painting while the session is written in the background, with the 8-layer document. Each
 // iteration is one frame: a pointer motion of the stroke in progress, the timer's autosave
@@ -232,13 +279,13 @@ void BM_AutosaveWhilePainting(benchmark::State& state) {
     state.counters["writes"] = writes;
     remove_session_files();
 }
-BENCHMARK(BM_AutosaveWhilePainting)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(600);
+BENCHMARK(BM_AutosaveWhilePainting)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(bench_iterations(600));
 
 BENCHMARK(BM_MotionToFrameWhilePainting)
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(200);
+    ->Iterations(bench_iterations(200));
 
 // The GUI alone: a whole rebuild with its icons (an interface-size change), and an idle
 // frame's cost when the cached image is current (argument 0: the GUI hidden, for comparison).
@@ -257,7 +304,7 @@ void BM_GuiRebuild(benchmark::State& state) {
     }
     tavolix_app_shutdown(&app);
 }
-BENCHMARK(BM_GuiRebuild)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_GuiRebuild)->Unit(benchmark::kMillisecond)->Iterations(bench_iterations(20));
 
 void BM_GuiIdleFrame(benchmark::State& state) {
     QuietScratchApp scratch;
@@ -274,7 +321,7 @@ void BM_GuiIdleFrame(benchmark::State& state) {
     }
     tavolix_app_shutdown(&app);
 }
-BENCHMARK(BM_GuiIdleFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(500);
+BENCHMARK(BM_GuiIdleFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(bench_iterations(500));
 
 // A user's export of a 4096 x 4096 drawing: the click on "Export" in the export popup (full
 // drawing, no file chooser) until the notification reports the file, the PNG written between.
@@ -317,7 +364,7 @@ void BM_ExportThroughThePopup(benchmark::State& state) {
     unlink((scratch.dir + "/Tavolix/sketch.png").c_str());
     tavolix_app_shutdown(&app);
 }
-BENCHMARK(BM_ExportThroughThePopup)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExportThroughThePopup)->Unit(benchmark::kMillisecond)->Iterations(bench_iterations(3));
 
 
 } // namespace

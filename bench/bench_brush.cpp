@@ -182,9 +182,9 @@ BENCHMARK(BM_BrushStroke)
     ->Apply(stroke_cases)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(2.0);
+    ->MinTime(bench_min_time(2.0));
 BENCHMARK(BM_BrushStrokeEnd)
     ->Apply(stroke_cases)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(0.5);
+    ->MinTime(bench_min_time(0.5));

@@ -91,10 +91,10 @@ void BM_FlattenOneMode(benchmark::State& state) {
 
 // The blending runs on driver threads, so wall time is the honest measure. One flatten takes
 // most of a second on a software renderer; a few seconds per case keep the figure steady.
-BENCHMARK(BM_FlattenMixedModes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4.0);
+BENCHMARK(BM_FlattenMixedModes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(bench_min_time(4.0));
 BENCHMARK(BM_FlattenOneMode)
     ->ArgName("mode")
     ->DenseRange(LAYER_BLEND_NORMAL, LAYER_BLEND_ADD)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->MinTime(4.0);
+    ->MinTime(bench_min_time(4.0));

@@ -1,57 +1,129 @@
-// Saving and opening documents against plain file writes and reads of the same bytes, and the
-// PNG export against an encoder at zlib's default level.
+// Saving and opening documents against plain writes and reads of as many bytes as the file
+// holds, and PNG encoding against the image library's encoder, on the same cores.
+//   BM_DocumentSave/noise:N     document_save of four 4096-pixel layers: painted strokes (0, what
+//                               a sketch holds) or opaque noise (1, where run-length coding
+//                               cannot help)
+//   BM_FwriteFileSize/noise:N   fwrite + fsync of the bytes of the file that save wrote
+//   BM_DocumentLoad/noise:N     document_load of that file, until the layers are uploaded
+//   BM_FreadFileSize/noise:N    fread of the same file (from the page cache, as the load reads)
+//   BM_WrittenLayersSameSize    the floor of any reader: the four layers created and every
+//                               pixel of each bitmap written once
+//   BM_PngExport                the export as the program runs it: flatten, encode, write
+//   BM_PngEncode/encoder:N      the same flattened sketch encoded: ours on both cores (0) and
+//                               on one (1), the image library at zlib level 1 (2) and at its
+//                               default level 6 (3), both on one core
 #include <allegro5/allegro.h>
 #include <benchmark/benchmark.h>
+#include <sched.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "painted_document.h"
+#include "bench_support.h"
 #include "canvas/compositor.h"
 #include "canvas/document.h"
+#include "painted_document.h"
 
 namespace {
 
-constexpr int SIDE = 4096;
+// A quick run makes do with small layers.
+const int SIDE = bench_quick() ? 256 : 4096;
 constexpr int LAYERS = 4;
-constexpr int64_t RAW_BYTES = int64_t{SIDE} * SIDE * 4 * LAYERS;
+const int64_t RAW_BYTES = int64_t{SIDE} * SIDE * 4 * LAYERS;
 
 struct ScratchFile {
     std::string path;
-    explicit ScratchFile(const char* name) : path(std::string("/tmp/tavolix-bench-") + name) {}
+    explicit ScratchFile(const std::string& name) : path("/tmp/tavolix-bench-" + name) {}
     ~ScratchFile() {
         remove(path.c_str());
         remove((path + ".tmp").c_str());
     }
-    double megabytes() const {
+    int64_t bytes() const {
         struct stat info;
-        return stat(path.c_str(), &info) == 0 ? static_cast<double>(info.st_size) / 1e6 : 0.0;
+        return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
     }
 };
 
-DOCUMENT* shared_document() {
-    static DOCUMENT* doc = bench_painted_document(SIDE, LAYERS, 6);
+// Every layer of the document opaque noise, its saved copy in agreement.
+void fill_with_noise(DOCUMENT* doc) {
+    uint64_t seed = 88172645463325252ull;
+    for (size_t i = 0; i < document_layer_count(doc); i++) {
+        LAYER* layer = document_layer_at(doc, i);
+        for (ALLEGRO_BITMAP* bitmap : {layer->backup, layer->bitmap}) {
+            ALLEGRO_LOCKED_REGION* region =
+                al_lock_bitmap(bitmap, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
+            if (!region) continue;
+            for (int y = 0; y < SIDE; y++) {
+                auto* row = reinterpret_cast<uint32_t*>(static_cast<char*>(region->data) +
+                                                        y * region->pitch);
+                for (int x = 0; x < SIDE; x++) {
+                    seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+                    row[x] = static_cast<uint32_t>(seed) | 0xff000000u;
+                }
+            }
+            al_unlock_bitmap(bitmap);
+        }
+        layer->needs_clear = false;
+    }
+}
+
+DOCUMENT* shared_document(bool noise) {
+    static DOCUMENT* painted = nullptr;
+    static DOCUMENT* noisy = nullptr;
+    DOCUMENT*& doc = noise ? noisy : painted;
+    if (!doc) {
+        doc = bench_painted_document(SIDE, LAYERS, noise ? 0 : 6);
+        if (noise) fill_with_noise(doc);
+    }
     return doc;
+}
+
+// The file each case saves and loads, written once.
+const ScratchFile& saved_file(bool noise) {
+    static ScratchFile files[2] = {ScratchFile("painted.tvl"), ScratchFile("noise.tvl")};
+    const ScratchFile& file = files[noise];
+    if (file.bytes() == 0) document_save(shared_document(noise), file.path.c_str());
+    return file;
+}
+
+void report_file(benchmark::State& state, int64_t bytes) {
+    state.SetBytesProcessed(state.iterations() * bytes);
+    state.counters["file_MB"] = static_cast<double>(bytes) / 1e6;
 }
 
 void BM_DocumentSave(benchmark::State& state) {
     ScratchFile file("save.tvl");
-    DOCUMENT* doc = shared_document();
+    DOCUMENT* doc = shared_document(state.range(0));
     for (auto _ : state)
         if (!document_save(doc, file.path.c_str())) state.SkipWithError("save failed");
-    state.SetBytesProcessed(state.iterations() * RAW_BYTES);
-    state.counters["file_MB"] = file.megabytes();
+    report_file(state, file.bytes());
 }
-BENCHMARK(BM_DocumentSave)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_FwriteFileSize(benchmark::State& state) {
+    const int64_t size = saved_file(state.range(0)).bytes();
+    ScratchFile file("raw.bin");
+    std::vector<unsigned char> bytes(static_cast<size_t>(size), 0x40);
+    for (auto _ : state) {
+        FILE* out = fopen(file.path.c_str(), "wb");
+        if (!out || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
+            state.SkipWithError("write failed");
+        if (out) {
+            fflush(out);
+            fsync(fileno(out));
+            fclose(out);
+        }
+    }
+    report_file(state, size);
+}
 
 void BM_DocumentLoad(benchmark::State& state) {
-    ScratchFile file("load.tvl");
-    document_save(shared_document(), file.path.c_str());
+    const ScratchFile& file = saved_file(state.range(0));
     for (auto _ : state) {
         DOCUMENT* doc = document_load(file.path.c_str());
         // Reading back one pixel waits until the layers are uploaded.
@@ -61,12 +133,21 @@ void BM_DocumentLoad(benchmark::State& state) {
         else document_free(&doc);
         state.ResumeTiming();
     }
-    state.SetBytesProcessed(state.iterations() * RAW_BYTES);
+    report_file(state, file.bytes());
 }
-BENCHMARK(BM_DocumentLoad)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// What any reader pays whatever the file holds: four layers of the same size, each a working
-// bitmap and its saved copy, created and every pixel of both written once.
+void BM_FreadFileSize(benchmark::State& state) {
+    const ScratchFile& file = saved_file(state.range(0));
+    std::vector<unsigned char> bytes(static_cast<size_t>(file.bytes()));
+    for (auto _ : state) {
+        FILE* in = fopen(file.path.c_str(), "rb");
+        if (!in || fread(bytes.data(), 1, bytes.size(), in) != bytes.size())
+            state.SkipWithError("short read");
+        if (in) fclose(in);
+    }
+    report_file(state, file.bytes());
+}
+
 void write_every_pixel(ALLEGRO_BITMAP* bitmap) {
     ALLEGRO_LOCKED_REGION* region =
         al_lock_bitmap(bitmap, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
@@ -85,6 +166,8 @@ void BM_WrittenLayersSameSize(benchmark::State& state) {
             if (!layer) break;
             write_every_pixel(layer->backup);
             write_every_pixel(layer->bitmap);
+            // As after a load: one pixel read back waits until the layer is uploaded.
+            al_get_pixel(layer->bitmap, 0, 0);
         }
         state.PauseTiming();
         if (!doc) state.SkipWithError("could not create");
@@ -93,40 +176,8 @@ void BM_WrittenLayersSameSize(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * RAW_BYTES);
 }
-BENCHMARK(BM_WrittenLayersSameSize)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// The ceiling: the layers' raw bytes written and synced, or read back, with stdio.
-void BM_FwriteSameBytes(benchmark::State& state) {
-    ScratchFile file("raw.bin");
-    std::vector<unsigned char> bytes(static_cast<size_t>(RAW_BYTES), 0x40);
-    for (auto _ : state) {
-        FILE* out = fopen(file.path.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), out);
-        fflush(out);
-        fsync(fileno(out));
-        fclose(out);
-    }
-    state.SetBytesProcessed(state.iterations() * RAW_BYTES);
-}
-BENCHMARK(BM_FwriteSameBytes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-void BM_FreadSameBytes(benchmark::State& state) {
-    ScratchFile file("raw.bin");
-    std::vector<unsigned char> bytes(static_cast<size_t>(RAW_BYTES), 0x40);
-    FILE* out = fopen(file.path.c_str(), "wb");
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
-    for (auto _ : state) {
-        FILE* in = fopen(file.path.c_str(), "rb");
-        if (fread(bytes.data(), 1, bytes.size(), in) != bytes.size()) state.SkipWithError("short");
-        fclose(in);
-    }
-    state.SetBytesProcessed(state.iterations() * RAW_BYTES);
-}
-BENCHMARK(BM_FreadSameBytes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// The export of a 4096-pixel sketch as the program does it (flatten, then encode and write),
-// and the same flattened image through the image library at zlib's default level.
+// A sketch for the PNG cases: one layer with a dozen strokes.
 DOCUMENT* sketch() {
     static DOCUMENT* doc = bench_painted_document(SIDE, 1, 12);
     return doc;
@@ -138,20 +189,45 @@ void BM_PngExport(benchmark::State& state) {
     for (auto _ : state)
         if (!document_export_png(doc, file.path.c_str())) state.SkipWithError("export failed");
     state.SetBytesProcessed(state.iterations() * int64_t{SIDE} * SIDE * 4);
-    state.counters["file_MB"] = file.megabytes();
+    state.counters["file_MB"] = static_cast<double>(file.bytes()) / 1e6;
 }
-BENCHMARK(BM_PngExport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-void BM_PngAtZlibDefaultLevel(benchmark::State& state) {
+// Keeps the calling thread, and the threads it starts, on the core it runs on.
+struct OneCore {
+    cpu_set_t before;
+    bool pinned = false;
+    OneCore() {
+        if (sched_getaffinity(0, sizeof before, &before) != 0) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        pinned = sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    ~OneCore() {
+        if (pinned) sched_setaffinity(0, sizeof before, &before);
+    }
+};
+
+enum PngEncoder { OURS_TWO_CORES, OURS_ONE_CORE, LIBRARY_LEVEL_1, LIBRARY_LEVEL_6 };
+
+void BM_PngEncode(benchmark::State& state) {
+    const auto encoder = static_cast<PngEncoder>(state.range(0));
     ALLEGRO_CONFIG* config = al_get_system_config();
     const char* before = al_get_config_value(config, "image", "png_compression_level");
     const std::string kept = before ? before : "";
-    al_set_config_value(config, "image", "png_compression_level", "default");
+    al_set_config_value(config, "image", "png_compression_level",
+                        encoder == LIBRARY_LEVEL_1 ? "1" : "6");
     ALLEGRO_BITMAP* flat = compositor_flatten_region(sketch(), 0, 0, SIDE, SIDE, true);
     size_t size = 0;
-    for (auto _ : state) {
-        unsigned char* png = _bitmap_encode(flat, ".png", &size);
-        free(png);
+    {
+        std::optional<OneCore> one_core;
+        if (encoder != OURS_TWO_CORES) one_core.emplace();
+        for (auto _ : state) {
+            unsigned char* png = encoder <= OURS_ONE_CORE ? document_png_encode(flat, &size)
+                                                          : _bitmap_encode(flat, ".png", &size);
+            if (!png) state.SkipWithError("encode failed");
+            free(png);
+        }
     }
     al_destroy_bitmap(flat);
     if (before) al_set_config_value(config, "image", "png_compression_level", kept.c_str());
@@ -159,6 +235,21 @@ void BM_PngAtZlibDefaultLevel(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * int64_t{SIDE} * SIDE * 4);
     state.counters["file_MB"] = static_cast<double>(size) / 1e6;
 }
-BENCHMARK(BM_PngAtZlibDefaultLevel)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
+
+// File work and uploads run partly outside this thread: wall time is the honest figure.
+BENCHMARK(BM_DocumentSave)->ArgName("noise")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(bench_iterations(3));
+BENCHMARK(BM_FwriteFileSize)->ArgName("noise")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(bench_iterations(3));
+BENCHMARK(BM_DocumentLoad)->ArgName("noise")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(bench_iterations(3));
+BENCHMARK(BM_FreadFileSize)->ArgName("noise")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(bench_iterations(3));
+BENCHMARK(BM_WrittenLayersSameSize)->Unit(benchmark::kMillisecond)->UseRealTime()
+    ->Iterations(bench_iterations(3));
+BENCHMARK(BM_PngExport)->Unit(benchmark::kMillisecond)->UseRealTime()
+    ->Iterations(bench_iterations(3));
+BENCHMARK(BM_PngEncode)->ArgName("encoder")->DenseRange(OURS_TWO_CORES, LIBRARY_LEVEL_6)
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(bench_iterations(3));

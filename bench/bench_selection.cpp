@@ -112,6 +112,6 @@ void BM_CommitMoved(benchmark::State& state) {
 } // namespace
 
 // Drawing runs on driver threads, so wall time is the honest measure.
-BENCHMARK(BM_LiftMarquee)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_LiftLasso)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_CommitMoved)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_LiftMarquee)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(bench_min_time(2.0));
+BENCHMARK(BM_LiftLasso)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(bench_min_time(2.0));
+BENCHMARK(BM_CommitMoved)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(bench_min_time(2.0));

@@ -3,6 +3,8 @@
 
 #include <allegro5/allegro.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "canvas/brush.h"
@@ -31,3 +33,13 @@ inline DocumentPtr make_filled_document(int side, ALLEGRO_COLOR colour) {
     if (!layer_backup(layer)) return nullptr;
     return doc;
 }
+
+// A quick run (TAVOLIX_BENCH_QUICK set, as the test script does so that no benchmark rots
+// unnoticed) gives each benchmark one iteration or the shortest time: it shows that they all
+// still run; its figures mean nothing.
+inline bool bench_quick() {
+    static const bool quick = getenv("TAVOLIX_BENCH_QUICK") != nullptr;
+    return quick;
+}
+inline int64_t bench_iterations(int64_t n) { return bench_quick() ? 1 : n; }
+inline double bench_min_time(double seconds) { return bench_quick() ? 0.001 : seconds; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds Tavolix and runs every test: the unit tests and the end-to-end tests under Xvfb, then
-# both again with AddressSanitizer and UndefinedBehaviorSanitizer (leaks included), then the
-# fuzzers for their bounded time.
+# Builds Tavolix and runs every test: the unit tests and the end-to-end tests under Xvfb, every
+# benchmark once, then the tests again with AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks included), then the fuzzers for their bounded time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="${JOBS:-2}"
@@ -13,6 +13,18 @@ cmake --build "$root/build" -j "$jobs"
 
 echo "== unit and end-to-end tests"
 (cd "$root/build" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure)
+
+# Every benchmark once, on small inputs and without its heaviest cases, so that none breaks
+# unnoticed; the figures of such a run mean nothing and are not judged.
+echo "== benchmarks, once each"
+(cd "$root/build" && TAVOLIX_BENCH_QUICK=1 xvfb-run -a -s "-screen 0 1280x1024x24" \
+  bench/tavolix_bench --benchmark_min_time=0.01 \
+  '--benchmark_filter=-radial:1|size:128|FlattenOneMode|/8|layers:8|maze|ThroughThePopup|AutosaveWhilePainting' \
+  >bench-quick.log 2>&1) || { tail -n 30 "$root/build/bench-quick.log"; exit 1; }
+if grep -q "ERROR OCCURRED" "$root/build/bench-quick.log"; then
+  grep "ERROR OCCURRED" "$root/build/bench-quick.log"
+  exit 1
+fi
 
 echo "== sanitizer build"
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \

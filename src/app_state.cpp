@@ -33,13 +33,18 @@ void _splash_enter(TAVOLIX_APP* app) { app->splash_time = 0.0; }
 
 void _splash_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
     q_assert(event, return);
-    if (event->type == ALLEGRO_EVENT_KEY_DOWN || event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN)
+    if (event->type == ALLEGRO_EVENT_KEY_DOWN || event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
+        q_log(7, "splash left by a %s after %.2f s of ticks",
+              event->type == ALLEGRO_EVENT_KEY_DOWN ? "key" : "mouse button", app->splash_time);
         app_state_switch(app, APP_STATE_CANVAS);
+    }
 }
 
 void _splash_update(TAVOLIX_APP* app, double seconds) {
     app->splash_time += seconds;
-    if (app->splash_time >= TAVOLIX_SPLASH_SECONDS) app_state_switch(app, APP_STATE_CANVAS);
+    if (app->splash_time < TAVOLIX_SPLASH_SECONDS) return;
+    q_log(7, "splash left by a timer after %.2f s of ticks", app->splash_time);
+    app_state_switch(app, APP_STATE_CANVAS);
 }
 
 void _splash_draw(TAVOLIX_APP* app) {

@@ -867,6 +867,18 @@ void on_quit_signal(TAVOLIX_APP* app, int number) {
     app->running = false;
 }
 
+bool is_mouse(const ALLEGRO_EVENT& event) {
+    switch (event.type) {
+    case ALLEGRO_EVENT_MOUSE_AXES:
+    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+    case ALLEGRO_EVENT_MOUSE_WARPED:
+    case ALLEGRO_EVENT_MOUSE_ENTER_DISPLAY:
+    case ALLEGRO_EVENT_MOUSE_LEAVE_DISPLAY: return true;
+    default: return false;
+    }
+}
+
 } // namespace
 
 // The session file follows the document shortly after the user stops: never in the middle of
@@ -906,6 +918,11 @@ int tavolix_app_run(TAVOLIX_APP* app) {
     q_assert(app->state, return 0);
     if (app->timer) al_start_timer(app->timer);
 
+    // With DEBUG logging each frame logs a line with its number and where the latest mouse
+    // event put the pointer, once the window system shows it: what a test (or a person reading
+    // the log) waits on to know that the screen shows everything up to a given point.
+    unsigned long frames = 0;
+    int pointer_x = -1, pointer_y = -1;
     while (app->running) {
         ALLEGRO_EVENT event;
         const bool got = platform_wait_event(app->queue, &event) == 1;
@@ -914,6 +931,10 @@ int tavolix_app_run(TAVOLIX_APP* app) {
             break;
         }
         if (!got) continue;
+        if (is_mouse(event)) {
+            pointer_x = event.mouse.x;
+            pointer_y = event.mouse.y;
+        }
         tavolix_app_track_modifiers(app, &event);
         if (tavolix_app_is_activity(&event)) autosave_note_input(&app->autosave, al_get_time());
 
@@ -968,6 +989,11 @@ int tavolix_app_run(TAVOLIX_APP* app) {
             if (app->state_id == APP_STATE_CANVAS) tavolix_gui_draw(app);
             al_flip_display();
             app->last_flip = al_get_time();
+            frames++;
+            if (get_log_level() >= 7) {
+                platform_display_sync();
+                q_log(7, "frame %lu drawn, pointer at %d,%d", frames, pointer_x, pointer_y);
+            }
         }
     }
 

@@ -147,7 +147,7 @@ float toolbar_need(TAVOLIX_APP* app) {
     const GUI_METRICS& m = app->gui.metrics;
     float item = 0.0f;
     for (int i = 0; i < palette_preset_count(); i++)
-        item = std::max(item, f.width(tavolix_tr(palette_name(nullptr, i))));
+        item = std::max(item, f.width(tavolix_tr(palette_name(&app->palettes, i))));
     for (int id = 1; id <= 4; id++) item = std::max(item, f.width(tavolix_lang_name(id)));
     for (const char* size : {"Small", "Normal", "Large", "Huge"})
         item = std::max(item, f.width(tavolix_tr(size)));

@@ -20,6 +20,9 @@ void platform_prepare_process(char** argv);
 int platform_init();
 int platform_display_flags();
 void platform_apply_display_options();
+// Returns once the window system has taken in every frame flipped so far, so that another
+// program reading the window (a screenshot) sees the last one: a round trip to the X server.
+void platform_display_sync();
 float platform_display_density();
 int platform_display_close_quits();
 int platform_gui_panels_resizable();

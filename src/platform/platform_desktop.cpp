@@ -6,6 +6,7 @@
 #include "q/q_common.h"
 
 #include <allegro5/allegro_native_dialog.h>
+#include <GL/glx.h>
 
 #include <algorithm>
 #include <cmath>
@@ -182,6 +183,12 @@ int platform_ensure_save_dir() {
 int platform_display_flags() { return ALLEGRO_WINDOWED | ALLEGRO_OPENGL | ALLEGRO_RESIZABLE; }
 
 void platform_apply_display_options() {}
+
+void platform_display_sync() {
+    // The frames go to the X server through the OpenGL context's own connection; its reply to
+    // a sync comes after it has drawn them.
+    if (Display* x = glXGetCurrentDisplay()) XSync(x, False);
+}
 
 float platform_display_density() {
     // A value that is not a finite number ("nan", "inf", "1e99") counts as no override.

@@ -10,6 +10,13 @@
 #
 # or, for a test that starts on the blank canvas, canvas_start in place of the first three.
 #
+# Nothing waits a fixed time: every step that looks at the screen or at a file first waits,
+# with a deadline, for what shows that the program got there (a log line, a pixel, a file, or
+# the frame drawn after a pointer move or a log line, from the DEBUG line the program logs
+# per frame with -v). A check that fails inside $(...) ends the whole test, not only the
+# subshell, and comparisons refuse empty values, so a broken check never passes by printing
+# nothing.
+#
 # Every test owns its X server and its save folder, so tests never see each other or the
 # desktop the suite happens to be launched from. Artifacts (program logs, screenshots) live in
 # one work folder under e2e-artifacts/ next to the binary (or under $E2E_ARTIFACTS); it is
@@ -18,6 +25,7 @@
 
 set -u
 
+E2E_PID=$$
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_NAME=$(basename "$0" .sh)
 E2E_POLL=0.05
@@ -28,6 +36,10 @@ if [ -z "$BIN" ] || [ ! -x "$BIN" ]; then
     exit 2
 fi
 BIN=$(cd "$(dirname "$BIN")" && pwd)/$(basename "$BIN")
+# Deadlines are for hangs, not speed goals: a sanitizer build, several times slower, gets
+# four times as long.
+E2E_SLOW=1
+ldd "$BIN" 2>/dev/null | grep -q libasan && E2E_SLOW=4
 
 # Artifacts go into the build tree next to the binary, never into the source tree.
 E2E_ROOT=${E2E_ARTIFACTS:-$(dirname "$BIN")/e2e-artifacts}
@@ -53,6 +65,8 @@ now_us() { echo "${EPOCHREALTIME/./}"; }
 
 note() { echo "[$E2E_NAME] $*"; }
 
+# fail MESSAGE: ends the test. Called in a subshell (a check inside $(...) or a pipeline), it
+# also signals the test's own shell, which then stops as soon as the subshell returns.
 fail() {
     echo "[$E2E_NAME] FAIL: $*" >&2
     if [ -n "$LOG" ] && [ -f "$LOG" ]; then
@@ -60,13 +74,15 @@ fail() {
         tail -n 25 "$LOG" >&2
         echo "-----" >&2
     fi
+    [ "$BASHPID" = "$E2E_PID" ] || kill -USR1 "$E2E_PID"
     exit 1
 }
 
 pass() {
-    # A sanitizer build reports into the program's log; any report fails the test.
+    # A sanitizer build reports into the program's log; any report in any log of the test, the
+    # ones a test names itself included, fails it.
     local report
-    report=$(grep -h -m 1 -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$W"/run*.log 2>/dev/null)
+    report=$(grep -h -m 1 -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$W"/*.log 2>/dev/null)
     [ -z "$report" ] || fail "sanitizer report: $report"
     E2E_PASSED=1
     note "PASS"
@@ -102,6 +118,22 @@ _cleanup() {
 }
 trap _cleanup EXIT
 trap 'fail "interrupted"' INT TERM
+trap 'exit 1' USR1 # a fail in a subshell has said why already
+
+# poll SECONDS WHAT CMD...: runs CMD every $E2E_POLL seconds until it succeeds; fails with
+# "WHAT within SECONDS s" once the deadline (times E2E_SLOW) has passed, adding what CMD last
+# left in SEEN.
+poll() {
+    local limit=$(($1 * E2E_SLOW)) what=$2 start
+    shift 2
+    start=$(now_us)
+    SEEN=
+    until "$@"; do
+        [ $(($(now_us) - start)) -le $((limit * 1000000)) ] ||
+            fail "$what within $limit s${SEEN:+ (last seen: $SEEN)}"
+        sleep "$E2E_POLL"
+    done
+}
 
 # ------------------------------------------------------------------------------------------
 # X server and program
@@ -110,19 +142,16 @@ trap 'fail "interrupted"' INT TERM
 # x_start WxH: a private X server on the first free display number, which the server picks
 # itself and reports on a file descriptor once it accepts connections.
 x_start() {
-    local size=${1:-1400x900} i
+    local size=${1:-1400x900}
     Xvfb -displayfd 5 -screen 0 "${size}x24" -nolisten tcp -noreset \
         5>"$W/xvfb.display" >"$W/xvfb.log" 2>&1 &
     XVFB_PID=$!
-    for i in $(seq 200); do
-        if [ -s "$W/xvfb.display" ] && grep -q '^[0-9]' "$W/xvfb.display"; then
-            export DISPLAY=":$(head -n 1 "$W/xvfb.display" | tr -d '[:space:]')"
-            return 0
-        fi
-        kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb died: $(cat "$W/xvfb.log")"
-        sleep "$E2E_POLL"
-    done
-    fail "Xvfb did not report a display within 10 s"
+    poll 10 "Xvfb did not report a display" _xvfb_reported
+    export DISPLAY=":$(head -n 1 "$W/xvfb.display" | tr -d '[:space:]')"
+}
+_xvfb_reported() {
+    kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb died: $(cat "$W/xvfb.log")"
+    grep -qs '^[0-9]' "$W/xvfb.display"
 }
 
 # _seed_language: a program that has never chosen a language asks for one in a popup in the
@@ -163,7 +192,6 @@ app_start() {
     APP_PID=$!
 }
 
-# app_canvas [args...]: app_start, then its window, and Space to leave the splash for the canvas.
 # shared_save: one save root for every start of this script: $SAVE, the program's files in $DIR.
 shared_save() {
     SAVE="$W/save"
@@ -172,11 +200,14 @@ shared_save() {
     export APPDATA_OVERRIDE="$SAVE"
 }
 
+# app_canvas [args...]: app_start with -v (for the frame lines the waits below need), then its
+# window, and Space to leave the splash; returns once the canvas has been drawn.
+
 app_canvas() {
-    app_start "$@"
+    app_start -v "$@"
     app_window
     key space
-    wait_log "canvas ready"
+    wait_drawn "canvas ready"
 }
 
 # canvas_start: a private X server and the program on a fresh canvas, showing paper at zoom 1.
@@ -190,64 +221,101 @@ canvas_start() {
 doc_x() { echo $(($1 + 1408)); }
 doc_y() { echo $(($1 + 1648)); }
 
-# wait_log TEXT [SECONDS]: waits until a log line contains TEXT (fixed string). Sets SEEN_US
-# to the moment it was seen.
-wait_log() {
-    local text=$1 limit=${2:-10} start
-    start=$(now_us)
-    while ! grep -qF -- "$text" "$LOG"; do
-        if [ $(($(now_us) - start)) -gt $((limit * 1000000)) ]; then
-            fail "no log line with '$text' within $limit s"
-        fi
-        if ! kill -0 "$APP_PID" 2>/dev/null; then
-            grep -qF -- "$text" "$LOG" && break
-            fail "program exited before logging '$text'"
-        fi
-        sleep "$E2E_POLL"
-    done
-    SEEN_US=$(now_us)
+# wait_log TEXT [SECONDS]: waits until a log line contains TEXT (fixed string).
+wait_log() { wait_log_count "$1" 1 "${2:-10}"; }
+
+# wait_log_count TEXT N [SECONDS]: waits until N log lines contain TEXT.
+wait_log_count() { poll "${3:-10}" "no $2 log lines with '$1'" _logged "$1" "$2"; }
+_logged() { # TEXT N: N lines have TEXT; fails at once when the program ended without them
+    [ "$(log_count "$1")" -ge "$2" ] && return 0
+    kill -0 "$APP_PID" 2>/dev/null && return 1
+    [ "$(log_count "$1")" -ge "$2" ] || fail "program exited before logging '$1' $2 times"
 }
 
 # wait_exit [SECONDS]: waits for the program to end and stores its status in APP_STATUS.
 wait_exit() {
-    local limit=${1:-10} start
-    start=$(now_us)
-    while kill -0 "$APP_PID" 2>/dev/null; do
-        if [ $(($(now_us) - start)) -gt $((limit * 1000000)) ]; then
-            fail "program still running after $limit s"
-        fi
-        sleep "$E2E_POLL"
-    done
+    poll "${1:-10}" "program still running, not ended" _app_ended
     wait "$APP_PID"
     APP_STATUS=$?
     APP_PID=
+}
+_app_ended() { ! kill -0 "$APP_PID" 2>/dev/null; }
+
+# ------------------------------------------------------------------------------------------
+# Frames
+# ------------------------------------------------------------------------------------------
+# With -v the program logs "frame N drawn, pointer at X,Y" (DEBUG) after each frame it shows,
+# X,Y being where the latest mouse event put the pointer. A log line is written while its event
+# is handled, before the frame that shows what the event did: the first frame line after it
+# marks the moment the screen shows it.
+
+FRAME_RE='^DEBUG:.* frame [0-9]+ drawn, pointer at '
+
+# wait_drawn TEXT [N] [SECONDS]: waits for the N-th log line with TEXT (the first by default),
+# then for a frame drawn after it. N counts from the start of the run: for a line that may
+# come more than once, take log_count before the input and wait for one more.
+wait_drawn() {
+    local line
+    wait_log_count "$1" "${2:-1}" "${3:-10}"
+    line=$(grep -nF -- "$1" "$LOG" | sed -n "${2:-1}p" | cut -d: -f1)
+    wait_frame_after "$line" "" "${3:-10}"
+}
+
+# point_at X Y: moves the pointer to a window position and waits for the frame that shows it
+# there. Window and screen coordinates agree (no window manager moves the window). A pointer
+# already there is first moved a pixel off, so that the move is an event the program sees.
+point_at() {
+    local mark
+    mark=$(wc -l <"$LOG")
+    [ "$(xdotool getmouselocation --shell | head -n 2 | xargs)" = "X=$1 Y=$2" ] &&
+        move_to $(($1 + 1)) "$2"
+    move_to "$1" "$2"
+    wait_frame_after "$mark" "$1,$2"
+}
+
+# drawn: parks the pointer in the window's bottom-right corner, clear of the panels and the
+# popups, and waits for the frame that shows it there: everything sent before has been handled
+# and is on the screen. For input that logs nothing, such as a click that opens a popup.
+drawn() { point_at 1276 796; }
+
+# wait_frame_after LINE [X,Y] [SECONDS]: waits for a frame logged after log line LINE, with the
+# pointer at X,Y when given. Needs a program started with -v.
+wait_frame_after() {
+    poll "${3:-10}" "no frame (-v?) after log line $1${2:+ with the pointer at $2}" \
+        _frame_after "$1" "${2:+$2\$}"
+}
+_frame_after() { # LINE REGEX_TAIL
+    awk -v from="$1" -v re="$FRAME_RE$2" 'NR > from && $0 ~ re { found = 1; exit }
+        END { exit !found }' "$LOG" && return 0
+    kill -0 "$APP_PID" 2>/dev/null || fail "program ended without drawing that frame"
+    return 1
 }
 
 # find_windows: ids of mapped windows named like the program, one a line (maybe none).
 find_windows() { xdotool search --onlyvisible --name '^[Tt]avolix$' 2>/dev/null; }
 
-# app_window: waits for the program's window, focuses it and sets WID.
+# app_window: waits for the program's window, focuses it and sets WID. The splash's log line
+# comes first: the window shows up during start-up, but input sent before the event queue
+# exists is lost (a key meant to leave the splash, the focus itself).
 app_window() {
-    local i
-    for i in $(seq 200); do
-        WID=$(find_windows | head -n 1)
-        if [ -n "$WID" ]; then
-            timeout 5 xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
-            return 0
-        fi
-        kill -0 "$APP_PID" 2>/dev/null || fail "program exited before its window appeared"
-        sleep "$E2E_POLL"
-    done
-    fail "no window named tavolix within 10 s"
+    wait_log "state switch: (none) -> splash" 20
+    poll 10 "no window named tavolix" _window_found
+    timeout $((10 * E2E_SLOW)) xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
+}
+_window_found() {
+    WID=$(find_windows | head -n 1)
+    [ -n "$WID" ] && return 0
+    kill -0 "$APP_PID" 2>/dev/null || fail "program exited before its window appeared"
+    return 1
 }
 
 # hide_gui: Tab hides the panels, for tests that judge the whole window's pixels; only the
-# small show handle stays in the top-left corner (6..30).
+# small show handle stays in the top-left corner (6..30). Returns once that has been drawn.
 hide_gui() {
     local before
     before=$(log_count "gui hidden")
     key Tab
-    wait_log_count "gui hidden" $((before + 1))
+    wait_drawn "gui hidden" $((before + 1))
 }
 
 # Input goes through the server's test extension to the focused window, as a real key would.
@@ -270,8 +338,9 @@ move_to() { xdotool mousemove --window "$WID" "$1" "$2" || fail "xdotool mousemo
 
 # drag_path BUTTON X1 Y1 X2 Y2 ...: presses BUTTON (1 left, 2 middle, 3 right) at the first
 # window point, moves through every later point in steps of at most 8 pixels, and releases at
-# the last one. A short pause after each step keeps the server from folding motions together,
-# so the program sees the corners of the path.
+# the last one. The short pauses between steps only keep the server from folding motions
+# together, so the program sees the corners of the path; they wait for nothing, and the
+# callers wait for what the drag did (an export, a pixel, a frame) before they look.
 drag_path() {
     local button=$1
     shift
@@ -300,7 +369,7 @@ drag() { drag_path "${5:-1}" "$1" "$2" "$3" "$4"; }
 wheel_at() {
     local button=4 n=$3
     [ "$n" -lt 0 ] && button=5 n=$((-n))
-    xdotool mousemove --window "$WID" "$1" "$2" sleep 0.02 click --repeat "$n" --delay 30 "$button" ||
+    xdotool mousemove --window "$WID" "$1" "$2" click --repeat "$n" --delay 1 "$button" ||
         fail "xdotool wheel $*"
 }
 
@@ -331,23 +400,20 @@ _shot_h() { cut -d' ' -f2 "$W/$1.size"; }
 
 # pixel NAME X Y: prints "R G B" of one window pixel of the shot named NAME.
 pixel() {
-    od -An -tu1 -v -j $((($3 * $(_shot_w "$1") + $2) * 3)) -N 3 "$W/$1.rgb" | xargs
+    local got
+    got=$(od -An -tu1 -v -j $((($3 * $(_shot_w "$1") + $2) * 3)) -N 3 "$W/$1.rgb" | xargs)
+    [[ "$got" =~ ^[0-9]+\ [0-9]+\ [0-9]+$ ]] || fail "no pixel ($2,$3) in shot $1"
+    echo "$got"
 }
 
 # wait_pixel X Y R G B [SECONDS]: polls the window until the pixel has that colour (+-2), for
 # changes that log nothing, such as the redraw after a resize.
-wait_pixel() {
-    local limit=${6:-10} start got r g b
-    start=$(now_us)
-    while :; do
-        got=$(import -window "$WID" -crop "1x1+$1+$2" -depth 8 rgb:- 2>/dev/null | od -An -tu1 | xargs)
-        read -r r g b <<<"$got"
-        _near "${r:-999}" "$3" 2 && _near "${g:-999}" "$4" 2 && _near "${b:-999}" "$5" 2 && return 0
-        if [ $(($(now_us) - start)) -gt $((limit * 1000000)) ]; then
-            fail "pixel ($1,$2) still ($got) after $limit s, expected ($3 $4 $5)"
-        fi
-        sleep "$E2E_POLL"
-    done
+wait_pixel() { poll "${6:-10}" "pixel ($1,$2) is not ($3 $4 $5)" _pixel_is "$@"; }
+_pixel_is() { # X Y R G B: the window's pixel now is R G B (+-2)
+    local r g b
+    SEEN=$(import -window "$WID" -crop "1x1+$1+$2" -depth 8 rgb:- 2>/dev/null | od -An -tu1 | xargs)
+    read -r r g b <<<"$SEEN"
+    _near "${r:-999}" "$3" 2 && _near "${g:-999}" "$4" 2 && _near "${b:-999}" "$5" 2
 }
 
 _near() { # a b tolerance
@@ -367,10 +433,13 @@ assert_pixel() {
 
 # bright_pixels NAME X Y W H LEVEL: how many pixels of the region have grey level >= LEVEL.
 bright_pixels() {
-    convert -precision 16 -size "$(_shot_w "$1")x$(_shot_h "$1")" -depth 8 "rgb:$W/$1.rgb" \
+    local n
+    n=$(convert -precision 16 -size "$(_shot_w "$1")x$(_shot_h "$1")" -depth 8 "rgb:$W/$1.rgb" \
         -crop "${4}x${5}+${2}+${3}" +repage -colorspace gray \
         -threshold "$(awk "BEGIN { print $6 / 255 * 100 }")%" \
-        -format '%[fx:round(mean*w*h)]' info:
+        -format '%[fx:round(mean*w*h)]' info:)
+    [[ "$n" =~ ^[0-9]+$ ]] || fail "could not count bright pixels of $1: '$n'"
+    echo "$n"
 }
 
 # ------------------------------------------------------------------------------------------
@@ -393,19 +462,6 @@ export_png() {
     wait_log_count "exported composite to" $((before + 1)) 20
     key_up ctrl
     cp "$APPDATA/Tavolix/sketch.png" "$W/$1.png" || fail "no exported image for $1"
-}
-
-# wait_log_count TEXT N [SECONDS]: waits until N log lines contain TEXT.
-wait_log_count() {
-    local limit=${3:-10} start
-    start=$(now_us)
-    while [ "$(log_count "$1")" -lt "$2" ]; do
-        [ $(($(now_us) - start)) -gt $((limit * 1000000)) ] &&
-            fail "fewer than $2 log lines with '$1' after $limit s"
-        kill -0 "$APP_PID" 2>/dev/null || [ "$(log_count "$1")" -ge "$2" ] ||
-            fail "program exited before logging '$1' $2 times"
-        sleep "$E2E_POLL"
-    done
 }
 
 # png_crop NAME IMAGE X Y W H: the region of $W/IMAGE.png as a shot named NAME, so that
@@ -431,11 +487,13 @@ assert_doc_pixel() {
 # png_dark IMAGE LEVEL [WxH+X+Y]: how many pixels of $W/IMAGE.png (or of the region) have grey
 # level <= LEVEL.
 png_dark() {
-    local crop=()
+    local crop=() n
     [ -n "${3:-}" ] && crop=(-crop "$3" +repage)
-    convert "$W/$1.png" "${crop[@]}" -alpha off -colorspace gray \
+    n=$(convert "$W/$1.png" "${crop[@]}" -alpha off -colorspace gray \
         -threshold "$(awk "BEGIN { print ($2 + 0.5) / 255 * 100 }")%" \
-        -format '%[fx:round((1 - mean) * w * h)]' info: || fail "could not read $1.png"
+        -format '%[fx:round((1 - mean) * w * h)]' info:)
+    [[ "$n" =~ ^[0-9]+$ ]] || fail "could not count dark pixels of $1.png: '$n'"
+    echo "$n"
 }
 
 # png_diff A B: how many pixels of $W/A.png and $W/B.png differ by more than about 2 levels.
@@ -472,7 +530,10 @@ assert_png_matches_shot() {
 # Assertions on the log and on results
 # ------------------------------------------------------------------------------------------
 
-assert_eq() { # actual expected what
+# assert_eq ACTUAL EXPECTED WHAT: equal, and not empty: a check that printed nothing is a
+# broken check, never a match.
+assert_eq() {
+    [ -n "$1" ] && [ -n "$2" ] || fail "$3: nothing to compare (got '$1', expected '$2')"
     [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"
 }
 
@@ -496,13 +557,6 @@ assert_log_order() {
         [ "$n" -lt "${#lines[@]}" ] || fail "'$text' missing from the log or out of order"
         n=$((n + 1))
     done
-}
-
-# assert_elapsed_ms FROM_US TO_US MIN_MS MAX_MS what
-assert_elapsed_ms() {
-    local ms=$((($2 - $1) / 1000))
-    [ "$ms" -ge "$3" ] && [ "$ms" -le "$4" ] || fail "$5 took $ms ms, expected $3..$4 ms"
-    note "$5: $ms ms"
 }
 
 # assert_no_failures: nothing at levels 0 to 3 (EMERG, ALERT, CRITICAL, ERR) in the log.

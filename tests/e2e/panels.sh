@@ -98,10 +98,10 @@ lp() { # NAME: prints "x y"
 lp_opacity_at() { awk -v v="$1" 'BEGIN { printf "%d", 1052 + 10 + v / 100 * 105.5 + 0.5 }'; }
 LP_OPACITY_Y=$(_mid 547.2 28)
 
-# click_tb NAME / click_lp NAME: a click on the widget, then a pause so the press and the
-# release are not taken as the start of a double click with the next one.
-click_tb() { click_at $(tb "$1"); sleep 0.15; }
-click_lp() { click_at $(lp "$1"); sleep 0.15; }
+# click_tb NAME / click_lp NAME: a click on the widget. The program handles events in order and
+# knows no double click, so the next input needs no pause.
+click_tb() { click_at $(tb "$1"); }
+click_lp() { click_at $(lp "$1"); }
 
 # tvl_layers FILE: the layer stack of a document, bottom first, one line each:
 # "name opacity(0..1000) blend visible locked".

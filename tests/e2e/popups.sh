@@ -64,15 +64,17 @@ pp() { # NAME: prints "x y"
     esac
 }
 
-# click_pp NAME: a click on a popup widget, then the pause click_tb takes too.
-click_pp() { click_at $(pp "$1"); sleep 0.15; }
+# click_pp NAME: a click on a popup widget.
+click_pp() { click_at $(pp "$1"); }
 
 # type_text TEXT: types into the focused field, Unicode included. A character missing from the
 # keymap is first bound to a spare key for good (xmodmap), because xdotool's own binding lasts
 # only while it types, and a loaded program that reads the key later sees another character.
+# The server tells the program of a new binding before any key typed after it, so nothing
+# waits in between.
 type_text() {
     python3 - "$1" <<'PY' || fail "xdotool type $1"
-import re, subprocess, sys, time
+import re, subprocess, sys
 text = sys.argv[1]
 keymap = subprocess.run(["xmodmap", "-pke"], capture_output=True, text=True, check=True).stdout
 spare = [int(m.group(1)) for m in re.finditer(r"^keycode\s+(\d+) =\s*$", keymap, re.M)]
@@ -86,11 +88,8 @@ for ch in dict.fromkeys(text):
         sys.exit("no spare key left")
     subprocess.run(["xmodmap", "-e", f"keycode {spare.pop()} = {' '.join(syms)}"], check=True)
     bound.append(ch)
-if bound:
-    time.sleep(0.3)
 for ch in text:
     subprocess.run(["xdotool", "type", "--", ch], check=True)
-    time.sleep(0.02)
 PY
 }
 

@@ -18,7 +18,7 @@ grep -q '^EMERG:.*could not load the interface font' "$LOG" || fail "the font fa
 BIN=$REAL_BIN
 
 # --- No display to open: the X connection is gone. ------------------------------------------
-LOG="$W/nodisplay.log"
+LOG="$W/run_nodisplay.log" # pass() reads it for sanitizer reports, as every run's log
 (cd "$W" && env -u DISPLAY APPDATA="$W/nodisplay" "$BIN") >"$LOG" 2>&1 && status=0 || status=$?
 assert_eq "$status" 1 "exit status without a display"
 assert_log "EMERG:"

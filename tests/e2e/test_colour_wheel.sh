@@ -47,6 +47,7 @@ recent_row() { # SHOT: the first four recent swatches must be blue, red, cyan, g
     done
 }
 click_tb color
+drawn
 shot recent
 recent_row recent
 key Escape
@@ -56,6 +57,7 @@ assert_eq "$APP_STATUS" 0 "exit status"
 assert_eq "$(od -An -tu4 -j 136 -N 4 "$DIR/settings.dat" | xargs)" 4 "recent colours kept"
 app_canvas
 click_tb color
+drawn
 shot recent_again
 recent_row recent_again
 pass

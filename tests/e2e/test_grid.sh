@@ -7,7 +7,7 @@
 source "$(dirname "$0")/lib.sh" "$1"
 canvas_start
 hide_gui
-move_to 1270 790 # the brush cursor stays clear of every row and column looked at
+point_at 1270 790 # the brush cursor stays clear of every row and column looked at
 
 LINE="131 158 205"     # the line colour over paper
 DIAGONAL="205 186 163" # the diagonal colour over paper

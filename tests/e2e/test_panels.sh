@@ -110,7 +110,6 @@ doc_at hidden 550 120 $PAPER
 click_lp down
 click_lp blend
 click_at "$(lp_opacity_at 50)" "$LP_OPACITY_Y"
-sleep 0.2
 
 # --- Grid, snap and diagonals from the Canvas section. -------------------------------------
 click_lp grid

@@ -12,24 +12,16 @@ put_field() { # OFFSET VALUE: patches a little-endian 32-bit field of settings.d
     python3 -c "import struct,sys; f=open(sys.argv[1],'r+b'); f.seek(int(sys.argv[2])); f.write(struct.pack('<I', int(sys.argv[3])))" \
         "$settings" "$1" "$2"
 }
-start() {
-    app_start -v
-    app_window
-    key space
-    wait_log "canvas ready"
-    wait_log "gui ready"
-    sleep 0.3
-}
+start() { app_canvas; } # returns once the first canvas frame, panels included, is shown
 quit() { # [allowed]: a failure line that is expected in this run
     key Escape
     wait_exit 20
     assert_eq "$APP_STATUS" 0 "exit status"
     if [ $# = 0 ]; then assert_no_failures; else assert_log "$1"; fi
 }
+# is_paper / is_panel NAME X Y: the pixel of shot NAME shows the paper / a panel's background.
 is_paper() { assert_pixel "$1" "$2" "$3" 255 255 255; }
-not_paper() {
-    [ "$(pixel "$1" "$2" "$3")" != "255 255 255" ] || fail "($2,$3) of $1 is paper, expected a panel"
-}
+is_panel() { assert_pixel "$1" "$2" "$3" 75 75 85; }
 # icons_drawn NAME: every icon button of the tool bar shows bright glyph strokes.
 icons_drawn() {
     local n x y half
@@ -44,40 +36,36 @@ icons_drawn() {
 # --- Run 1: Tab hides, a press where the tool bar was paints, the corner shows. -------------
 start
 shot shown
-not_paper shown 100 400
-key Tab
-wait_log "gui hidden"
-sleep 0.3
+is_panel shown 12 400
+is_panel shown 1056 400
+hide_gui
 shot hidden
 is_paper hidden 100 400
 is_paper hidden 1200 400
-not_paper hidden 18 18
+assert_pixel hidden 10 26 125 130 145 # the corner handle, over the paper
 drag 60 300 180 300
 click_at 18 18
-wait_log "gui shown"
 export_png hid
 png_crop left hid 1408 1648 200 400
 assert_pixel left 120 300 40 40 40 12
 [ "$(png_dark hid 250 "40x40+1408+1648")" = 0 ] || fail "the press on the corner handle painted"
+wait_drawn "gui shown"
 shot back
-not_paper back 100 400
+is_panel back 12 400
 
 # --- Collapse both panels; they start collapsed the next time. ------------------------------
 click_tb collapse
 click_lp collapse
-sleep 0.3
 quit
 assert_eq "$(field 88) $(field 92)" "1 1" "collapsed flags in settings.dat"
 start
 shot collapsed
 is_paper collapsed 100 400
 is_paper collapsed 1200 400
-not_paper collapsed 20 200
-not_paper collapsed 1260 200
+is_panel collapsed 20 200
+is_panel collapsed 1260 200
 click_at $(tb expand)
-sleep 0.3
 click_at $(lp expand)
-sleep 0.3
 quit
 assert_eq "$(field 88) $(field 92)" "0 0" "expanded again"
 
@@ -93,22 +81,28 @@ PY
 put_field 84 63
 start
 shot wide
-not_paper wide 940 400
+is_panel wide 940 400
 is_paper wide 920 400
 
 # --- German, then Huge, from the Settings section (header at 214: Language combo at 338.8,
 # --- Interface size at 395.6). ---------------------------------------------------------------
-click_at 108 "$(_mid 338.8 28)"
-key End Return
-wait_log "language Deutsch"
-wait_log "gui labels: Aktionen, Werkzeuge"
-sleep 0.3
-click_at 108 "$(_mid 395.6 28)"
-key End Return
-wait_log "interface size 3"
-sleep 0.5
+# choose COMBO_Y: the last entry of the Settings combo box at that row. The choice rebuilds the
+# panels (logging "gui ready") at the next frame, which is waited for: the next click finds
+# the new layout, and a shot shows it.
+choose() {
+    local before
+    before=$(log_count "gui ready")
+    click_at 108 "$1"
+    key End Return
+    wait_drawn "gui ready" $((before + 1))
+}
+choose "$(_mid 338.8 28)"
+assert_log "language Deutsch"
+assert_log "gui labels: Aktionen, Werkzeuge"
+choose "$(_mid 395.6 28)"
+assert_log "interface size 3"
 shot huge_de
-not_paper huge_de 270 100 # the tool bar is 1.3 times wider
+is_panel huge_de 390 100 # the tool bar is 1.3 times wider: paper at Normal
 quit
 assert_eq "$(field 16) $(field 120) $(field 96)" "4 3 340" "language, size and panel width kept"
 
@@ -121,7 +115,7 @@ start
 shot small
 PANEL_K=0.85
 icons_drawn small
-not_paper small 1200 400
+is_panel small 1262 400 # the layer panel docked at the right edge
 quit "q_gui_load_layout_json: not valid JSON"
 cat >"$layout" <<'JSON'
 {"windows": [{"title": "tools", "x": 5000, "y": -300, "w": 9000, "h": 3, "state": 0},
@@ -135,8 +129,8 @@ PANEL_K=1.3
 icons_drawn huge
 # The layer panel stays docked at the right edge, at most 0.4 of the display wide.
 is_paper huge 750 400
-not_paper huge 765 400
-not_paper huge 1265 400
+is_panel huge 765 400
+is_panel huge 1265 400
 quit
 assert_eq "$(field 96)" 512 "a foreign panel width clamped to 0.4 of the display"
 pass

@@ -4,9 +4,7 @@
 source "$(dirname "$0")/lib.sh" "$1"
 x_start 1400x900
 
-SAVE="$W/save"
-mkdir -p "$SAVE"
-export APPDATA_OVERRIDE="$SAVE"
+shared_save
 field() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 
 # --- Run 1: change settings by keys, paint, copy and paste, quit. ---------------------------
@@ -15,11 +13,7 @@ key bracketright bracketright g
 drag 300 300 500 300
 key s
 drag 280 270 520 330
-key_down ctrl
-key c
-key v
-sleep 0.5
-key_up ctrl
+key ctrl+c ctrl+v # the program follows Ctrl in the order of the key events
 key Return
 export_png first
 key Escape

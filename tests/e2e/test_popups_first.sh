@@ -8,11 +8,10 @@ export FIRST_START=1
 language_field() { od -An -tu1 -j 16 -N 1 "$APPDATA/Tavolix/settings.dat" | xargs; }
 
 # --- Choosing Deutsch. ------------------------------------------------------------------------
-app_canvas
-sleep 0.3
+app_canvas # returns once the canvas, with the question asked at start-up, has been drawn
 shot asked
-# The popup's "Deutsch" button over the paper: the panels' grey, not white.
-[ "$(pixel asked 640 "$(_pp_row 5 4)")" != "255 255 255" ] || fail "no language popup at the first start"
+# The popup over the paper, its "Deutsch" button left of the label in a button's grey.
+assert_pixel asked 520 "$(_pp_row 5 4)" 55 55 66
 click_pp language4
 wait_log "language Deutsch"
 wait_log "gui ready" # the rebuild in German
@@ -23,9 +22,8 @@ assert_eq "$APP_STATUS" 0 "exit status"
 assert_eq "$(language_field)" 4 "language after the run"
 
 # --- Escape: the text popup first, then the language question, then the program. ------------
-app_canvas -v
-click_tb text
-sleep 0.3
+app_canvas
+click_tb text # the popup opens, its field taking the keys, while the click is handled
 type_text abc
 key Escape
 wait_log "popup 0 closed by Escape"

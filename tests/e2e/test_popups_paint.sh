@@ -20,14 +20,13 @@ notified() {
 export_png blank
 
 # --- Rename the layer: any Unicode text. ---------------------------------------------------
-click_lp_at() { click_at "$1" "$2"; sleep 0.15; }
-click_lp_at 1199 444
+click_at 1199 444
 type_text "Ébauche 草稿"
 key Return
 wait_log "layer renamed to Ébauche 草稿"
 
 # --- The colour picker: pure red at alpha 128; the next stroke has it. -----------------------
-click_lp_at 108 546
+click_at 108 546
 slide_to picker_r_max
 slide_to picker_g_min
 slide_to picker_b_min
@@ -39,9 +38,9 @@ png_crop mid picked $((360 + 1408)) $((650 + 1648)) 1 1
 assert_pixel mid 0 0 255 127 127 2
 
 # --- Edit mode stores the brush colour in a swatch; palette.dat keeps it. ------------------
-click_lp_at 61 648
+click_at 61 648
 click_tb swatch3
-click_lp_at 61 648
+click_at 61 648
 wait_log "palette save:"
 python3 - "$DIR/palette.dat" <<'PY' || fail "palette.dat does not hold the stored red"
 import sys
@@ -50,7 +49,7 @@ sys.exit(0 if data[:4] == b"TPAL" and b"\xff\x00\x00" in data else 1)
 PY
 
 # --- Clear asks first; confirming empties the layer. ----------------------------------------
-click_lp_at 1114 444
+click_at 1114 444
 click_pp confirm_yes
 export_png cleared
 assert_same_png cleared blank "the layer after Clear"
@@ -65,13 +64,13 @@ left=$(ink rect 470 480 40 1)
 [ "$left" -ge 22 ] && [ "$left" -le 27 ] || fail "the resized outline is $left pixels wide, expected 24"
 [ "$(ink rect 700 480 40 1)" = 0 ] || fail "an outlined rectangle is not hollow"
 key ctrl+z
-click_lp_at 61 444 # Fill|shape on
+click_at 61 444 # Fill|shape on
 click_tb star
 key Return
 export_png star
 [ "$(ink star 630 390 20 20)" = 400 ] || fail "the filled star is not solid in its middle"
 key ctrl+z
-click_lp_at 61 444
+click_at 61 444
 
 # --- Text "Hello" in the bold font at 64 px lands in the middle; empty text and a locked layer
 # --- place nothing, the lock with its notification. -----------------------------------------
@@ -89,19 +88,19 @@ key ctrl+z
 click_tb text
 key ctrl+a BackSpace
 click_pp text_ok
-click_lp_at 1206 478 # lock
+click_at 1206 478 # lock
 click_tb text
 type_text Hello
 click_pp text_ok
 notified "Cannot add text to a locked layer."
-click_lp_at 1206 478
+click_at 1206 478
 export_png nothing
 assert_same_png nothing blank "empty text and a locked layer"
 
 # --- An arrow moved left of the middle and committed with the mirror on gives two arrows. ----
-click_lp_at 108 716 # fold Brush
-click_lp_at 108 750 # unfold Symmetry
-click_lp_at 61 780  # Sym: the first mirror
+click_at 108 716 # fold Brush
+click_at 108 750 # unfold Symmetry
+click_at 61 780  # Sym: the first mirror
 click_tb arrow
 drag 640 400 440 400
 key Return

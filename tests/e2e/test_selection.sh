@@ -66,9 +66,10 @@ assert_eq "$(png_dark lassoed 147)" "$bar" "half-dark pixels after the lasso mov
 key s
 drag 380 170 520 230
 drag 450 200 450 600
-move_to 1000 750
-wait_pixel 450 600 $INK
-wait_pixel 450 200 $PAPER
+point_at 1000 750
+shot floating
+assert_pixel floating 450 600 $INK
+assert_pixel floating 450 200 $PAPER
 key Escape
 wait_pixel 450 200 $INK
 wait_pixel 450 600 $PAPER
@@ -99,10 +100,11 @@ mid_outline() {
     key "$switch"
     mouse_up 1
 }
-# saved_as_shown NAME: a shot of the window; Escape, which finds no floating selection to put
-# back and quits; then a new run restores the session, whose export must show what the shot
-# showed.
+# saved_as_shown NAME: the pointer parked away from the region looked at, a shot of the window
+# once that has been drawn; Escape, which finds no floating selection to put back and quits;
+# then a new run restores the session, whose export must show what the shot showed.
 saved_as_shown() {
+    point_at 1270 790
     shot "$1"
     key Escape
     wait_exit
@@ -114,14 +116,12 @@ export APPDATA_OVERRIDE=$APPDATA
 app_canvas
 mid_outline s e 400 170 460 200 520 230
 drag 380 200 480 200
-move_to 1270 790
-wait_pixel 385 200 $PAPER
 saved_as_shown eraser
+assert_pixel eraser 385 200 $PAPER
 mid_outline l b 300 470 400 470 300 540
 drag 330 440 330 560
-move_to 1270 790
-wait_pixel 330 450 $INK
 saved_as_shown brush
+assert_pixel brush 330 450 $INK
 key Escape
 wait_exit
 assert_no_failures

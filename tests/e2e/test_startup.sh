@@ -1,19 +1,36 @@
 # Start-up and the splash: the order of the start-up log, the three ways out of the splash
-# (key, mouse button, timeout) and the "-v" switch.
+# (key, mouse button, timeout) and the "-v" switch. Which one ended the splash is read from the
+# program's DEBUG line, not from a clock: how fast it starts is measured in bench/.
 source "$(dirname "$0")/lib.sh" "$1"
 x_start 1400x900
 
+# splash_run WHAT [INPUT...]: the program with -v, and INPUT (a command) on its splash; the
+# splash must end through WHAT (key, mouse button, timer) and the canvas be drawn after it. A
+# machine so slow that the 2 s of ticks ran out before the input was handled starts again.
+splash_run() {
+    local what=$1 try
+    shift
+    for try in 1 2 3; do
+        app_start -v
+        wait_log "state switch: (none) -> splash"
+        app_window
+        [ $# = 0 ] || "$@"
+        wait_drawn "canvas ready" 1 20
+        if [ "$what" != timer ] && grep -q "splash left by a timer" "$LOG"; then
+            note "the splash ran out before the $what was handled; once more"
+            key Escape
+            wait_exit
+            continue
+        fi
+        assert_log_order "state switch: (none) -> splash" "splash left by a $what after" \
+            "state switch: splash -> canvas" "canvas ready"
+        return 0
+    done
+    fail "the splash ran out before the $what was handled, three times"
+}
+
 # --- A key on the splash enters the canvas at once; Escape then quits cleanly. -------------
-app_start
-wait_log "state switch: (none) -> splash"
-splash_us=$SEEN_US
-app_window
-key_us=$(now_us)
-key space
-wait_log "canvas ready"
-assert_elapsed_ms "$key_us" "$SEEN_US" 0 700 "key press to canvas"
-# The timer would need 2 s from the splash line; anything well below proves the key did it.
-assert_elapsed_ms "$splash_us" "$SEEN_US" 0 1800 "splash to canvas with a key"
+splash_run key key space
 key Escape
 wait_exit
 assert_eq "$APP_STATUS" 0 "exit status after Escape"
@@ -28,37 +45,34 @@ assert_log_order \
     "main loop done" \
     "Tavolix shut down"
 assert_no_failures
-assert_no_log "DEBUG:"
 [ -d "$APPDATA/Tavolix" ] || fail "save folder $APPDATA/Tavolix missing after the run"
 
-# --- Without input the splash leaves by itself after 2 s; "-v" adds DEBUG lines. ----------
-# Focusing the window produces a display-switch event, which is logged at the DEBUG level.
-app_start -v
-wait_log "state switch: (none) -> splash"
-splash_us=$SEEN_US
-app_window
-wait_log "canvas ready" 8
-assert_elapsed_ms "$splash_us" "$SEEN_US" 1850 4000 "splash timeout"
-assert_log "DEBUG:"
+# --- Without input the splash leaves by itself after 2 s of ticks. --------------------------
+splash_run timer
+grep -qE 'splash left by a timer after 2\.0[0-9] s' "$LOG" || fail "the splash did not last 2 s of ticks"
 key Escape
 wait_exit
-assert_eq "$APP_STATUS" 0 "exit status with -v"
+assert_eq "$APP_STATUS" 0 "exit status after the timeout run"
 
-# --- A mouse click on the splash enters the canvas at once. An argument that merely starts
-# --- with "-v" is not the switch: no DEBUG lines although the window took focus again. ----
-app_start -vv
-wait_log "state switch: (none) -> splash"
-splash_us=$SEEN_US
-app_window
-click_us=$(now_us)
-click_at 640 400
-wait_log "canvas ready"
-assert_elapsed_ms "$click_us" "$SEEN_US" 0 700 "click to canvas"
-assert_elapsed_ms "$splash_us" "$SEEN_US" 0 1800 "splash to canvas with a click"
+# --- A mouse click on the splash enters the canvas at once. ---------------------------------
+splash_run "mouse button" click_at 640 400
 key Escape
 wait_exit
 assert_eq "$APP_STATUS" 0 "exit status after the click run"
-assert_no_log "DEBUG:"
 assert_no_failures
+
+# --- Without "-v" no DEBUG lines, and an argument that merely starts with "-v" is not the
+# --- switch, although focusing the window logs a display-switch event at the DEBUG level. ---
+for args in "" -vv; do
+    app_start $args
+    wait_log "state switch: (none) -> splash"
+    app_window
+    key space
+    wait_log "canvas ready"
+    key Escape
+    wait_exit
+    assert_eq "$APP_STATUS" 0 "exit status with '$args'"
+    assert_no_log "DEBUG:"
+done
 
 pass

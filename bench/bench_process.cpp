@@ -1,0 +1,264 @@
+// The program as a user starts and ends it, timed from outside: the real binary (next to the
+// benchmark's folder, or $TAVOLIX_BIN) on a private X server, as a returning English-speaking
+// user, with a blank page (session:0) or a restored session of 8 layers of 4096 pixels with
+// brush strokes (session:8).
+//   BM_ProcessStart   from exec to the first frame the X server shows (the splash): the whole
+//                     start-up, the restart for large pages and the session restore included
+//   BM_ProcessExit    from the window's close request (what a window manager's close button
+//                     sends) on the canvas to the end of the process: the canvas settled, the
+//                     settings, layout.json and the session (written only when the file does
+//                     not hold the drawing: a blank page is, a restored session is not), the
+//                     document and everything else freed
+// The program runs with -v: its DEBUG line per frame, logged once the X server has the frame,
+// marks the first frame; the canvas is reached through the splash's own 2 s, not timed.
+#include <X11/Xlib.h>
+#include <allegro5/allegro.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "painted_document.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string program_path() {
+    if (const char* bin = getenv("TAVOLIX_BIN")) return bin;
+    std::error_code ignored;
+    return (std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path().parent_path() /
+            "tavolix")
+        .string();
+}
+
+// Reads from `fd` into `text` until it holds `wanted` at or after `from` (true), or the
+// stream ends or `seconds` pass (false).
+bool read_until(int fd, std::string& text, const char* wanted, double seconds, size_t from = 0) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (text.find(wanted, from) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char chunk[4096];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) return false;
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// A private X server for the whole run, gone with the benchmark binary.
+struct PrivateX {
+    pid_t pid = -1;
+    std::string display;
+    PrivateX() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            // Quiet: it reports every display number it finds taken on its way to a free one.
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+            dup2(fds[1], 3);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1400x900x24", "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string text;
+        if (pid > 0 && read_until(fds[0], text, "\n", 10.0)) display = ":" + text.substr(0, text.find('\n'));
+        close(fds[0]);
+    }
+    ~PrivateX() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+PrivateX& private_x() {
+    static PrivateX x;
+    return x;
+}
+
+// The save folder of a returning user: settings that name English and nothing else, and the
+// session or none.
+struct ProcessScratch {
+    std::string dir;
+    explicit ProcessScratch(int layers) {
+        char templ[] = "/tmp/tavolix-bench-process-XXXXXX";
+        dir = mkdtemp(templ);
+        mkdir((dir + "/Tavolix").c_str(), 0700);
+        if (layers == 0) return;
+        DOCUMENT* doc = bench_painted_document(4096, layers, 6);
+        if (doc) document_save(doc, session().c_str());
+        document_free(&doc);
+        brush_engine_flush_cache();
+    }
+    ~ProcessScratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::string session() const { return dir + "/Tavolix/session.tvl"; }
+    void prepare(bool blank) const {
+        FILE* f = fopen((dir + "/Tavolix/settings.dat").c_str(), "wb");
+        if (f) {
+            static const char english[20] = {'S', 'S', 'E', 'T', 4, 0, 0, 0, 0, 0,
+                                             0,   0,   0,   0,   0, 0, 1, 0, 0, 0};
+            fwrite(english, 1, sizeof english, f);
+            fclose(f);
+        }
+        if (blank) remove(session().c_str());
+    }
+};
+
+// One run of the program with -v, its log read through a pipe.
+struct Run {
+    pid_t pid = -1;
+    int out = -1;
+    std::string log;
+    Clock::time_point started;
+
+    Run(const ProcessScratch& scratch, const std::string& display) {
+        const std::string program = program_path();
+        const std::string env_display = "DISPLAY=" + display, env_appdata = "APPDATA=" + scratch.dir;
+        std::vector<char*> env;
+        for (char** e = environ; *e; e++)
+            if (strncmp(*e, "DISPLAY=", 8) != 0 && strncmp(*e, "APPDATA=", 8) != 0) env.push_back(*e);
+        env.push_back(const_cast<char*>(env_display.c_str()));
+        env.push_back(const_cast<char*>(env_appdata.c_str()));
+        env.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("-v"), nullptr};
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        started = Clock::now();
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            dup2(fds[1], 2);
+            close(fds[0]);
+            if (chdir(scratch.dir.c_str()) != 0) _exit(126);
+            execve(program.c_str(), argv, env.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out = fds[0];
+    }
+    ~Run() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0) close(out);
+    }
+    // Waits for a log line with `text`, then (when `then` is given) for one with `then` after it.
+    bool wait_for(const char* text, const char* then = nullptr, double seconds = 30.0) {
+        if (out < 0 || !read_until(out, log, text, seconds)) return false;
+        return !then || read_until(out, log, then, seconds, log.find(text));
+    }
+    // Asks the program's window, the only one shown on the private server, to close, as a
+    // window manager's close button does.
+    bool close_window(const std::string& display) const {
+        Display* x = XOpenDisplay(display.c_str());
+        if (!x) return false;
+        Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        bool sent = false;
+        if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count && !sent; i++) {
+                XWindowAttributes attributes;
+                if (XGetWindowAttributes(x, children[i], &attributes) &&
+                    attributes.map_state == IsViewable) {
+                    XEvent event{};
+                    event.xclient.type = ClientMessage;
+                    event.xclient.window = children[i];
+                    event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+                    event.xclient.format = 32;
+                    event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+                    sent = XSendEvent(x, children[i], False, NoEventMask, &event) != 0;
+                }
+            }
+            if (children) XFree(children);
+        }
+        XSync(x, False);
+        XCloseDisplay(x);
+        return sent;
+    }
+    // Reads the log to its end and collects the exit status: 0 when the program ended well
+    // within `seconds`, -1 (and the program killed) otherwise.
+    int finish(double seconds = 60.0) {
+        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+        read_until(out, log, "\x01never logged", seconds); // to the end of the log
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                pid = -1;
+                return -1;
+            }
+            usleep(500);
+        }
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Skips the benchmark with `what` and the end of the program's log on standard error.
+    void fail(benchmark::State& state, const char* what) const {
+        fprintf(stderr, "%s; the log ends:\n%s\n", what,
+                log.substr(log.size() > 3000 ? log.size() - 3000 : 0).c_str());
+        state.SkipWithError(what);
+    }
+};
+
+// One start and end of the program per iteration; `exit` says which part is timed: from exec
+// to the first frame (the splash), or from the close request on the canvas to the end.
+void run_process(benchmark::State& state, bool exit) {
+    const PrivateX& x = private_x();
+    const int layers = static_cast<int>(state.range(0));
+    ProcessScratch scratch(layers);
+    for (auto _ : state) {
+        scratch.prepare(layers == 0);
+        Run run(scratch, x.display);
+        const bool up = exit ? run.wait_for("canvas ready", " drawn, pointer at ")
+                             : run.wait_for(" frame 1 drawn");
+        const auto up_at = Clock::now();
+        const bool restored =
+            layers == 0 || run.log.find("session document restored") != std::string::npos;
+        const int status = up && restored && run.close_window(x.display) ? run.finish() : -1;
+        const auto from = exit ? up_at : run.started, to = exit ? Clock::now() : up_at;
+        state.SetIterationTime(std::chrono::duration<double>(to - from).count());
+        if (x.display.empty() || !up || !restored || status != 0) {
+            run.fail(state, "the program did not start, restore, close or end well");
+            break;
+        }
+    }
+    state.counters["layers"] = layers == 0 ? 1 : layers;
+}
+
+void BM_ProcessStart(benchmark::State& state) { run_process(state, false); }
+void BM_ProcessExit(benchmark::State& state) { run_process(state, true); }
+
+} // namespace
+
+// A quick run leaves the 8-layer session out.
+void sessions(benchmark::internal::Benchmark* b) {
+    b->ArgName("session")->Arg(0);
+    if (!bench_quick()) b->Arg(8);
+}
+BENCHMARK(BM_ProcessStart)->Apply(sessions)->UseManualTime()->Unit(benchmark::kMillisecond)
+    ->Iterations(bench_iterations(5));
+BENCHMARK(BM_ProcessExit)->Apply(sessions)->UseManualTime()->Unit(benchmark::kMillisecond)
+    ->Iterations(bench_iterations(3));
