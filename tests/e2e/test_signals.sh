@@ -34,10 +34,9 @@ wait_exit 20
 rm "$DIR/session.tvl"
 mkfifo "$DIR/session.tvl"
 chmod 0777 "$DIR"
-started=$(now_us)
+# The start reaching the canvas at all shows that nothing waited on the FIFO for a writer.
 app_canvas
-wait_log "session file $DIR/session.tvl is not a regular file, not read"
-assert_elapsed_ms "$started" "$SEEN_US" 0 10000 "start with a FIFO as session.tvl"
+assert_log "session file $DIR/session.tvl is not a regular file, not read"
 assert_log "the save folder $DIR is writable by other users"
 wait_pixel 640 400 255 255 255
 key Escape

@@ -9,19 +9,21 @@ shared_save
 save_as() { eval "${1}_PID=\$APP_PID ${1}_LOG=\$LOG ${1}_WID=\$WID"; }
 use() { eval "APP_PID=\$${1}_PID LOG=\$${1}_LOG WID=\$${1}_WID"; }
 
+_second_window() { # the window that was not there before, while the program runs
+    kill -0 "$APP_PID" 2>/dev/null || fail "the second program exited before its window appeared"
+    WID=$(find_windows | grep -vxF -e "$SECOND_BEFORE" | head -n 1)
+    [ -n "$WID" ]
+}
+
 # start_second: the program again, its window being the one that was not there before.
 start_second() {
-    local before i
+    local before
     before=$(find_windows)
     app_start
-    for i in $(seq 200); do
-        WID=$(find_windows | grep -vxF -e "$before" | head -n 1)
-        [ -n "$WID" ] && break
-        kill -0 "$APP_PID" 2>/dev/null || fail "the second program exited before its window appeared"
-        sleep "$E2E_POLL"
-    done
-    [ -n "$WID" ] || fail "no second window within 10 s"
-    timeout 5 xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
+    SECOND_BEFORE=$before
+    wait_log "state switch: (none) -> splash" 20 # keys before the event queue exists are lost
+    poll 10 "a second window" _second_window
+    timeout $((5 * E2E_SLOW)) xdotool windowfocus --sync "$WID" || fail "could not focus window $WID"
     key space
     wait_log "canvas ready"
     wait_log "notification: Second window: saved in session-2.tvl"
