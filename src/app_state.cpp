@@ -42,7 +42,7 @@ void _splash_handle_event(TAVOLIX_APP* app, const ALLEGRO_EVENT* event) {
 
 void _splash_update(TAVOLIX_APP* app, double seconds) {
     app->splash_time += seconds;
-    if (app->splash_time < TAVOLIX_SPLASH_SECONDS) return;
+    if (app->splash_time < app->splash_seconds) return;
     q_log(7, "splash left by a timer after %.2f s of ticks", app->splash_time);
     app_state_switch(app, APP_STATE_CANVAS);
 }

@@ -106,6 +106,22 @@ void replace_document(TAVOLIX_APP* app, DOCUMENT* doc) {
     tavolix_app_mark_named(app);
 }
 
+// The end-to-end tests that act on the splash ask for it to wait longer than its usual two
+// seconds, so that a slow machine cannot end it by the timer before their input arrives; any
+// value that is not a positive number of seconds up to an hour keeps the usual time.
+double _splash_seconds() {
+    const char* text = getenv("TAVOLIX_TEST_SPLASH_SECONDS");
+    if (!text) return TAVOLIX_SPLASH_SECONDS;
+    char* end = nullptr;
+    const double seconds = strtod(text, &end);
+    if (end == text || *end != '\0' || !(seconds > 0.0 && seconds <= 3600.0)) {
+        q_log(3, "TAVOLIX_TEST_SPLASH_SECONDS=\"%s\" ignored: not a number of seconds in (0, 3600]", text);
+        return TAVOLIX_SPLASH_SECONDS;
+    }
+    q_log(6, "splash waits %.1f s for input (TAVOLIX_TEST_SPLASH_SECONDS)", seconds);
+    return seconds;
+}
+
 } // namespace
 
 void tavolix_app_update_ui_scale(TAVOLIX_APP* app) {
@@ -182,6 +198,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
         return 0;
     }
 
+    app->splash_seconds = _splash_seconds();
     app->ui_size = 1;
     tavolix_app_update_ui_scale(app);
     if (!_app_load_font(app)) {

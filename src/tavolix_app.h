@@ -80,6 +80,7 @@ struct TAVOLIX_APP {
     bool halted;
     bool gui_visible;
     double splash_time;
+    double splash_seconds; // how long the splash waits for input before it leaves by itself
     double last_flip;
     DOCUMENT* doc;
     VIEW view;

@@ -17,6 +17,8 @@ close_window
 ends_cleanly "the close button on the canvas"
 
 # --- Close button on the splash: quits without passing through the canvas. ------------------
+# The splash waits for the test's input however slow the machine is.
+export TAVOLIX_TEST_SPLASH_SECONDS=600
 app_start
 wait_log "state switch: (none) -> splash"
 app_window
