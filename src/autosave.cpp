@@ -22,6 +22,7 @@ struct AUTOSAVE_JOB {
     int result = 0;
     int error = 0;     // errno of a failed write
     bool retry = false; // the last write failed: the folder may have to be made again
+    bool lowered = false; // the worker ran at the lowest priority
     uint64_t file = 0;
     double seconds = 0.0;
     std::atomic<bool> finished{false};
@@ -31,6 +32,9 @@ struct AUTOSAVE_JOB {
 namespace {
 
 void run_job(AUTOSAVE_JOB* job) {
+    // The user paints on while the file is written: the frames come first, the write takes
+    // what time they leave.
+    job->lowered = platform_lower_thread_priority() == 1;
     const auto start = std::chrono::steady_clock::now();
     if (job->retry) platform_ensure_save_dir();
     job->result = snapshot_write(job->snapshot, job->path.c_str(), &job->error);
@@ -63,8 +67,8 @@ void collect(AUTOSAVE* autosave, bool wait, double now) {
     job->thread.join();
     if (job->result) {
         record_written(autosave, job->changes, job->signature, job->file);
-        q_log(6, "session persisted to %s in the background (%.0f ms)", job->path.c_str(),
-              job->seconds * 1000.0);
+        q_log(6, "session persisted to %s in the background (%.0f ms%s)", job->path.c_str(),
+              job->seconds * 1000.0, job->lowered ? " at low priority" : "");
     } else {
         // The previous file is untouched; painting goes on and a later tick tries again.
         autosave->failures++;

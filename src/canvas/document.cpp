@@ -137,6 +137,25 @@ size_t document_layer_count(const DOCUMENT* doc) {
     return doc->layers->count;
 }
 
+void document_memory(const DOCUMENT* doc, DOCUMENT_MEMORY* out) {
+    q_assert(out, return);
+    *out = DOCUMENT_MEMORY{};
+    q_assert(doc, return);
+    if (doc->layers) {
+        for (const LIST_NODE* node = doc->layers->start; node; node = node->next) {
+            out->committed_bytes += layer_committed_bytes(static_cast<const LAYER*>(node->ptr));
+            out->committed_layers++;
+        }
+    }
+    if (!doc->undo) return;
+    UNDO_MEMORY history;
+    undo_memory(doc->undo, &history);
+    out->committed_bytes += history.layer_bytes;
+    out->committed_layers += history.layers;
+    out->undo_tile_bytes = history.tile_bytes;
+    out->undo_tiles = history.tiles;
+}
+
 LAYER* document_layer_at(const DOCUMENT* doc, size_t index) {
     q_assert(doc, return NULL);
     q_assert(doc->layers, return NULL);

@@ -174,6 +174,17 @@ void snapshot_cache_free(SNAPSHOT_CACHE** cache) {
     *cache = NULL;
 }
 
+size_t snapshot_cache_bytes(const SNAPSHOT_CACHE* cache, size_t* tiles) {
+    if (tiles) *tiles = 0;
+    q_assert(cache, return 0);
+    size_t bytes = 0;
+    for (const auto& [stamp, entry] : cache->tiles)
+        bytes += sizeof(SNAPSHOT_TILE) + entry.tile->bytes.capacity() +
+                 entry.tile->row_end.capacity() * sizeof(uint32_t);
+    if (tiles) *tiles = cache->tiles.size();
+    return bytes;
+}
+
 int snapshot_cache_update(SNAPSHOT_CACHE* cache, DOCUMENT* doc, double budget) {
     q_assert(cache, return 0);
     q_assert(doc, return 0);
@@ -405,9 +416,12 @@ class BufferedFile {
             static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
         put(bytes, 4);
     }
+    // Each piece handed to the system is a moment where a waiting thread may run first: a
+    // background write at low priority then never holds a core for long.
     void flush() {
         platform_file_write(file_, buffer_.data(), used_);
         used_ = 0;
+        std::this_thread::yield();
     }
 
   private:

@@ -41,6 +41,8 @@ struct DOCUMENT_SNAPSHOT {
 
 SNAPSHOT_CACHE* snapshot_cache_new();
 void snapshot_cache_free(SNAPSHOT_CACHE** cache);
+// Bytes the cache's encoded tiles take, and how many tiles it holds (`tiles` may be NULL).
+size_t snapshot_cache_bytes(const SNAPSHOT_CACHE* cache, size_t* tiles);
 // Encodes the document's tiles that the cache does not hold yet. With a budget above 0 it
 // stops once that many seconds have passed (the main loop's slices); with 0 it encodes
 // everything, on both cores. Returns 1 when every tile is in the cache, and then forgets the

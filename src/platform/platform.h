@@ -14,9 +14,6 @@ constexpr size_t PLATFORM_PATH_MAX = 1024;
 // left out rather than cut, so a row never names a different file than it shows.
 constexpr size_t PLATFORM_DOC_NAME_ROW = 72;
 
-// Runs first in main, before anything else: may start the program again in place (same
-// process, same arguments) with settings that have to be in effect from its very start.
-void platform_prepare_process(char** argv);
 int platform_init();
 int platform_display_flags();
 void platform_apply_display_options();
@@ -43,6 +40,13 @@ void platform_save_sync();
 // Asks the system to back a large block that nothing has touched yet with large pages, so
 // that touching it the first time costs far fewer page faults. Only advice: it may do nothing.
 void platform_prefer_large_pages(void* start, size_t bytes);
+// Lowers the calling thread, and no other, to the lowest scheduling priority, so that its work
+// takes only time that no other thread on the machine wants: a background writer must never
+// delay a frame. 1 when lowered.
+int platform_lower_thread_priority();
+// The process's resident memory in bytes (what it holds in physical memory now); 0 when the
+// system does not tell.
+uint64_t platform_resident_bytes();
 // A value that changes whenever the file at `path` is replaced, rewritten or removed (taken
 // from its identity, size and modification time); 0 when there is no such file.
 uint64_t platform_file_stamp(const char* path);
