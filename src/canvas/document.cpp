@@ -506,20 +506,24 @@ bool upload_backup(LAYER* layer) {
     return ok;
 }
 
-// A block for the layer images, grown as needed and reused from layer to layer.
+// A block for the layer images, grown as needed and reused from layer to layer. An
+// uncompressed layer is tens of megabytes of pages nothing has touched yet: large pages.
 class ImageBuffer {
   public:
+    ImageBuffer() = default;
+    ImageBuffer(const ImageBuffer&) = delete;
+    ImageBuffer& operator=(const ImageBuffer&) = delete;
+    ~ImageBuffer() { platform_large_free(data_, capacity_); }
     unsigned char* reserve(size_t size) {
-        if (size <= capacity_) return data_.get();
-        data_.reset(new (std::nothrow) unsigned char[size]);
+        if (size <= capacity_) return data_;
+        platform_large_free(data_, capacity_);
+        data_ = static_cast<unsigned char*>(platform_large_alloc(size));
         capacity_ = data_ ? size : 0;
-        // An uncompressed layer is tens of megabytes of pages nothing has touched yet.
-        if (data_) platform_prefer_large_pages(data_.get(), size);
-        return data_.get();
+        return data_;
     }
 
   private:
-    std::unique_ptr<unsigned char[]> data_;
+    unsigned char* data_ = nullptr;
     size_t capacity_ = 0;
 };
 

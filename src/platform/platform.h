@@ -37,9 +37,17 @@ int platform_save_path(const char* filename, char* out, size_t size);
 int platform_list_documents(char* out, size_t size);
 int platform_saves_ready();
 void platform_save_sync();
-// Asks the system to back a large block that nothing has touched yet with large pages, so
-// that touching it the first time costs far fewer page faults. Only advice: it may do nothing.
+// Large pages for large buffers that are about to be filled, and for nothing else: the first
+// touch of a large page costs one fault where small pages cost 512. Asking for them for the
+// whole program would make every allocation wait while the system gathers free memory.
+// Asks the system to back a block that nothing has touched yet (or the whole large pages
+// inside it) with large pages. Only advice: it may do nothing.
 void platform_prefer_large_pages(void* start, size_t bytes);
+// A zero-filled block of `bytes` straight from the system, aligned to and backed by large
+// pages where the system has them; NULL when there is no memory. Freed with
+// platform_large_free and the same size.
+void* platform_large_alloc(size_t bytes);
+void platform_large_free(void* block, size_t bytes);
 // Lowers the calling thread, and no other, to the lowest scheduling priority, so that its work
 // takes only time that no other thread on the machine wants: a background writer must never
 // delay a frame. 1 when lowered.

@@ -300,13 +300,37 @@ void platform_save_sync() {
     close(fd);
 }
 
+namespace {
+constexpr uintptr_t LARGE_PAGE = 2u << 20;
+size_t whole_large_pages(size_t bytes) { return (bytes + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1); }
+} // namespace
+
 void platform_prefer_large_pages(void* start, size_t bytes) {
-    constexpr uintptr_t large_page = 2u << 20;
     const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-    const uintptr_t first = (at + large_page - 1) & ~(large_page - 1);
-    const uintptr_t end = (at + bytes) & ~(large_page - 1);
+    const uintptr_t first = (at + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    const uintptr_t end = (at + bytes) & ~(LARGE_PAGE - 1);
     if (!start || end <= first) return;
     madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
+void* platform_large_alloc(size_t bytes) {
+    if (bytes == 0 || bytes > SIZE_MAX - 2 * LARGE_PAGE) return nullptr;
+    const size_t size = whole_large_pages(bytes);
+    // One large page more than needed, so that an aligned block fits; the rest goes back.
+    void* mapped = mmap(nullptr, size + LARGE_PAGE, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t first = (at + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    if (first > at) munmap(mapped, first - at);
+    if (first + size < at + size + LARGE_PAGE)
+        munmap(reinterpret_cast<void*>(first + size), at + size + LARGE_PAGE - first - size);
+    madvise(reinterpret_cast<void*>(first), size, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(first);
+}
+
+void platform_large_free(void* block, size_t bytes) {
+    if (block) munmap(block, whole_large_pages(bytes));
 }
 
 int platform_lower_thread_priority() {
