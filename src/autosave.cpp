@@ -13,8 +13,11 @@
 #include "platform/platform.h"
 #include "q/q_common.h"
 
-// One background write. The worker owns `snapshot` and the results until it sets `finished`;
-// the main thread reads the results only after that, then joins and deletes the job.
+// One background write. The worker uses `snapshot` and owns the results until it sets
+// `finished`; the main thread reads the results only after that, then joins the worker and
+// frees the job and the snapshot. The worker allocates and frees nothing: at the lowest
+// priority it could be kept off the cores while holding the allocator's lock the main thread
+// needs.
 struct AUTOSAVE_JOB {
     DOCUMENT_SNAPSHOT* snapshot = nullptr;
     std::string path;
@@ -42,7 +45,6 @@ void run_job(AUTOSAVE_JOB* job) {
         platform_save_sync();
         job->file = platform_file_stamp(job->path.c_str());
     }
-    snapshot_free(&job->snapshot);
     job->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     job->finished.store(true, std::memory_order_release);
 }
@@ -77,6 +79,7 @@ void collect(AUTOSAVE* autosave, bool wait, double now) {
         q_log(3, "autosave: could not write %s, trying again in %.0f s", job->path.c_str(),
               AUTOSAVE_RETRY);
     }
+    snapshot_free(&job->snapshot);
     delete job;
     autosave->job = nullptr;
 }

@@ -341,6 +341,7 @@ DOCUMENT_SNAPSHOT* snapshot_take(SNAPSHOT_CACHE* cache, const DOCUMENT* doc) {
     snapshot->signature = snapshot_signature(doc);
     try {
         snapshot->layers.reserve(doc->layers->count);
+        snapshot->write_buffer.resize(SNAPSHOT_WRITE_PIECE);
         for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
             const LAYER* layer = static_cast<const LAYER*>(node->ptr);
             if (!layer->backup || !layer->tile_stamps || layer->tiles_x != snapshot->tiles_x ||
@@ -392,10 +393,12 @@ namespace {
 // Collects small pieces into large writes.
 class BufferedFile {
   public:
-    explicit BufferedFile(PLATFORM_FILE_WRITER* file) : file_(file) {}
+    BufferedFile(PLATFORM_FILE_WRITER* file, std::vector<unsigned char>& buffer)
+        : file_(file), buffer_(buffer) {}
     bool ready() {
+        if (buffer_.size() >= SNAPSHOT_WRITE_PIECE) return true;
         try {
-            buffer_.resize(1u << 20);
+            buffer_.resize(SNAPSHOT_WRITE_PIECE);
             return true;
         } catch (const std::bad_alloc&) {
             return false;
@@ -426,7 +429,7 @@ class BufferedFile {
 
   private:
     PLATFORM_FILE_WRITER* file_;
-    std::vector<unsigned char> buffer_;
+    std::vector<unsigned char>& buffer_;
     size_t used_ = 0;
 };
 
@@ -460,7 +463,7 @@ void put_layer_image(BufferedFile& out, const DOCUMENT_SNAPSHOT& snapshot,
 int write_snapshot(const DOCUMENT_SNAPSHOT* snapshot, const char* path,
                    PLATFORM_FILE_WRITER& file) {
     if (!platform_file_open(&file, path)) return 0;
-    BufferedFile out(&file);
+    BufferedFile out(&file, snapshot->write_buffer);
     if (!out.ready()) {
         q_log(3, "could not allocate a write buffer for %s", path);
         platform_file_abandon(&file);

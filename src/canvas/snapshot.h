@@ -30,6 +30,9 @@ struct SNAPSHOT_LAYER {
     std::vector<std::shared_ptr<const SNAPSHOT_TILE>> tiles; // tiles_x * tiles_y, row-major
 };
 
+// The writer hands the file to the system in pieces of this size.
+constexpr size_t SNAPSHOT_WRITE_PIECE = 1u << 20;
+
 struct DOCUMENT_SNAPSHOT {
     int32_t width, height;
     int32_t template_index;
@@ -37,6 +40,10 @@ struct DOCUMENT_SNAPSHOT {
     uint64_t changes;   // the document's change counter when the snapshot was taken
     uint64_t signature; // snapshot_signature of the document when the snapshot was taken
     std::vector<SNAPSHOT_LAYER> layers; // bottom of the stack first
+    // The writer's buffer, made with the snapshot: a writer on a thread of the lowest
+    // priority then allocates nothing, so it never holds the memory allocator's locks that
+    // the main thread may be waiting for while it cannot get a core.
+    mutable std::vector<unsigned char> write_buffer;
 };
 
 SNAPSHOT_CACHE* snapshot_cache_new();
