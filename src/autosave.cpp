@@ -15,9 +15,9 @@
 
 // One background write. The worker uses `snapshot` and owns the results until it sets
 // `finished`; the main thread reads the results only after that, then joins the worker and
-// frees the job and the snapshot. The worker allocates and frees nothing: at the lowest
-// priority it could be kept off the cores while holding the allocator's lock the main thread
-// needs.
+// frees the job and the snapshot. The worker allocates and frees nothing while it writes: at
+// the lowest priority it could be kept off the cores while holding the allocator's lock that
+// the main thread needs.
 struct AUTOSAVE_JOB {
     DOCUMENT_SNAPSHOT* snapshot = nullptr;
     std::string path;
