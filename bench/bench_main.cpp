@@ -7,12 +7,9 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
 #include "q/q_log.h"
 
 int main(int argc, char** argv) {
-    // The program's own process set-up, so that its figures are the program's.
-    platform_prepare_process(argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     set_log_level(3);

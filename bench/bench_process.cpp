@@ -1,9 +1,11 @@
 // The program as a user starts and ends it, timed from outside: the real binary (next to the
 // benchmark's folder, or $TAVOLIX_BIN) on a private X server, as a returning English-speaking
 // user, with a blank page (session:0) or a restored session of 8 layers of 4096 pixels with
-// brush strokes (session:8).
+// brush strokes (session:8, bands:0) or with one 3000 x 120 band each (session:8, bands:1).
 //   BM_ProcessStart   from exec to the first frame the X server shows (the splash): the whole
-//                     start-up, the restart for large pages and the session restore included
+//                     start-up and the session restore included; the counters give the median
+//                     and the longest run, and the resident memory the program reported after
+//                     the restore
 //   BM_ProcessExit    from the window's close request (what a window manager's close button
 //                     sends) on the canvas to the end of the process: the canvas settled, the
 //                     settings, layout.json and the session (written only when the file does
@@ -21,8 +23,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -98,12 +102,13 @@ PrivateX& private_x() {
 // session or none.
 struct ProcessScratch {
     std::string dir;
-    explicit ProcessScratch(int layers) {
+    ProcessScratch(int layers, bool bands) {
         char templ[] = "/tmp/tavolix-bench-process-XXXXXX";
         dir = mkdtemp(templ);
         mkdir((dir + "/Tavolix").c_str(), 0700);
         if (layers == 0) return;
-        DOCUMENT* doc = bench_painted_document(4096, layers, 6);
+        DOCUMENT* doc = bands ? bench_banded_document(4096, layers)
+                              : bench_painted_document(4096, layers, 6);
         if (doc) document_save(doc, session().c_str());
         document_free(&doc);
         brush_engine_flush_cache();
@@ -228,7 +233,9 @@ struct Run {
 void run_process(benchmark::State& state, bool exit) {
     const PrivateX& x = private_x();
     const int layers = static_cast<int>(state.range(0));
-    ProcessScratch scratch(layers);
+    ProcessScratch scratch(layers, state.range(1) != 0);
+    std::vector<double> seconds;
+    double resident_mb = 0.0;
     for (auto _ : state) {
         scratch.prepare(layers == 0);
         Run run(scratch, x.display);
@@ -239,13 +246,23 @@ void run_process(benchmark::State& state, bool exit) {
             layers == 0 || run.log.find("session document restored") != std::string::npos;
         const int status = up && restored && run.close_window(x.display) ? run.finish() : -1;
         const auto from = exit ? up_at : run.started, to = exit ? Clock::now() : up_at;
-        state.SetIterationTime(std::chrono::duration<double>(to - from).count());
+        seconds.push_back(std::chrono::duration<double>(to - from).count());
+        state.SetIterationTime(seconds.back());
+        const size_t memory = run.log.find("memory after load: resident ");
+        if (memory != std::string::npos)
+            resident_mb = std::max(resident_mb, atof(run.log.c_str() + memory + 28));
         if (x.display.empty() || !up || !restored || status != 0) {
             run.fail(state, "the program did not start, restore, close or end well");
             break;
         }
     }
     state.counters["layers"] = layers == 0 ? 1 : layers;
+    if (seconds.empty()) return;
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    state.counters["median_ms"] = 500.0 * (seconds[(n - 1) / 2] + seconds[n / 2]);
+    state.counters["max_ms"] = 1000.0 * seconds.back();
+    if (resident_mb > 0.0) state.counters["resident_mb"] = resident_mb;
 }
 
 void BM_ProcessStart(benchmark::State& state) { run_process(state, false); }
@@ -253,12 +270,12 @@ void BM_ProcessExit(benchmark::State& state) { run_process(state, true); }
 
 } // namespace
 
-// A quick run leaves the 8-layer session out.
+// A quick run leaves the 8-layer sessions out.
 void sessions(benchmark::internal::Benchmark* b) {
-    b->ArgName("session")->Arg(0);
-    if (!bench_quick()) b->Arg(8);
+    b->ArgNames({"session", "bands"})->Args({0, 0});
+    if (!bench_quick()) b->Args({8, 0})->Args({8, 1});
 }
 BENCHMARK(BM_ProcessStart)->Apply(sessions)->UseManualTime()->Unit(benchmark::kMillisecond)
-    ->Iterations(bench_iterations(5));
+    ->Iterations(bench_iterations(10));
 BENCHMARK(BM_ProcessExit)->Apply(sessions)->UseManualTime()->Unit(benchmark::kMillisecond)
     ->Iterations(bench_iterations(3));

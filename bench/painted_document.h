@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include <allegro5/allegro_primitives.h>
+
 #include "canvas/brush.h"
 #include "canvas/document.h"
 #include "canvas/symmetry.h"
@@ -43,5 +45,26 @@ inline DOCUMENT* bench_painted_document(int side, int layers, int strokes) {
                                                 static_cast<unsigned char>(200 - 20 * i), 90);
         for (int s = 0; s < strokes; s++) bench_stroke(doc, &seed, colour, 16.0f + 8.0f * s);
     }
+    return doc;
+}
+
+// A side x side document of `layers` layers, each holding one opaque 3000 x 120 band of its
+// own colour, 400 pixels below the one before: a session whose layers are mostly empty.
+inline DOCUMENT* bench_banded_document(int side, int layers) {
+    DOCUMENT* doc = document_new(side, side);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    for (int i = 0; doc && i < layers; i++) {
+        LAYER* layer = document_add_layer(doc, nullptr);
+        if (!layer) break;
+        al_set_target_bitmap(layer->bitmap);
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        const float y = static_cast<float>(200 + 400 * i);
+        al_draw_filled_rectangle(300.0f, y, 3300.0f, y + 120.0f,
+                                 al_map_rgb(static_cast<unsigned char>(40 + 25 * i), 90,
+                                            static_cast<unsigned char>(200 - 20 * i)));
+        layer->needs_clear = false;
+        layer_backup(layer);
+    }
+    al_set_target_bitmap(previous);
     return doc;
 }

@@ -5,6 +5,7 @@
 //   [SECTION] Autosave and the user
 //   [SECTION] Changes not saved under a name
 //   [SECTION] Quitting
+//   [SECTION] Memory report
 // ============================================================================================
 #include <cstdio>
 #include <cstring>
@@ -68,6 +69,7 @@ int tavolix_app_session_restore(TAVOLIX_APP* app) {
     if (doc) {
         tavolix_app_install_document(app, doc);
         q_log(6, "loaded document %s", path);
+        tavolix_app_log_memory(app, "after load");
         autosave_adopt(&app->autosave, app->doc, path);
         // No name holds what the session brought back.
         app->named_valid = false;
@@ -198,4 +200,27 @@ void tavolix_app_request_quit(TAVOLIX_APP* app) {
     app->unsaved_shown = true;
     app->gui.gui_cache_valid = false;
     tavolix_gui_ask_quit_unsaved(app);
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Memory report
+// --------------------------------------------------------------------------------------------
+
+void tavolix_app_log_memory(const TAVOLIX_APP* app, const char* when) {
+    q_assert(app, return);
+    q_assert(when, return);
+    constexpr double MB = 1024.0 * 1024.0;
+    DOCUMENT_MEMORY doc{};
+    if (app->doc) document_memory(app->doc, &doc);
+    size_t cached_tiles = 0;
+    const size_t cached =
+        app->autosave.cache ? snapshot_cache_bytes(app->autosave.cache, &cached_tiles) : 0;
+    q_log(6,
+          "memory %s: resident %.1f MB, committed copies %.1f MB of %zu layer%s, undo tiles "
+          "%.1f MB (%zu tiles), snapshot cache %.1f MB (%zu tiles)",
+          when, static_cast<double>(platform_resident_bytes()) / MB,
+          static_cast<double>(doc.committed_bytes) / MB, doc.committed_layers,
+          doc.committed_layers == 1 ? "" : "s",
+          static_cast<double>(doc.undo_tile_bytes) / MB, doc.undo_tiles,
+          static_cast<double>(cached) / MB, cached_tiles);
 }

@@ -13,8 +13,11 @@
 #include "platform/platform.h"
 #include "q/q_common.h"
 
-// One background write. The worker owns `snapshot` and the results until it sets `finished`;
-// the main thread reads the results only after that, then joins and deletes the job.
+// One background write. The worker uses `snapshot` and owns the results until it sets
+// `finished`; the main thread reads the results only after that, then joins the worker and
+// frees the job and the snapshot. The worker allocates and frees nothing while it writes: at
+// the lowest priority it could be kept off the cores while holding the allocator's lock that
+// the main thread needs.
 struct AUTOSAVE_JOB {
     DOCUMENT_SNAPSHOT* snapshot = nullptr;
     std::string path;
@@ -22,6 +25,7 @@ struct AUTOSAVE_JOB {
     int result = 0;
     int error = 0;     // errno of a failed write
     bool retry = false; // the last write failed: the folder may have to be made again
+    bool lowered = false; // the worker ran at the lowest priority
     uint64_t file = 0;
     double seconds = 0.0;
     std::atomic<bool> finished{false};
@@ -31,6 +35,9 @@ struct AUTOSAVE_JOB {
 namespace {
 
 void run_job(AUTOSAVE_JOB* job) {
+    // The user paints on while the file is written: the frames come first, the write takes
+    // what time they leave.
+    job->lowered = platform_lower_thread_priority() == 1;
     const auto start = std::chrono::steady_clock::now();
     if (job->retry) platform_ensure_save_dir();
     job->result = snapshot_write(job->snapshot, job->path.c_str(), &job->error);
@@ -38,7 +45,6 @@ void run_job(AUTOSAVE_JOB* job) {
         platform_save_sync();
         job->file = platform_file_stamp(job->path.c_str());
     }
-    snapshot_free(&job->snapshot);
     job->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     job->finished.store(true, std::memory_order_release);
 }
@@ -63,8 +69,8 @@ void collect(AUTOSAVE* autosave, bool wait, double now) {
     job->thread.join();
     if (job->result) {
         record_written(autosave, job->changes, job->signature, job->file);
-        q_log(6, "session persisted to %s in the background (%.0f ms)", job->path.c_str(),
-              job->seconds * 1000.0);
+        q_log(6, "session persisted to %s in the background (%.0f ms%s)", job->path.c_str(),
+              job->seconds * 1000.0, job->lowered ? " at low priority" : "");
     } else {
         // The previous file is untouched; painting goes on and a later tick tries again.
         autosave->failures++;
@@ -73,6 +79,7 @@ void collect(AUTOSAVE* autosave, bool wait, double now) {
         q_log(3, "autosave: could not write %s, trying again in %.0f s", job->path.c_str(),
               AUTOSAVE_RETRY);
     }
+    snapshot_free(&job->snapshot);
     delete job;
     autosave->job = nullptr;
 }

@@ -1,4 +1,3 @@
-#include "platform/platform.h"
 #include "q/q_log.h"
 #include "tavolix_app.h"
 
@@ -8,7 +7,6 @@ TAVOLIX_APP app;
 } // namespace
 
 int main(int argc, char** argv) {
-    platform_prepare_process(argv);
     if (!tavolix_app_init(&app, argc, argv)) {
         q_log(0, "init failed, exiting");
         tavolix_app_shutdown(&app);

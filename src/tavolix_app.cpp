@@ -362,6 +362,7 @@ int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
     if (!doc) return 0; // the reader has logged why; the current drawing stays
     tavolix_app_install_document(app, doc);
     q_log(6, "loaded document %s", path);
+    tavolix_app_log_memory(app, "after load");
     return 1;
 }
 
@@ -1022,6 +1023,7 @@ int tavolix_app_run(TAVOLIX_APP* app) {
     // The drawing not on disk at the end is a failed run, whoever asked to quit.
     app->exit_write_failed = tavolix_app_session_persist(app) < 0;
     if (app->exit_write_failed) q_log(3, "exit write failed: the drawing is not on disk");
+    tavolix_app_log_memory(app, "at exit");
     q_log(6, "main loop done");
     return app->exit_write_failed ? 0 : 1;
 }

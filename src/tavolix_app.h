@@ -195,6 +195,10 @@ void tavolix_app_request_quit(TAVOLIX_APP* app);
 // moment it was saved under a name, loaded or made new.
 bool tavolix_app_has_unsaved(TAVOLIX_APP* app);
 void tavolix_app_mark_named(TAVOLIX_APP* app);
+// Logs at level 6 what the program holds in memory, `when` naming the moment ("after load",
+// "at exit"): the resident size, the committed copies of the layers, the undo tiles and the
+// autosave's snapshot cache.
+void tavolix_app_log_memory(const TAVOLIX_APP* app, const char* when);
 // Ctrl+O: opens "sketch.tvl" of the save folder. 1 when loaded.
 int tavolix_app_quick_open(TAVOLIX_APP* app);
 // The autosave rules the main loop follows: what holds a background write off (something in

@@ -137,6 +137,25 @@ size_t document_layer_count(const DOCUMENT* doc) {
     return doc->layers->count;
 }
 
+void document_memory(const DOCUMENT* doc, DOCUMENT_MEMORY* out) {
+    q_assert(out, return);
+    *out = DOCUMENT_MEMORY{};
+    q_assert(doc, return);
+    if (doc->layers) {
+        for (const LIST_NODE* node = doc->layers->start; node; node = node->next) {
+            out->committed_bytes += layer_committed_bytes(static_cast<const LAYER*>(node->ptr));
+            out->committed_layers++;
+        }
+    }
+    if (!doc->undo) return;
+    UNDO_MEMORY history;
+    undo_memory(doc->undo, &history);
+    out->committed_bytes += history.layer_bytes;
+    out->committed_layers += history.layers;
+    out->undo_tile_bytes = history.tile_bytes;
+    out->undo_tiles = history.tiles;
+}
+
 LAYER* document_layer_at(const DOCUMENT* doc, size_t index) {
     q_assert(doc, return NULL);
     q_assert(doc->layers, return NULL);
@@ -487,20 +506,24 @@ bool upload_backup(LAYER* layer) {
     return ok;
 }
 
-// A block for the layer images, grown as needed and reused from layer to layer.
+// A block for the layer images, grown as needed and reused from layer to layer. An
+// uncompressed layer is tens of megabytes of pages nothing has touched yet: large pages.
 class ImageBuffer {
   public:
+    ImageBuffer() = default;
+    ImageBuffer(const ImageBuffer&) = delete;
+    ImageBuffer& operator=(const ImageBuffer&) = delete;
+    ~ImageBuffer() { platform_large_free(data_, capacity_); }
     unsigned char* reserve(size_t size) {
-        if (size <= capacity_) return data_.get();
-        data_.reset(new (std::nothrow) unsigned char[size]);
+        if (size <= capacity_) return data_;
+        platform_large_free(data_, capacity_);
+        data_ = static_cast<unsigned char*>(platform_large_alloc(size));
         capacity_ = data_ ? size : 0;
-        // An uncompressed layer is tens of megabytes of pages nothing has touched yet.
-        if (data_) platform_prefer_large_pages(data_.get(), size);
-        return data_.get();
+        return data_;
     }
 
   private:
-    std::unique_ptr<unsigned char[]> data_;
+    unsigned char* data_ = nullptr;
     size_t capacity_ = 0;
 };
 

@@ -33,6 +33,16 @@ struct DOCUMENT {
     uint64_t changes;         // grows with every change to what a document file would hold
 };
 
+// What a document holds in system memory, for the memory report: the committed copies of its
+// layers and of the removed layers its history keeps, and the history's tile copies. (The
+// working bitmaps live with the graphics driver.)
+struct DOCUMENT_MEMORY {
+    size_t committed_bytes;
+    size_t committed_layers;
+    size_t undo_tile_bytes;
+    size_t undo_tiles;
+};
+
 // An empty document with white paper, or NULL when a size is below 1.
 DOCUMENT* document_new(int width, int height);
 // Frees every layer and the record, and sets *doc to NULL.
@@ -41,6 +51,7 @@ void document_free(DOCUMENT** doc);
 // name gives "Layer N", N counting every layer ever added, so names are never reused.
 LAYER* document_add_layer(DOCUMENT* doc, const char* name);
 size_t document_layer_count(const DOCUMENT* doc);
+void document_memory(const DOCUMENT* doc, DOCUMENT_MEMORY* out);
 // The layer at `index`, or NULL when the index is past the top.
 LAYER* document_layer_at(const DOCUMENT* doc, size_t index);
 // 1 and the index (when `index` is not NULL) for a layer in the stack, else 0.

@@ -161,6 +161,15 @@ int layer_backup(LAYER* layer) {
     return 1;
 }
 
+size_t layer_committed_bytes(const LAYER* layer) {
+    q_assert(layer, return 0);
+    if (!layer->backup) return 0;
+    // A memory bitmap keeps its rows packed, without padding.
+    return static_cast<size_t>(al_get_pixel_size(al_get_bitmap_format(layer->backup))) *
+           static_cast<size_t>(al_get_bitmap_width(layer->backup)) *
+           static_cast<size_t>(al_get_bitmap_height(layer->backup));
+}
+
 void layer_stamp_tiles(LAYER* layer, int x, int y, int w, int h) {
     q_assert(layer, return);
     if (!layer->tile_stamps || w < 1 || h < 1) return;

@@ -9,6 +9,7 @@
 
 #include <allegro5/allegro.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "q/q_str.h"
@@ -69,6 +70,8 @@ uint64_t layer_tile_stamp(const LAYER* layer, int col, int row);
 // Rebuilds the working bitmap as a video bitmap from the backup; with no backup a blank bitmap
 // of the same size is made and marked needs_clear. Returns 1 or 0.
 int layer_restore(LAYER* layer);
+// Bytes of system memory the committed copy (`backup`) takes; 0 without one.
+size_t layer_committed_bytes(const LAYER* layer);
 // Premultiplied RGBA of one committed pixel (bytes R, G, B, A in memory order packed as
 // uint32_t little-endian), 0 for a pixel outside the layer or in an absent tile. Reads the
 // committed copy only: what an open stroke or a floating selection shows is not in it yet.

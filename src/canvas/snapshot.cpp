@@ -174,6 +174,17 @@ void snapshot_cache_free(SNAPSHOT_CACHE** cache) {
     *cache = NULL;
 }
 
+size_t snapshot_cache_bytes(const SNAPSHOT_CACHE* cache, size_t* tiles) {
+    if (tiles) *tiles = 0;
+    q_assert(cache, return 0);
+    size_t bytes = 0;
+    for (const auto& [stamp, entry] : cache->tiles)
+        bytes += sizeof(SNAPSHOT_TILE) + entry.tile->bytes.capacity() +
+                 entry.tile->row_end.capacity() * sizeof(uint32_t);
+    if (tiles) *tiles = cache->tiles.size();
+    return bytes;
+}
+
 int snapshot_cache_update(SNAPSHOT_CACHE* cache, DOCUMENT* doc, double budget) {
     q_assert(cache, return 0);
     q_assert(doc, return 0);
@@ -330,6 +341,7 @@ DOCUMENT_SNAPSHOT* snapshot_take(SNAPSHOT_CACHE* cache, const DOCUMENT* doc) {
     snapshot->signature = snapshot_signature(doc);
     try {
         snapshot->layers.reserve(doc->layers->count);
+        snapshot->write_buffer.resize(SNAPSHOT_WRITE_PIECE);
         for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
             const LAYER* layer = static_cast<const LAYER*>(node->ptr);
             if (!layer->backup || !layer->tile_stamps || layer->tiles_x != snapshot->tiles_x ||
@@ -381,10 +393,12 @@ namespace {
 // Collects small pieces into large writes.
 class BufferedFile {
   public:
-    explicit BufferedFile(PLATFORM_FILE_WRITER* file) : file_(file) {}
+    BufferedFile(PLATFORM_FILE_WRITER* file, std::vector<unsigned char>& buffer)
+        : file_(file), buffer_(buffer) {}
     bool ready() {
+        if (buffer_.size() >= SNAPSHOT_WRITE_PIECE) return true;
         try {
-            buffer_.resize(1u << 20);
+            buffer_.resize(SNAPSHOT_WRITE_PIECE);
             return true;
         } catch (const std::bad_alloc&) {
             return false;
@@ -405,14 +419,17 @@ class BufferedFile {
             static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
         put(bytes, 4);
     }
+    // Each piece handed to the system is a moment where a waiting thread may run first: a
+    // background write at low priority then never holds a core for long.
     void flush() {
         platform_file_write(file_, buffer_.data(), used_);
         used_ = 0;
+        std::this_thread::yield();
     }
 
   private:
     PLATFORM_FILE_WRITER* file_;
-    std::vector<unsigned char> buffer_;
+    std::vector<unsigned char>& buffer_;
     size_t used_ = 0;
 };
 
@@ -446,7 +463,7 @@ void put_layer_image(BufferedFile& out, const DOCUMENT_SNAPSHOT& snapshot,
 int write_snapshot(const DOCUMENT_SNAPSHOT* snapshot, const char* path,
                    PLATFORM_FILE_WRITER& file) {
     if (!platform_file_open(&file, path)) return 0;
-    BufferedFile out(&file);
+    BufferedFile out(&file, snapshot->write_buffer);
     if (!out.ready()) {
         q_log(3, "could not allocate a write buffer for %s", path);
         platform_file_abandon(&file);

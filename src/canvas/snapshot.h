@@ -30,6 +30,9 @@ struct SNAPSHOT_LAYER {
     std::vector<std::shared_ptr<const SNAPSHOT_TILE>> tiles; // tiles_x * tiles_y, row-major
 };
 
+// The writer hands the file to the system in pieces of this size.
+constexpr size_t SNAPSHOT_WRITE_PIECE = 1u << 20;
+
 struct DOCUMENT_SNAPSHOT {
     int32_t width, height;
     int32_t template_index;
@@ -37,10 +40,16 @@ struct DOCUMENT_SNAPSHOT {
     uint64_t changes;   // the document's change counter when the snapshot was taken
     uint64_t signature; // snapshot_signature of the document when the snapshot was taken
     std::vector<SNAPSHOT_LAYER> layers; // bottom of the stack first
+    // The writer's buffer, made with the snapshot: a writer on a thread of the lowest
+    // priority then allocates nothing, so it never holds the memory allocator's locks that
+    // the main thread may be waiting for while it cannot get a core.
+    mutable std::vector<unsigned char> write_buffer;
 };
 
 SNAPSHOT_CACHE* snapshot_cache_new();
 void snapshot_cache_free(SNAPSHOT_CACHE** cache);
+// Bytes the cache's encoded tiles take, and how many tiles it holds (`tiles` may be NULL).
+size_t snapshot_cache_bytes(const SNAPSHOT_CACHE* cache, size_t* tiles);
 // Encodes the document's tiles that the cache does not hold yet. With a budget above 0 it
 // stops once that many seconds have passed (the main loop's slices); with 0 it encodes
 // everything, on both cores. Returns 1 when every tile is in the cache, and then forgets the

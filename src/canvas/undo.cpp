@@ -251,6 +251,32 @@ UNDO_SYSTEM* undo_new(int width, int height) {
     return undo;
 }
 
+void undo_memory(const UNDO_SYSTEM* undo, UNDO_MEMORY* out) {
+    q_assert(out, return);
+    *out = UNDO_MEMORY{};
+    q_assert(undo, return);
+    auto add_tile = [out](const UNDO_TILE* tile) {
+        out->tiles++;
+        out->tile_bytes += _tile_bytes(tile) * ((tile->before ? 1 : 0) + (tile->after ? 1 : 0));
+    };
+    for (const LIST* stack : {undo->undo_stack, undo->redo_stack}) {
+        if (!stack) continue;
+        for (const LIST_NODE* node = stack->start; node; node = node->next) {
+            const auto* record = static_cast<const UNDO_RECORD*>(node->ptr);
+            if (record->tiles)
+                for (const LIST_NODE* t = record->tiles->start; t; t = t->next)
+                    add_tile(static_cast<const UNDO_TILE*>(t->ptr));
+            if (record->owns_layer && record->layer) {
+                out->layers++;
+                out->layer_bytes += layer_committed_bytes(record->layer);
+            }
+        }
+    }
+    if (undo->kept)
+        for (size_t i = 0; i < static_cast<size_t>(undo->tiles_x) * undo->tiles_y; i++)
+            if (undo->kept[i]) add_tile(undo->kept[i]);
+}
+
 void undo_free(UNDO_SYSTEM** undo) {
     q_assert(undo, return);
     q_assert((*undo), return);

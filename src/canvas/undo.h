@@ -105,4 +105,15 @@ int undo_perform(DOCUMENT* doc);
 // Redoes the most recently undone step; refused while an operation is open. Returns 1 or 0.
 int redo_perform(DOCUMENT* doc);
 bool undo_available(const DOCUMENT* doc);
+
+// What the history holds in system memory: the pixel copies of its tiles (both stacks and
+// the open operation's kept tiles), and the committed copies of the removed layers it keeps
+// for an undo.
+struct UNDO_MEMORY {
+    size_t tile_bytes;
+    size_t tiles;
+    size_t layer_bytes;
+    size_t layers;
+};
+void undo_memory(const UNDO_SYSTEM* undo, UNDO_MEMORY* out);
 bool redo_available(const DOCUMENT* doc);

@@ -14,9 +14,6 @@ constexpr size_t PLATFORM_PATH_MAX = 1024;
 // left out rather than cut, so a row never names a different file than it shows.
 constexpr size_t PLATFORM_DOC_NAME_ROW = 72;
 
-// Runs first in main, before anything else: may start the program again in place (same
-// process, same arguments) with settings that have to be in effect from its very start.
-void platform_prepare_process(char** argv);
 int platform_init();
 int platform_display_flags();
 void platform_apply_display_options();
@@ -40,9 +37,24 @@ int platform_save_path(const char* filename, char* out, size_t size);
 int platform_list_documents(char* out, size_t size);
 int platform_saves_ready();
 void platform_save_sync();
-// Asks the system to back a large block that nothing has touched yet with large pages, so
-// that touching it the first time costs far fewer page faults. Only advice: it may do nothing.
+// Large pages for large buffers that are about to be filled, and for nothing else: the first
+// touch of a large page costs one fault where small pages cost 512. Asking for them for the
+// whole program would make every allocation wait while the system gathers free memory.
+// Asks the system to back a block that nothing has touched yet (or the whole large pages
+// inside it) with large pages. Only advice: it may do nothing.
 void platform_prefer_large_pages(void* start, size_t bytes);
+// A zero-filled block of `bytes` straight from the system, aligned to and backed by large
+// pages where the system has them; NULL when there is no memory. Freed with
+// platform_large_free and the same size.
+void* platform_large_alloc(size_t bytes);
+void platform_large_free(void* block, size_t bytes);
+// Lowers the calling thread, and no other, to the lowest scheduling priority, so that its work
+// takes only time that no other thread on the machine wants: a background writer must never
+// delay a frame. 1 when lowered.
+int platform_lower_thread_priority();
+// The process's resident memory in bytes (what it holds in physical memory now); 0 when the
+// system does not tell.
+uint64_t platform_resident_bytes();
 // A value that changes whenever the file at `path` is replaced, rewritten or removed (taken
 // from its identity, size and modification time); 0 when there is no such file.
 uint64_t platform_file_stamp(const char* path);

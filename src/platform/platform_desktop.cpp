@@ -19,7 +19,10 @@
 #include <string>
 #include <csignal>
 #include <cstdint>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -103,29 +106,6 @@ bool file_readable(const char* path) {
 }
 
 } // namespace
-
-// A canvas lives in blocks of tens of megabytes, some of them allocated inside the graphics
-// driver, and touching a fresh block a small page at a time costs far more than the work done
-// with it: opening an eight-layer 4096-pixel drawing spent most of its time in page faults.
-// Where the system gives large pages only to programs that ask (the usual setting), the C
-// library asks for every large block when told so by GLIBC_TUNABLES, which it reads only at
-// start-up; so the program starts itself again, once, with that setting.
-void platform_prepare_process(char** argv) {
-    constexpr const char* setting = "glibc.malloc.hugetlb=1";
-    const char* tunables = getenv("GLIBC_TUNABLES");
-    if (!argv || (tunables && strstr(tunables, "glibc.malloc.hugetlb"))) return;
-    char mode[128] = {};
-    FILE* thp = fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
-    if (!thp) return;
-    const bool on_request = fgets(mode, sizeof mode, thp) && strstr(mode, "[madvise]");
-    fclose(thp);
-    if (!on_request) return;
-    const std::string value =
-        tunables && tunables[0] ? std::string(tunables) + ":" + setting : std::string(setting);
-    if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
-    execv("/proc/self/exe", argv);
-    // Still here: the program simply runs without large pages.
-}
 
 namespace {
 
@@ -320,13 +300,57 @@ void platform_save_sync() {
     close(fd);
 }
 
+namespace {
+constexpr uintptr_t LARGE_PAGE = 2u << 20;
+size_t whole_large_pages(size_t bytes) { return (bytes + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1); }
+} // namespace
+
 void platform_prefer_large_pages(void* start, size_t bytes) {
-    constexpr uintptr_t large_page = 2u << 20;
     const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-    const uintptr_t first = (at + large_page - 1) & ~(large_page - 1);
-    const uintptr_t end = (at + bytes) & ~(large_page - 1);
+    const uintptr_t first = (at + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    const uintptr_t end = (at + bytes) & ~(LARGE_PAGE - 1);
     if (!start || end <= first) return;
     madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
+void* platform_large_alloc(size_t bytes) {
+    if (bytes == 0 || bytes > SIZE_MAX - 2 * LARGE_PAGE) return nullptr;
+    const size_t size = whole_large_pages(bytes);
+    // One large page more than needed, so that an aligned block fits; the rest goes back.
+    void* mapped = mmap(nullptr, size + LARGE_PAGE, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t first = (at + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    if (first > at) munmap(mapped, first - at);
+    if (first + size < at + size + LARGE_PAGE)
+        munmap(reinterpret_cast<void*>(first + size), at + size + LARGE_PAGE - first - size);
+    madvise(reinterpret_cast<void*>(first), size, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(first);
+}
+
+void platform_large_free(void* block, size_t bytes) {
+    if (block) munmap(block, whole_large_pages(bytes));
+}
+
+int platform_lower_thread_priority() {
+    // The idle class runs a thread only when nothing else wants the core. Both calls act on
+    // this thread alone (a thread id, not the process id, which would name the main thread).
+    sched_param param{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0) return 1;
+    // Where the idle class is refused, the weakest ordinary priority is the next best.
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19) == 0 ? 1 : 0;
+}
+
+uint64_t platform_resident_bytes() {
+    // Total and resident size in pages, the first two of the numbers in the file.
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (!statm) return 0;
+    unsigned long long total = 0, resident = 0;
+    const bool read = fscanf(statm, "%llu %llu", &total, &resident) == 2;
+    fclose(statm);
+    const long page = sysconf(_SC_PAGESIZE);
+    return read && page > 0 ? resident * static_cast<uint64_t>(page) : 0;
 }
 
 uint64_t platform_file_stamp(const char* path) {

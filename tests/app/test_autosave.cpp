@@ -82,6 +82,7 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     EXPECT_EQ(app.autosave.job, nullptr) << "not while the user is busy or before the idle delay";
     tick_until_written(104.0);
     EXPECT_TRUE(log.contains("session persisted to " + session + " in the background"));
+    EXPECT_TRUE(log.contains(" at low priority)")) << "the worker must not compete with frames";
     const uint64_t written = platform_file_stamp(session.c_str());
     ASSERT_NE(written, 0u);
 

@@ -109,6 +109,10 @@ TEST(Snapshot, CacheReencodesOnlyChangedTiles) {
             EXPECT_EQ(first->layers[layer].tiles[tile] == second->layers[layer].tiles[tile],
                       !(layer == 1 && tile == 1))
                 << "layer " << layer << " tile " << tile;
+    size_t tiles = 0;
+    EXPECT_GT(snapshot_cache_bytes(cache, &tiles), 600u * 300u * 3u)
+        << "most of the noise is kept raw, four bytes a pixel";
+    EXPECT_EQ(tiles, 12u) << "the tile the change replaced is forgotten";
 
     ASSERT_EQ(snapshot_write(second, dir.file("cached.tvl").c_str()), 1);
     ASSERT_EQ(document_save(doc, dir.file("fresh.tvl").c_str()), 1);

@@ -327,3 +327,36 @@ TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
     ASSERT_EQ(document_insert_layer(doc, detached, 1), 1);
     EXPECT_EQ(stack(), "AB");
 }
+
+// The memory report's figures: the committed copies of the stack and of a removed layer the
+// history keeps, and the tile copies on both stacks, narrow edge tiles at their own size and
+// after copies once a step was undone.
+TEST_F(UndoTest, MemoryReportCountsEveryCopyTheHistoryHolds) {
+    add("A");
+    add("B");
+    const size_t layer = 600 * 300 * 4, corner = 88 * 44 * 4, whole = 256 * 256 * 4;
+    DOCUMENT_MEMORY m;
+    document_memory(doc, &m);
+    EXPECT_EQ(m.committed_bytes, 2 * layer);
+    EXPECT_EQ(m.committed_layers, 2u);
+    EXPECT_EQ(m.undo_tiles, 0u);
+
+    ASSERT_EQ(stroke(590, 290, 10, 10, RED), 1); // the bottom-right tile, 88 x 44
+    ASSERT_EQ(stroke(0, 0, 10, 10, RED), 1);
+    document_memory(doc, &m);
+    EXPECT_EQ(m.undo_tiles, 2u);
+    EXPECT_EQ(m.undo_tile_bytes, corner + whole);
+    ASSERT_EQ(undo_perform(doc), 1); // the step moves to the redo stack with an after copy
+    document_memory(doc, &m);
+    EXPECT_EQ(m.undo_tiles, 2u);
+    EXPECT_EQ(m.undo_tile_bytes, corner + 2 * whole);
+
+    // A removed layer still costs its committed copy while an undo can bring it back; the new
+    // step dropped the redo history.
+    LAYER* removed = document_detach_layer(doc, 1);
+    ASSERT_EQ(undo_record_layer_remove(doc, removed, 1), 1);
+    document_memory(doc, &m);
+    EXPECT_EQ(m.committed_bytes, 2 * layer);
+    EXPECT_EQ(m.committed_layers, 2u);
+    EXPECT_EQ(m.undo_tile_bytes, corner);
+}

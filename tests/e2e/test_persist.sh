@@ -42,6 +42,14 @@ key Escape
 wait_exit 20
 assert_eq "$APP_STATUS" 0 "exit status of the second run"
 assert_no_failures
+# What the drawing costs is logged once it is loaded and at the end: every layer's committed
+# copy is 4096 x 4096 x 4 bytes.
+assert_log_order "loaded document $SAVE/Tavolix/session.tvl" "memory after load: resident " \
+    "previous session document restored" "memory at exit: resident " "main loop done"
+memory=$(grep -oE 'memory after load: resident [0-9.]+ MB, committed copies [0-9.]+ MB of [0-9]+ layers?' "$LOG")
+read -r resident copies layers < <(sed -E 's/.*resident ([0-9.]+) MB, committed copies ([0-9.]+) MB of ([0-9]+).*/\1 \2 \3/' <<<"$memory")
+assert_eq "$copies" "$((64 * layers)).0" "committed copies of $layers layers, in MB"
+[ "${resident%.*}" -ge "$((64 * layers))" ] || fail "resident $resident MB is less than the committed copies"
 
 # --- Run 3: a damaged session is kept aside, a stale temporary file is harmless. ------------
 printf 'TVL3 damaged by a crash' >"$SAVE/Tavolix/session.tvl"

@@ -4,8 +4,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
+#include <memory>
+#include <sched.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "test_support.h"
@@ -142,4 +148,39 @@ TEST(Platform, RevealExportStartsTheViewerAndReturns) {
     env.set("PATH", dir.path().c_str()); // no viewer there
     EXPECT_EQ(platform_reveal_export("/tmp/a.png"), 0);
     EXPECT_TRUE(log.contains("could not open /tmp/a.png with the system viewer"));
+}
+
+// The background writer lowers its own thread, and only it: a call that named the process
+// would lower the main thread, which draws the frames, instead.
+TEST(Platform, LowersOnlyTheCallingThread) {
+    const auto lowest = [] {
+        return sched_getscheduler(0) == SCHED_IDLE ||
+               getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) == 19;
+    };
+    const int policy = sched_getscheduler(0);
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    int lowered = 0;
+    bool worker_lowest = false;
+    std::thread worker([&] {
+        lowered = platform_lower_thread_priority();
+        worker_lowest = lowest();
+    });
+    worker.join();
+    EXPECT_EQ(lowered, 1);
+    EXPECT_TRUE(worker_lowest);
+    EXPECT_EQ(sched_getscheduler(0), policy);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), nice);
+}
+
+// Resident memory counts pages once they are touched, not when they are reserved.
+TEST(Platform, ResidentMemoryCountsTouchedPages) {
+    constexpr size_t size = 64u << 20;
+    std::unique_ptr<unsigned char[]> block(new unsigned char[size]);
+    const uint64_t reserved = platform_resident_bytes();
+    ASSERT_GT(reserved, 0u);
+    memset(block.get(), 1, size);
+    ASSERT_EQ(block[size / 3], 1);
+    const uint64_t touched = platform_resident_bytes();
+    EXPECT_GT(touched, reserved + size / 2) << reserved << " -> " << touched;
+    EXPECT_LT(touched, reserved + size * 2);
 }
