@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "app_state.h"
+#include "canvas/picture.h"
+#include "cmdline.h"
 #include "i18n.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
@@ -129,9 +131,9 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     app->gui_visible = true;
     autosave_init(&app->autosave);
 
-    set_log_level(6);
-    for (int i = 1; i < argc; i++)
-        if (argv && argv[i] && strcmp(argv[i], "-v") == 0) set_log_level(7);
+    CMDLINE cmd;
+    cmdline_parse(argc, argv, &cmd);
+    set_log_level(cmd.verbose ? 7 : 6);
 
     q_log(6, "Tavolix %s starting", TAVOLIX_VERSION_TEXT);
 
@@ -250,6 +252,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     // A blank page has nothing to lose: no background write until the user changes it.
     else autosave_set_clean(&app->autosave, app->doc);
     _app_session_greet(app);
+    if (cmd.mode == CMDLINE_RUN && cmd.in) tavolix_app_open_at_start(app, cmd.in);
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {
@@ -339,9 +342,36 @@ void tavolix_app_install_document(TAVOLIX_APP* app, DOCUMENT* doc) {
 }
 
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
+    return tavolix_app_open_file(app, path, nullptr, nullptr);
+}
+
+int tavolix_app_picture_side(TAVOLIX_APP* app) {
+    q_assert(app, return TAVOLIX_DOC_MAX);
+    const int limit = display_bitmap_limit(app);
+    return limit >= 1 ? std::min(limit, TAVOLIX_DOC_MAX) : TAVOLIX_DOC_MAX;
+}
+
+DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, bool* picture) {
+    q_assert(app, return nullptr);
+    q_assert(path, return nullptr);
+    PICTURE_INFO info{};
+    DOCUMENT* doc = document_open_file(path, tavolix_app_picture_side(app), error, &info);
+    if (picture) *picture = info.kind != PICTURE_NONE;
+    if (!doc || info.kind == PICTURE_NONE) return doc;
+    if (doc->width != info.width || doc->height != info.height) {
+        // Never silently: the user learns the picture is not at its own size.
+        q_log(6, "picture %s scaled down from %dx%d to %dx%d", path, info.width, info.height,
+              doc->width, doc->height);
+        tavolix_gui_notify_tr(app, "Picture scaled down from %dx%d to %dx%d.", info.width, info.height,
+                              doc->width, doc->height);
+    }
+    return doc;
+}
+
+int tavolix_app_open_file(TAVOLIX_APP* app, const char* path, int* error, bool* picture) {
     q_assert(app, return 0);
     q_assert(path, return 0);
-    DOCUMENT* doc = document_load(path);
+    DOCUMENT* doc = tavolix_app_read_file(app, path, error, picture);
     if (!doc) return 0; // the reader has logged why; the current drawing stays
     tavolix_app_install_document(app, doc);
     q_log(6, "loaded document %s", path);
@@ -711,6 +741,66 @@ int tavolix_app_clipboard_paste(TAVOLIX_APP* app) {
     tavolix_gui_sync(app);
     app->redraw = true;
     return result;
+}
+
+void tavolix_app_notify_open_error(TAVOLIX_APP* app, int error, const char* path) {
+    q_assert(app, return);
+    q_assert(path, return);
+    const char* slash = strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    switch (error) {
+    case PICTURE_NOT_PICTURE: tavolix_gui_notify_tr(app, "Not a picture or document: %s", name); break;
+    case PICTURE_TOO_LARGE: tavolix_gui_notify_tr(app, "Picture too large to open: %s", name); break;
+    case PICTURE_UNDECODABLE: tavolix_gui_notify_tr(app, "Picture could not be read: %s", name); break;
+    default: tavolix_gui_notify_tr(app, "Could not open: %s", name); break;
+    }
+}
+
+int tavolix_app_import_picture(TAVOLIX_APP* app, const char* path) {
+    q_assert(app, return 0);
+    q_assert(path, return 0);
+    DOCUMENT* doc = app->doc;
+    if (!doc || app->stroke.active) return 0;
+    tavolix_app_commit_float(app);
+    tavolix_app_commit_form(app);
+    if (document_layer_count(doc) >= DOCUMENT_MAX_LAYERS) {
+        q_log(3, "no room for another layer to import %s", path);
+        tavolix_gui_notify_tr(app, "Could not open: %s", path);
+        return 0;
+    }
+    // Fitted into the canvas: a float larger than the page could not be seen whole.
+    int error = PICTURE_OK;
+    PICTURE_INFO info{};
+    ALLEGRO_BITMAP* pixels = picture_load_fitted(path, doc->width, doc->height, &error, &info);
+    if (!pixels) {
+        q_log(3, "could not import %s: %s", path, picture_error_text(error));
+        tavolix_app_notify_open_error(app, error, path);
+        return 0;
+    }
+    const int w = al_get_bitmap_width(pixels), h = al_get_bitmap_height(pixels);
+    LAYER* layer = document_add_layer(doc, nullptr);
+    if (!layer) {
+        al_destroy_bitmap(pixels);
+        tavolix_gui_notify_tr(app, "Could not open: %s", path);
+        return 0;
+    }
+    undo_record_layer_add(doc, layer, document_layer_count(doc) - 1);
+    const int placed = selection_paste(&app->selection, doc, pixels, (doc->width - w) / 2, (doc->height - h) / 2);
+    al_destroy_bitmap(pixels);
+    if (placed == 1) {
+        app->tool = TOOL_SELECT;
+        q_log(6, "imported picture %s (%dx%d as %dx%d) as a floating selection", path, info.width,
+              info.height, w, h);
+        const char* slash = strrchr(path, '/');
+        if (w != info.width || h != info.height)
+            tavolix_gui_notify_tr(app, "Picture scaled down from %dx%d to %dx%d.", info.width, info.height, w, h);
+        else
+            tavolix_gui_notify_tr(app, "Imported as a floating selection: %s", slash ? slash + 1 : path);
+    }
+    tavolix_gui_sync_layers(app);
+    tavolix_gui_sync(app);
+    app->redraw = true;
+    return placed == 1;
 }
 
 void _app_drain_import(TAVOLIX_APP* app) {
