@@ -359,7 +359,11 @@ DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE
         q_log(3, "%s %s", path, kind == PLATFORM_FILE_MISSING ? "does not exist" : "is not a regular file, not read");
         return NULL;
     }
-    if (!picture_file_is_document(path)) return document_from_picture(path, max_side, error, info);
+    // A file named as a document is read as one, so a damaged one is told as such.
+    const size_t length = strlen(path);
+    const bool document_name = length >= 4 && strcmp(path + length - 4, ".tvl") == 0;
+    if (!document_name && !picture_file_is_document(path))
+        return document_from_picture(path, max_side, error, info);
     int load_error = DOCUMENT_LOAD_OK;
     DOCUMENT* doc = document_load_checked(path, &load_error);
     switch (load_error) {
