@@ -119,8 +119,8 @@ int tavolix_app_open_at_start(TAVOLIX_APP* app, const char* path) {
     // Read before anything happens to the session: a file that cannot be opened leaves the
     // restored drawing exactly where it was.
     int error = 0;
-    bool picture = false;
-    DOCUMENT* doc = tavolix_app_read_file(app, path, &error, &picture);
+    PICTURE_INFO info{};
+    DOCUMENT* doc = tavolix_app_read_file(app, path, &error, &info);
     if (!doc) {
         q_log(3, "could not open %s from the command line: %s", path, picture_error_text(error));
         tavolix_app_notify_open_error(app, error, path);
@@ -136,10 +136,13 @@ int tavolix_app_open_at_start(TAVOLIX_APP* app, const char* path) {
     }
     tavolix_app_install_document(app, doc);
     q_log(6, "loaded document %s", path);
-    tavolix_gui_opened_file(app, path, picture);
+    tavolix_gui_opened_file(app, path, info.kind != PICTURE_NONE);
+    // The kept drawing is what the user must not miss; a scaled picture shows for itself.
     if (kept[0]) {
         q_log(6, "session kept as %s before opening %s", kept, path);
         tavolix_gui_notify_tr(app, "Kept in the Load list: %s", kept);
+    } else {
+        tavolix_app_notify_scaled(app, &info);
     }
     return 1;
 }

@@ -351,27 +351,33 @@ int tavolix_app_picture_side(TAVOLIX_APP* app) {
     return limit >= 1 ? std::min(limit, TAVOLIX_DOC_MAX) : TAVOLIX_DOC_MAX;
 }
 
-DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, bool* picture) {
+DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, PICTURE_INFO* info) {
     q_assert(app, return nullptr);
     q_assert(path, return nullptr);
-    PICTURE_INFO info{};
-    DOCUMENT* doc = document_open_file(path, tavolix_app_picture_side(app), error, &info);
-    if (picture) *picture = info.kind != PICTURE_NONE;
-    if (!doc || info.kind == PICTURE_NONE) return doc;
-    if (doc->width != info.width || doc->height != info.height) {
-        // Never silently: the user learns the picture is not at its own size.
-        q_log(6, "picture %s scaled down from %dx%d to %dx%d", path, info.width, info.height,
+    PICTURE_INFO own{};
+    if (!info) info = &own;
+    DOCUMENT* doc = document_open_file(path, tavolix_app_picture_side(app), error, info);
+    if (doc && info->kind != PICTURE_NONE && (doc->width != info->width || doc->height != info->height))
+        q_log(6, "picture %s scaled down from %dx%d to %dx%d", path, info->width, info->height,
               doc->width, doc->height);
-        tavolix_gui_notify_tr(app, "Picture scaled down from %dx%d to %dx%d.", info.width, info.height,
-                              doc->width, doc->height);
-    }
     return doc;
 }
 
-int tavolix_app_open_file(TAVOLIX_APP* app, const char* path, int* error, bool* picture) {
+int tavolix_app_notify_scaled(TAVOLIX_APP* app, const PICTURE_INFO* info) {
+    q_assert(app, return 0);
+    q_assert(info, return 0);
+    if (info->kind == PICTURE_NONE || (info->scaled_w == info->width && info->scaled_h == info->height))
+        return 0;
+    // Never silently: the user learns the picture is not at its own size.
+    tavolix_gui_notify_tr(app, "Picture scaled down from %dx%d to %dx%d.", info->width, info->height,
+                          info->scaled_w, info->scaled_h);
+    return 1;
+}
+
+int tavolix_app_open_file(TAVOLIX_APP* app, const char* path, int* error, PICTURE_INFO* info) {
     q_assert(app, return 0);
     q_assert(path, return 0);
-    DOCUMENT* doc = tavolix_app_read_file(app, path, error, picture);
+    DOCUMENT* doc = tavolix_app_read_file(app, path, error, info);
     if (!doc) return 0; // the reader has logged why; the current drawing stays
     tavolix_app_install_document(app, doc);
     q_log(6, "loaded document %s", path);
@@ -792,9 +798,7 @@ int tavolix_app_import_picture(TAVOLIX_APP* app, const char* path) {
         q_log(6, "imported picture %s (%dx%d as %dx%d) as a floating selection", path, info.width,
               info.height, w, h);
         const char* slash = strrchr(path, '/');
-        if (w != info.width || h != info.height)
-            tavolix_gui_notify_tr(app, "Picture scaled down from %dx%d to %dx%d.", info.width, info.height, w, h);
-        else
+        if (!tavolix_app_notify_scaled(app, &info))
             tavolix_gui_notify_tr(app, "Imported as a floating selection: %s", slash ? slash + 1 : path);
     }
     tavolix_gui_sync_layers(app);

@@ -114,7 +114,7 @@ bool probe_tga(const unsigned char* b, size_t n, PICTURE_INFO* out) {
 
 int picture_probe(const unsigned char* bytes, size_t size, PICTURE_INFO* out) {
     q_assert(out, return 0);
-    *out = PICTURE_INFO{PICTURE_NONE, 0, 0};
+    *out = PICTURE_INFO{};
     if (!bytes) return 0;
     PICTURE_INFO info{};
     if (probe_png(bytes, size, &info) || probe_jpeg(bytes, size, &info) ||
@@ -294,6 +294,8 @@ ALLEGRO_BITMAP* picture_load_fitted(const char* path, int max_w, int max_h, int*
     }
     int w = 0, h = 0;
     picture_fit(info->width, info->height, max_w, max_h, &w, &h);
+    info->scaled_w = w;
+    info->scaled_h = h;
     ALLEGRO_BITMAP* fitted = picture_scale_down(decoded, w, h);
     al_destroy_bitmap(decoded);
     if (!fitted) {

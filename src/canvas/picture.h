@@ -45,6 +45,8 @@ struct PICTURE_INFO {
     int kind;       // PICTURE_KIND
     int width;      // as the header says
     int height;
+    int scaled_w;   // the size it was given (equal to width and height when it was not scaled),
+    int scaled_h;   // filled by whoever scales it
 };
 
 // Recognises a picture from the first bytes of a file and reads its size. 1 when `bytes`

@@ -232,12 +232,13 @@ int _load_named(TAVOLIX_APP* app, const char* name) {
     // A platform that takes the document over loads it itself; the desktop never does.
     if (platform_import_document(name) != -1) return 1;
     int error = 0;
-    bool picture = false;
-    if (!tavolix_app_open_file(app, path, &error, &picture)) {
+    PICTURE_INFO info{};
+    if (!tavolix_app_open_file(app, path, &error, &info)) {
         _notify_load_failed(app, error, name);
         return 0;
     }
-    tavolix_gui_opened_file(app, path, picture);
+    tavolix_gui_opened_file(app, path, info.kind != PICTURE_NONE);
+    if (tavolix_app_notify_scaled(app, &info)) return 1;
     char message[256];
     _utf8_format(message, sizeof message, tavolix_tr("Loaded: %s"), name);
     tavolix_gui_notify(app, message);

@@ -489,13 +489,13 @@ int _load_chosen(TAVOLIX_APP* app, const char* path) {
     // The name and path change only once the document is in: a failed load must not make the
     // next save write over another file.
     int error = 0;
-    bool picture = false;
-    if (!tavolix_app_open_file(app, path, &error, &picture)) {
+    PICTURE_INFO info{};
+    if (!tavolix_app_open_file(app, path, &error, &info)) {
         _notify_load_failed(app, error, path);
         return 0;
     }
-    _notify_open(app, tavolix_tr("Loaded."));
-    tavolix_gui_opened_file(app, path, picture);
+    if (!tavolix_app_notify_scaled(app, &info)) _notify_open(app, tavolix_tr("Loaded."));
+    tavolix_gui_opened_file(app, path, info.kind != PICTURE_NONE);
     return 1;
 }
 

@@ -3,7 +3,8 @@
 # of the asked size, a picture larger than the largest canvas scaled down); bad input refused
 # with a non-zero status and a reason on stderr, leaving no file behind; "tavolix picture.png"
 # opening the picture in place of a session with unsaved changes, which is kept in the Load
-# list; and Ctrl+I placing a picture as a floating selection on a new layer.
+# list; Ctrl+I placing a picture as a floating selection on a new layer; a picture wider than
+# the largest canvas opened scaled down.
 source "$(dirname "$0")/lib.sh" "$1"
 shared_save
 
@@ -121,6 +122,15 @@ wait_log "notification: Not a picture or document: text.jpg"
 click_pp notify_ok
 export_png after_bad
 assert_same_png imported after_bad "the session after a bad file on the command line"
+key Escape
+wait_exit
+
+# --- Run 4: a picture wider than the largest canvas opens scaled down, and says so. ---------
+app_canvas "$W/wide.png"
+wait_log "picture $W/wide.png scaled down from 20000x100 to 16384x82"
+export_png wide_opened
+assert_eq "$(png_size "$W/wide_opened.png")" "16384 82" "size of the opened wide picture"
+key Escape
 key Escape
 wait_exit
 pass
