@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "app_state.h"
-#include "canvas/picture.h"
 #include "canvas/snapshot.h"
 #include "i18n.h"
 #include "platform/platform.h"
@@ -111,40 +110,6 @@ void _app_session_greet(TAVOLIX_APP* app) {
     if (kept > 0) tavolix_gui_notify_tr(app, "Kept in the Load list: %s", name);
     if (app->session.others > 0)
         tavolix_gui_notify_tr(app, "Second window: saved in %s", last_component(app->session.path));
-}
-
-int tavolix_app_open_at_start(TAVOLIX_APP* app, const char* path) {
-    q_assert(app, return 0);
-    q_assert(path, return 0);
-    // Read before anything happens to the session: a file that cannot be opened leaves the
-    // restored drawing exactly where it was.
-    int error = 0;
-    PICTURE_INFO info{};
-    DOCUMENT* doc = tavolix_app_read_file(app, path, &error, &info);
-    if (!doc) {
-        q_log(3, "could not open %s from the command line: %s", path, picture_error_text(error));
-        tavolix_app_notify_open_error(app, error, path);
-        return 0;
-    }
-    // The session's own drawing, unsaved under any name, becomes a document of the open list.
-    char kept[PLATFORM_PATH_MAX] = "";
-    if (tavolix_app_has_unsaved(app) && !tavolix_app_keep_session(app, kept, sizeof kept)) {
-        q_log(3, "could not keep the session aside, %s not opened", path);
-        tavolix_gui_notify_tr(app, "Could not open: %s", last_component(path));
-        document_free(&doc);
-        return 0;
-    }
-    tavolix_app_install_document(app, doc);
-    q_log(6, "loaded document %s", path);
-    tavolix_gui_opened_file(app, path, info.kind != PICTURE_NONE);
-    // The kept drawing is what the user must not miss; a scaled picture shows for itself.
-    if (kept[0]) {
-        q_log(6, "session kept as %s before opening %s", kept, path);
-        tavolix_gui_notify_tr(app, "Kept in the Load list: %s", kept);
-    } else {
-        tavolix_app_notify_scaled(app, &info);
-    }
-    return 1;
 }
 
 // --------------------------------------------------------------------------------------------
