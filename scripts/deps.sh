@@ -9,6 +9,7 @@ packages=(
   libcjson-dev zlib1g-dev libx11-dev libgl-dev libxi-dev libgtest-dev libbenchmark-dev
   fonts-dejavu-core
   xvfb xauth xdotool imagemagick x11-utils x11-xserver-utils python3
+  appstream desktop-file-utils shared-mime-info
 )
 
 missing=()

@@ -173,6 +173,11 @@ void canvas_key_down(TAVOLIX_APP* app, int key) {
             app->redraw = true;
             return;
         }
+        if (key == ALLEGRO_KEY_I) {
+            tavolix_gui_request_import(app);
+            app->redraw = true;
+            return;
+        }
         if (key == ALLEGRO_KEY_O || key == ALLEGRO_KEY_E) {
             tavolix_app_commit_float(app);
             tavolix_app_commit_form(app);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app_state.h"
+#include "cmdline.h"
 #include "i18n.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
@@ -145,9 +146,9 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     app->gui_visible = true;
     autosave_init(&app->autosave);
 
-    set_log_level(6);
-    for (int i = 1; i < argc; i++)
-        if (argv && argv[i] && strcmp(argv[i], "-v") == 0) set_log_level(7);
+    CMDLINE cmd;
+    cmdline_parse(argc, argv, &cmd);
+    set_log_level(cmd.verbose ? 7 : 6);
 
     q_log(6, "Tavolix %s starting", TAVOLIX_VERSION_TEXT);
 
@@ -267,6 +268,7 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     // A blank page has nothing to lose: no background write until the user changes it.
     else autosave_set_clean(&app->autosave, app->doc);
     _app_session_greet(app);
+    if (cmd.mode == CMDLINE_RUN && cmd.in) tavolix_app_open_at_start(app, cmd.in);
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {
@@ -356,15 +358,15 @@ void tavolix_app_install_document(TAVOLIX_APP* app, DOCUMENT* doc) {
 }
 
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path) {
-    q_assert(app, return 0);
-    q_assert(path, return 0);
-    DOCUMENT* doc = document_load(path);
-    if (!doc) return 0; // the reader has logged why; the current drawing stays
-    tavolix_app_install_document(app, doc);
-    q_log(6, "loaded document %s", path);
-    tavolix_app_log_memory(app, "after load");
-    return 1;
+    return tavolix_app_open_file(app, path, nullptr, nullptr);
 }
+
+int tavolix_app_picture_side(TAVOLIX_APP* app) {
+    q_assert(app, return TAVOLIX_DOC_MAX);
+    const int limit = display_bitmap_limit(app);
+    return limit >= 1 ? std::min(limit, TAVOLIX_DOC_MAX) : TAVOLIX_DOC_MAX;
+}
+
 
 void tavolix_app_set_tool(TAVOLIX_APP* app, int tool) {
     q_assert(app, return);

@@ -9,6 +9,7 @@
 #include "canvas/document.h"
 #include "canvas/form.h"
 #include "canvas/grid.h"
+#include "canvas/picture.h"
 #include "canvas/selection.h"
 #include "canvas/symmetry.h"
 #include "canvas/view.h"
@@ -172,6 +173,26 @@ int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* co
 void tavolix_app_shutdown(TAVOLIX_APP* app);
 int tavolix_app_new_document(TAVOLIX_APP* app, int size);
 int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
+// A document or a picture, told apart by its first bytes: read, then put in place of the current
+// drawing. A picture larger than the largest canvas is scaled down (logged). `error` (may be
+// NULL) gets a PICTURE_ERROR, `info` (may be NULL) the picture's own size (kind PICTURE_NONE
+// for a document).
+int tavolix_app_open_file(TAVOLIX_APP* app, const char* path, int* error, PICTURE_INFO* info);
+// Reads without installing; the caller owns the document.
+DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, PICTURE_INFO* info);
+// Tells the user when the opened picture `info` was scaled down to the document's size. 1 when
+// it did, so the caller's own notification does not hide it.
+int tavolix_app_notify_scaled(TAVOLIX_APP* app, const PICTURE_INFO* info);
+// The longest side a document made from a picture may have on this display.
+int tavolix_app_picture_side(TAVOLIX_APP* app);
+// The file named on the command line, opened in place of the session once start-up is done;
+// a session with unsaved changes is first kept as a document of its own. 1 when opened.
+int tavolix_app_open_at_start(TAVOLIX_APP* app, const char* path);
+// Ctrl+I and the open list's "Import as layer": a picture as a floating selection on a new
+// layer, fitted into the canvas. 1 when placed.
+int tavolix_app_import_picture(TAVOLIX_APP* app, const char* path);
+// Tells the user why a document or picture (a PICTURE_ERROR) could not be opened.
+void tavolix_app_notify_open_error(TAVOLIX_APP* app, int error, const char* path);
 // Puts a document made or read elsewhere in place of the current one, which is freed.
 void tavolix_app_install_document(TAVOLIX_APP* app, DOCUMENT* doc);
 // The user's choices in "settings.dat", the last picture in "session.tvl", and the in-program

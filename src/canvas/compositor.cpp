@@ -121,7 +121,8 @@ ALLEGRO_BITMAP* compositor_flatten_region(const DOCUMENT* doc, int x, int y, int
 
     ALLEGRO_BITMAP* flat = NULL;
     {
-        NewBitmapFlagsScope flags(ALLEGRO_VIDEO_BITMAP);
+        // Without a display (a conversion from the command line) it is flattened in memory.
+        NewBitmapFlagsScope flags(al_get_current_display() ? ALLEGRO_VIDEO_BITMAP : ALLEGRO_MEMORY_BITMAP);
         flat = al_create_bitmap(width, height);
     }
     q_assert(flat, return NULL);

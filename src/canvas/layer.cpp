@@ -51,6 +51,10 @@ constexpr std::array<const char*, 4> BLEND_NAMES = {"Normal", "Multiply", "Scree
 
 } // namespace
 
+int layer_bitmap_flags() {
+    return al_get_current_display() ? LAYER_BITMAP_FLAGS : (ALLEGRO_MEMORY_BITMAP | ALLEGRO_MIN_LINEAR);
+}
+
 LAYER* layer_new(const char* name, int width, int height) {
     q_assert(name, return NULL);
     if (width < 1 || height < 1) {
@@ -72,7 +76,7 @@ LAYER* layer_new(const char* name, int width, int height) {
     layer->blend = LAYER_BLEND_NORMAL;
 
     {
-        NewBitmapFlagsScope flags(LAYER_BITMAP_FLAGS);
+        NewBitmapFlagsScope flags(layer_bitmap_flags());
         NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         layer->bitmap = al_create_bitmap(width, height);
     }
@@ -209,7 +213,7 @@ int layer_restore(LAYER* layer) {
     }
 
     {
-        NewBitmapFlagsScope flags(LAYER_BITMAP_FLAGS);
+        NewBitmapFlagsScope flags(layer_bitmap_flags());
         NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         layer->bitmap =
             layer->backup ? al_clone_bitmap(layer->backup) : al_create_bitmap(width, height);

@@ -24,6 +24,9 @@ enum LAYER_BLEND {
 // Working bitmaps are video bitmaps with linear minification so zoomed-out views stay smooth.
 constexpr int LAYER_BITMAP_FLAGS = ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR; // 1088
 constexpr int LAYER_BACKUP_FLAGS = ALLEGRO_MEMORY_BITMAP;                     // 1
+// The flags a working bitmap is made with now: LAYER_BITMAP_FLAGS under a display, memory
+// bitmaps where there is none (the command-line conversions, which never open a window).
+int layer_bitmap_flags();
 // Layer pixels are stored in the byte order every CPU-side tool locks them in (R, G, B, A), so
 // locking a 4096-pixel layer never converts 64 MB on the way in and out.
 constexpr int LAYER_PIXEL_FORMAT = ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;

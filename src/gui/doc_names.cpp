@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <string>
 
 #include "i18n.h"
@@ -128,6 +129,9 @@ void _derive_doc_name(TAVOLIX_APP* app, const char* path) {
     _utf8_copy(component, sizeof component, last);
     const size_t length = strlen(component);
     if (length >= 4 && strcmp(component + length - 4, ".tvl") == 0) component[length - 4] = 0;
+    // A picture's name without its ending: saving it makes "cat.tvl" beside "cat.png".
+    else if (const char* dot = strrchr(component, '.'); dot && dot != component && _picture_name(component))
+        component[dot - component] = 0;
     // "été.tvl" saved again is "été.tvl", not "t.tvl", which may be another drawing.
     if (_doc_name_keeps(component) && strlen(component) < sizeof app->gui.doc_name)
         snprintf(app->gui.doc_name, sizeof app->gui.doc_name, "%s", component);
@@ -192,6 +196,15 @@ bool _doc_name_keeps(const char* name) {
     return safe_document_name(file.c_str());
 }
 
+bool _picture_name(const char* name) {
+    q_assert(name, return false);
+    const char* dot = strrchr(name, '.');
+    if (!dot || dot == name) return false;
+    for (const char* ending : {".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp"})
+        if (strcasecmp(dot, ending) == 0) return true;
+    return false;
+}
+
 bool _open_list_shows(const char* name) {
     q_assert(name, return false);
     return safe_document_name(name) && !session_reserved_file(name);
@@ -218,12 +231,14 @@ int _load_named(TAVOLIX_APP* app, const char* name) {
     }
     // A platform that takes the document over loads it itself; the desktop never does.
     if (platform_import_document(name) != -1) return 1;
-    if (!tavolix_app_load_document(app, path)) {
-        tavolix_gui_notify(app, tavolix_tr("No saved document found."));
+    int error = 0;
+    PICTURE_INFO info{};
+    if (!tavolix_app_open_file(app, path, &error, &info)) {
+        _notify_load_failed(app, error, name);
         return 0;
     }
-    _derive_doc_name(app, name);
-    snprintf(app->gui.last_file, sizeof app->gui.last_file, "%s", path);
+    tavolix_gui_opened_file(app, path, info.kind != PICTURE_NONE);
+    if (tavolix_app_notify_scaled(app, &info)) return 1;
     char message[256];
     _utf8_format(message, sizeof message, tavolix_tr("Loaded: %s"), name);
     tavolix_gui_notify(app, message);

@@ -140,7 +140,7 @@ struct GUI_POPUP_IDS {
     int ask_lines[2], ask_save; // the ask popup's two lines and its "Save as..." button
     int export_title, export_area, export_full, export_border, export_template;
     int new_sizes[6];
-    int open_title, open_empty, open_rows[GUI_OPEN_ROWS];
+    int open_title, open_empty, open_import, open_rows[GUI_OPEN_ROWS];
     int text_fonts[4], text_size;
     int languages[4];
     int manage[4]; // rename, reset, reset all, remove
@@ -209,6 +209,7 @@ struct TAVOLIX_GUI {
     char open_names[GUI_OPEN_ROWS][72]; // the open list's documents, newest first
     int open_count;                     // rows filled
     int open_listed;                    // documents the save folder listed
+    bool open_import;                   // the open list imports pictures as a layer
     int help_tab;                       // 0..10
 
     GUI_SLIDER_VALUE slider_values[GUI_SLIDER_SLOTS];
@@ -265,6 +266,12 @@ void tavolix_gui_notify(TAVOLIX_APP* app, const char* text);
 // The notification of a translated key used as a printf format: every message fits, whatever
 // the names in it hold.
 void tavolix_gui_notify_tr(TAVOLIX_APP* app, const char* key, ...) __attribute__((format(printf, 2, 3)));
+// A document or picture was opened from outside the panels (the command line): the name and
+// the file the next save writes follow it. A picture is never written over by a save.
+void tavolix_gui_opened_file(TAVOLIX_APP* app, const char* path, bool picture);
+// Ctrl+I: "Import as layer" through the file chooser, or the open list in import mode where
+// there is none.
+void tavolix_gui_request_import(TAVOLIX_APP* app);
 void tavolix_gui_set_visible(TAVOLIX_APP* app, int visible);
 void tavolix_gui_on_resize(TAVOLIX_APP* app);
 void tavolix_gui_sync(TAVOLIX_APP* app);
@@ -410,6 +417,10 @@ void _save_name_of(const TAVOLIX_APP* app, const char* field, char* out, size_t 
 // A listed document name the open list shows: one _load_named_path accepts, not a session
 // file of the program.
 bool _open_list_shows(const char* name);
+// A file name with the ending of a picture the program opens (any case).
+bool _picture_name(const char* name);
+// The notification for a failed load of `path` with a PICTURE_ERROR.
+void _notify_load_failed(TAVOLIX_APP* app, int error, const char* path);
 // Appends `extension` when the last path component has no "." and the result fits in `size`.
 // 1 when appended.
 int _path_add_extension(char* path, size_t size, const char* extension);

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "canvas/picture.h"
 #include "gui/gui_internal.h"
 #include "i18n.h"
 #include "platform/platform.h"
@@ -31,6 +32,9 @@ TAVOLIX_APP* app_of(void* user) { return static_cast<TAVOLIX_APP*>(user); }
 
 constexpr uint32_t POPUP_FLAGS = Q_GUI_WINDOW_FIXED_POSITION | Q_GUI_WINDOW_NO_TITLEBAR;
 constexpr const char* DEFAULT_NAME = "sketch";
+// What the file chooser offers: documents and the pictures the program opens.
+constexpr const char* PICTURE_PATTERNS = "*.png;*.jpg;*.jpeg;*.bmp;*.tga;*.webp;*.PNG;*.JPG;*.JPEG";
+constexpr const char* OPEN_PATTERNS = "*.tvl;*.png;*.jpg;*.jpeg;*.bmp;*.tga;*.webp;*.PNG;*.JPG;*.JPEG";
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Shared steps
@@ -178,7 +182,9 @@ void show_open_rows(TAVOLIX_APP* app) {
         q_gui_set_widget_visible(gui->ctx, row, 1);
     }
     char title[128];
-    if (gui->open_listed <= GUI_OPEN_ROWS) _utf8_copy(title, sizeof title, tavolix_tr("Open sketch"));
+    q_gui_button_set_toggled(gui->ctx, gui->pp.open_import, gui->open_import);
+    if (gui->open_import) _utf8_copy(title, sizeof title, tavolix_tr("Import as layer"));
+    else if (gui->open_listed <= GUI_OPEN_ROWS) _utf8_copy(title, sizeof title, tavolix_tr("Open sketch"));
     else _utf8_format(title, sizeof title, tavolix_tr("Open sketch (newest %d)"), GUI_OPEN_ROWS);
     q_gui_label_set_text(gui->ctx, gui->pp.open_title, title);
     // An empty folder says so rather than showing an empty list.
@@ -193,7 +199,13 @@ void on_open_row(int widget, void* user) {
         char name[sizeof gui->open_names[0]];
         snprintf(name, sizeof name, "%s", gui->open_names[i]);
         _popup_close(app, GUI_POPUP_OPEN_LIST);
-        if (tavolix_gui_confirm_replace(app, GUI_PENDING_LOAD_NAMED, 0, name)) _load_named(app, name);
+        if (gui->open_import) {
+            char path[PLATFORM_PATH_MAX];
+            if (_load_named_path(name, path, sizeof path)) tavolix_app_import_picture(app, path);
+            else _notify_open(app, tavolix_tr("Load failed."));
+        } else if (tavolix_gui_confirm_replace(app, GUI_PENDING_LOAD_NAMED, 0, name)) {
+            _load_named(app, name);
+        }
         return;
     }
 }
@@ -206,6 +218,13 @@ void on_open_browse(int, void* user) {
 
 void on_open_cancel(int, void* user) { _popup_close(app_of(user), GUI_POPUP_OPEN_LIST); }
 
+// Switches the list between opening a file and importing a picture as a layer.
+void on_open_import(int, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    app->gui.open_import = !app->gui.open_import;
+    _open_list_refresh(app);
+}
+
 int build_open_list(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
     const GUI_METRICS& m = gui->metrics;
@@ -216,9 +235,13 @@ int build_open_list(TAVOLIX_APP* app) {
         return 0;
     const char* browse = tavolix_tr("Browse...");
     const char* cancel = tavolix_tr("Cancel");
-    const float browse_w = f.button_w(browse), cancel_w = f.button_w(cancel);
-    gui->pp.open_title = f.label(tavolix_tr("Open sketch"), 0, 10,
-                                 f.inner() - browse_w - cancel_w - 2 * m.gap, Q_GUI_ALIGN_LEFT);
+    const char* import = tavolix_tr("Import as layer");
+    const float browse_w = f.button_w(browse), cancel_w = f.button_w(cancel), import_w = f.button_w(import);
+    // The title gets what the buttons leave; the row of the list below says what it does.
+    const float buttons = browse_w + cancel_w + import_w + 3 * m.gap;
+    gui->pp.open_title = f.label(tavolix_tr("Open sketch"), 0, 10, std::max(0.0f, f.inner() - buttons),
+                                 Q_GUI_ALIGN_LEFT);
+    gui->pp.open_import = f.button(import, 0, 10 + f.inner() - buttons + m.gap, import_w, on_open_import, true);
     gui->pp.ok[GUI_POPUP_OPEN_LIST] =
         f.button(browse, 0, 10 + f.inner() - browse_w - m.gap - cancel_w, browse_w, on_open_browse);
     gui->pp.cancel[GUI_POPUP_OPEN_LIST] =
@@ -429,7 +452,8 @@ void _open_list_refresh(TAVOLIX_APP* app) {
     for (char* name = list; found > 0 && *name;) {
         char* end = strchr(name, '\n');
         if (end) *end = 0;
-        if (_open_list_shows(name) && listed++ < GUI_OPEN_ROWS)
+        const bool shows = _open_list_shows(name) && (!gui->open_import || _picture_name(name));
+        if (shows && listed++ < GUI_OPEN_ROWS)
             _utf8_copy(gui->open_names[gui->open_count++], sizeof gui->open_names[0], name);
         if (!end) break;
         name = end + 1;
@@ -447,10 +471,11 @@ void _gui_load(TAVOLIX_APP* app) {
     if (app->stroke.active || platform_saves_ready() != 1) return;
     char start[PLATFORM_PATH_MAX], chosen[PLATFORM_PATH_MAX];
     chooser_start(gui->last_file, "sketch.tvl", start, sizeof start);
-    const int result = platform_choose_file(0, start, "*.tvl", chosen, sizeof chosen);
+    const int result = platform_choose_file(0, start, OPEN_PATTERNS, chosen, sizeof chosen);
     if (result == 0) return;
     if (result != 1) {
         if (platform_web_request_load() == 1) return;
+        gui->open_import = false;
         _open_list_refresh(app);
         _popup_open(app, GUI_POPUP_OPEN_LIST);
         return;
@@ -461,17 +486,54 @@ void _gui_load(TAVOLIX_APP* app) {
 int _load_chosen(TAVOLIX_APP* app, const char* path) {
     q_assert(app, return 0);
     q_assert(path, return 0);
-    TAVOLIX_GUI* gui = &app->gui;
     // The name and path change only once the document is in: a failed load must not make the
     // next save write over another file.
-    if (!tavolix_app_load_document(app, path)) {
-        _notify_open(app, tavolix_tr("No saved document found."));
+    int error = 0;
+    PICTURE_INFO info{};
+    if (!tavolix_app_open_file(app, path, &error, &info)) {
+        _notify_load_failed(app, error, path);
         return 0;
     }
-    snprintf(gui->last_file, sizeof gui->last_file, "%s", path);
-    _derive_doc_name(app, path);
-    _notify_open(app, tavolix_tr("Loaded."));
+    if (!tavolix_app_notify_scaled(app, &info)) _notify_open(app, tavolix_tr("Loaded."));
+    tavolix_gui_opened_file(app, path, info.kind != PICTURE_NONE);
     return 1;
+}
+
+void _notify_load_failed(TAVOLIX_APP* app, int error, const char* path) {
+    q_assert(app && path, return);
+    // What a picture's name promised and its bytes did not keep is told as such; a document
+    // that is not there or not whole keeps the message it always had.
+    const bool picture_error =
+        error == PICTURE_NOT_PICTURE || error == PICTURE_TOO_LARGE || error == PICTURE_UNDECODABLE;
+    const size_t length = strlen(path);
+    const bool document_name = length >= 4 && strcmp(path + length - 4, ".tvl") == 0;
+    if (picture_error && !document_name) tavolix_app_notify_open_error(app, error, path);
+    else _notify_open(app, tavolix_tr("No saved document found."));
+}
+
+void tavolix_gui_opened_file(TAVOLIX_APP* app, const char* path, bool picture) {
+    q_assert(app && path, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    _derive_doc_name(app, path);
+    if (picture) gui->last_file[0] = 0;
+    else snprintf(gui->last_file, sizeof gui->last_file, "%s", path);
+}
+
+void tavolix_gui_request_import(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    TAVOLIX_GUI* gui = &app->gui;
+    if (app->stroke.active || platform_saves_ready() != 1 || !app->doc) return;
+    char start[PLATFORM_PATH_MAX], chosen[PLATFORM_PATH_MAX];
+    chooser_start(gui->last_file, "", start, sizeof start);
+    const int result = platform_choose_file(0, start, PICTURE_PATTERNS, chosen, sizeof chosen);
+    if (result == 0) return;
+    if (result == 1) {
+        tavolix_app_import_picture(app, chosen);
+        return;
+    }
+    gui->open_import = true;
+    _open_list_refresh(app);
+    _popup_open(app, GUI_POPUP_OPEN_LIST);
 }
 
 void _create_canvas(TAVOLIX_APP* app, int size) {

@@ -24,6 +24,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <vector>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -243,15 +244,26 @@ bool newer_first(const ListedDocument& a, const ListedDocument& b) {
     return a.name < b.name;
 }
 
-// Regular ".tvl" files (exact case) whose names fit a row and hold no line feed, which would
+// What the open list offers: documents (".tvl", exact case) and the pictures the program
+// opens (".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp", in any case), a name before the
+// ending.
+bool listed_name(const char* name, size_t length) {
+    if (length >= 5 && strcmp(name + length - 4, ".tvl") == 0) return true;
+    const char* dot = strrchr(name, '.');
+    if (!dot || dot == name) return false;
+    for (const char* ending : {".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp"})
+        if (strcasecmp(dot, ending) == 0) return true;
+    return false;
+}
+
+// Regular files the open list offers whose names fit a row and hold no line feed, which would
 // split one name into two entries of the newline-separated list.
 std::vector<ListedDocument> read_documents(DIR* folder) {
     std::vector<ListedDocument> found;
     while (struct dirent* entry = readdir(folder)) {
         const char* name = entry->d_name;
         const size_t length = strlen(name);
-        if (length < 5 || length >= PLATFORM_DOC_NAME_ROW || strcmp(name + length - 4, ".tvl") != 0)
-            continue;
+        if (length >= PLATFORM_DOC_NAME_ROW || !listed_name(name, length)) continue;
         if (strchr(name, '\n')) continue;
         struct stat info;
         if (fstatat(dirfd(folder), name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;

@@ -1,0 +1,378 @@
+// ============================================================================================
+// Pictures from other programs
+//   [SECTION] Recognising a picture and its size
+//   [SECTION] Fitting and scaling down
+//   [SECTION] Reading and decoding
+//   [SECTION] Documents from pictures
+// ============================================================================================
+#include "canvas/picture.h"
+
+#include <allegro5/allegro_memfile.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "canvas/allegro_state.h"
+#include "platform/platform.h"
+#include "q/q_common.h"
+#include "q/q_log.h"
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Recognising a picture and its size
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+uint32_t be16(const unsigned char* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
+uint32_t le16(const unsigned char* p) { return static_cast<uint32_t>(p[1]) << 8 | p[0]; }
+uint32_t be32(const unsigned char* p) { return be16(p) << 16 | be16(p + 2); }
+uint32_t le32(const unsigned char* p) { return le16(p + 2) << 16 | le16(p); }
+uint32_t le24(const unsigned char* p) { return static_cast<uint32_t>(p[2]) << 16 | le16(p); }
+
+bool set_size(PICTURE_INFO* out, int kind, int64_t w, int64_t h) {
+    if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return false;
+    out->kind = kind;
+    out->width = static_cast<int>(w);
+    out->height = static_cast<int>(h);
+    return true;
+}
+
+bool probe_png(const unsigned char* b, size_t n, PICTURE_INFO* out) {
+    static const unsigned char SIG[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    if (n < 24 || memcmp(b, SIG, 8) != 0 || memcmp(b + 12, "IHDR", 4) != 0) return false;
+    return set_size(out, PICTURE_PNG, be32(b + 16), be32(b + 20));
+}
+
+// The size is in the first start-of-frame segment; every segment before it says how long it is.
+bool probe_jpeg(const unsigned char* b, size_t n, PICTURE_INFO* out) {
+    if (n < 4 || b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return false;
+    size_t at = 2;
+    while (at + 4 <= n) {
+        if (b[at] != 0xFF) return false;
+        const unsigned marker = b[at + 1];
+        if (marker == 0xFF) {
+            at++;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            at += 2;
+            continue;
+        }
+        const size_t length = be16(b + at + 2);
+        if (length < 2) return false;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                           marker != 0xCC;
+        if (frame) {
+            if (at + 9 > n) return false;
+            return set_size(out, PICTURE_JPEG, be16(b + at + 7), be16(b + at + 5));
+        }
+        at += 2 + length;
+    }
+    return false;
+}
+
+bool probe_bmp(const unsigned char* b, size_t n, PICTURE_INFO* out) {
+    if (n < 26 || b[0] != 'B' || b[1] != 'M') return false;
+    const uint32_t header = le32(b + 14);
+    if (header == 12) return set_size(out, PICTURE_BMP, le16(b + 18), le16(b + 20));
+    if (header < 40) return false;
+    const int64_t h = static_cast<int32_t>(le32(b + 22));
+    return set_size(out, PICTURE_BMP, static_cast<int32_t>(le32(b + 18)), h < 0 ? -h : h);
+}
+
+bool probe_webp(const unsigned char* b, size_t n, PICTURE_INFO* out) {
+    if (n < 30 || memcmp(b, "RIFF", 4) != 0 || memcmp(b + 8, "WEBP", 4) != 0) return false;
+    if (memcmp(b + 12, "VP8 ", 4) == 0) {
+        if (b[23] != 0x9D || b[24] != 0x01 || b[25] != 0x2A) return false;
+        return set_size(out, PICTURE_WEBP, le16(b + 26) & 0x3FFF, le16(b + 28) & 0x3FFF);
+    }
+    if (memcmp(b + 12, "VP8L", 4) == 0) {
+        if (b[20] != 0x2F) return false;
+        const uint32_t bits = le32(b + 21);
+        return set_size(out, PICTURE_WEBP, (bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1);
+    }
+    if (memcmp(b + 12, "VP8X", 4) == 0)
+        return set_size(out, PICTURE_WEBP, int64_t{le24(b + 24)} + 1, int64_t{le24(b + 27)} + 1);
+    return false;
+}
+
+// TGA has no signature: its header must be one the format allows.
+bool probe_tga(const unsigned char* b, size_t n, PICTURE_INFO* out) {
+    if (n < 18 || b[1] > 1) return false;
+    const unsigned type = b[2], depth = b[16];
+    const bool type_ok = type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
+    const bool depth_ok = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+    if (!type_ok || !depth_ok || ((type == 1 || type == 9) != (b[1] == 1))) return false;
+    return set_size(out, PICTURE_TGA, le16(b + 12), le16(b + 14));
+}
+
+} // namespace
+
+int picture_probe(const unsigned char* bytes, size_t size, PICTURE_INFO* out) {
+    q_assert(out, return 0);
+    *out = PICTURE_INFO{};
+    if (!bytes) return 0;
+    PICTURE_INFO info{};
+    if (probe_png(bytes, size, &info) || probe_jpeg(bytes, size, &info) ||
+        probe_bmp(bytes, size, &info) || probe_webp(bytes, size, &info) ||
+        probe_tga(bytes, size, &info)) {
+        *out = info;
+        return 1;
+    }
+    return 0;
+}
+
+const char* picture_extension(int kind) {
+    switch (kind) {
+    case PICTURE_PNG: return ".png";
+    case PICTURE_JPEG: return ".jpg";
+    case PICTURE_BMP: return ".bmp";
+    case PICTURE_TGA: return ".tga";
+    case PICTURE_WEBP: return ".webp";
+    default: return NULL;
+    }
+}
+
+const char* picture_error_text(int error) {
+    switch (error) {
+    case PICTURE_OK: return "no error";
+    case PICTURE_MISSING: return "no such file";
+    case PICTURE_UNREADABLE: return "cannot be read";
+    case PICTURE_BAD_DOCUMENT: return "a damaged document";
+    case PICTURE_NOT_PICTURE: return "not a picture or document";
+    case PICTURE_TOO_LARGE: return "too large";
+    case PICTURE_UNDECODABLE: return "damaged or of an unsupported kind";
+    default: return "out of memory";
+    }
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Fitting and scaling down
+// --------------------------------------------------------------------------------------------
+
+int picture_fit(int width, int height, int max_w, int max_h, int* out_w, int* out_h) {
+    q_assert(out_w && out_h, return 0);
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    max_w = std::max(max_w, 1);
+    max_h = std::max(max_h, 1);
+    if (width <= max_w && height <= max_h) {
+        *out_w = width;
+        *out_h = height;
+        return 0;
+    }
+    // The tighter side decides; the other follows, rounded, never below one pixel.
+    const double scale = std::min(static_cast<double>(max_w) / width, static_cast<double>(max_h) / height);
+    *out_w = std::clamp(static_cast<int>(width * scale + 0.5), 1, max_w);
+    *out_h = std::clamp(static_cast<int>(height * scale + 0.5), 1, max_h);
+    return 1;
+}
+
+ALLEGRO_BITMAP* picture_scale_down(ALLEGRO_BITMAP* src, int w, int h) {
+    q_assert(src, return NULL);
+    const int sw = al_get_bitmap_width(src), sh = al_get_bitmap_height(src);
+    if (w < 1 || h < 1 || w > sw || h > sh) return NULL;
+    ALLEGRO_BITMAP* dst = NULL;
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        dst = al_create_bitmap(w, h);
+    }
+    if (!dst) return NULL;
+    ALLEGRO_LOCKED_REGION* from = al_lock_bitmap(src, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
+    ALLEGRO_LOCKED_REGION* to = from ? al_lock_bitmap(dst, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : NULL;
+    if (!to) {
+        if (from) al_unlock_bitmap(src);
+        al_destroy_bitmap(dst);
+        return NULL;
+    }
+    // Each target column covers the source columns [x0[i], x0[i + 1]); rows likewise. Every
+    // source pixel counts towards exactly one target pixel.
+    std::vector<int> x0(static_cast<size_t>(w) + 1);
+    for (int i = 0; i <= w; i++) x0[static_cast<size_t>(i)] = static_cast<int>(static_cast<int64_t>(i) * sw / w);
+    std::vector<uint64_t> sums(static_cast<size_t>(w) * 4);
+    for (int ty = 0; ty < h; ty++) {
+        const int y_from = static_cast<int>(static_cast<int64_t>(ty) * sh / h);
+        const int y_to = static_cast<int>(static_cast<int64_t>(ty + 1) * sh / h);
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int sy = y_from; sy < y_to; sy++) {
+            const auto* row = static_cast<const unsigned char*>(from->data) + static_cast<ptrdiff_t>(sy) * from->pitch;
+            for (int tx = 0; tx < w; tx++) {
+                uint64_t* sum = &sums[static_cast<size_t>(tx) * 4];
+                for (int sx = x0[static_cast<size_t>(tx)]; sx < x0[static_cast<size_t>(tx) + 1]; sx++)
+                    for (int c = 0; c < 4; c++) sum[c] += row[sx * 4 + c];
+            }
+        }
+        auto* out = static_cast<unsigned char*>(to->data) + static_cast<ptrdiff_t>(ty) * to->pitch;
+        for (int tx = 0; tx < w; tx++) {
+            const uint64_t count = static_cast<uint64_t>(y_to - y_from) *
+                                   static_cast<uint64_t>(x0[static_cast<size_t>(tx) + 1] - x0[static_cast<size_t>(tx)]);
+            for (int c = 0; c < 4; c++)
+                out[tx * 4 + c] = static_cast<unsigned char>((sums[static_cast<size_t>(tx) * 4 + c] + count / 2) / count);
+        }
+    }
+    al_unlock_bitmap(dst);
+    al_unlock_bitmap(src);
+    return dst;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Reading and decoding
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+// The whole file, or an error. Never opens anything but a regular file.
+int read_whole(const char* path, std::string* bytes) {
+    if (platform_file_kind(path) == PLATFORM_FILE_MISSING) {
+        q_log(3, "%s does not exist", path);
+        return PICTURE_MISSING;
+    }
+    size_t size = 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(platform_open_regular(path, &size), fclose);
+    if (!file) return PICTURE_UNREADABLE;
+    if (size > PICTURE_MAX_FILE) {
+        q_log(3, "%s is %zu bytes, more than a picture may be", path, size);
+        return PICTURE_TOO_LARGE;
+    }
+    try {
+        bytes->resize(size);
+    } catch (const std::exception&) {
+        return PICTURE_NO_RESOURCES;
+    }
+    if (fread(bytes->data(), 1, size, file.get()) != size) {
+        q_log(3, "could not read %s", path);
+        return PICTURE_UNREADABLE;
+    }
+    return PICTURE_OK;
+}
+
+} // namespace
+
+ALLEGRO_BITMAP* picture_load_fitted(const char* path, int max_w, int max_h, int* error,
+                                    PICTURE_INFO* info) {
+    int ignored = 0;
+    if (!error) error = &ignored;
+    *error = PICTURE_NO_RESOURCES;
+    q_assert(path, return NULL);
+    PICTURE_INFO own{};
+    if (!info) info = &own;
+    *info = PICTURE_INFO{};
+    std::string bytes;
+    if ((*error = read_whole(path, &bytes)) != PICTURE_OK) return NULL;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (!picture_probe(data, bytes.size(), info)) {
+        q_log(3, "%s is not a picture", path);
+        *error = PICTURE_NOT_PICTURE;
+        return NULL;
+    }
+    // Refused on the header's word: the decoder would allocate all of it before we could.
+    if (static_cast<uint64_t>(info->width) * static_cast<uint64_t>(info->height) > PICTURE_MAX_PIXELS) {
+        q_log(3, "picture %s is %dx%d, too large to open", path, info->width, info->height);
+        *error = PICTURE_TOO_LARGE;
+        return NULL;
+    }
+    ALLEGRO_BITMAP* decoded = NULL;
+    {
+        ALLEGRO_FILE* file = al_open_memfile(bytes.data(), static_cast<int64_t>(bytes.size()), "r");
+        if (!file) return NULL;
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        decoded = al_load_bitmap_flags_f(file, picture_extension(info->kind), 0);
+        al_fclose(file);
+    }
+    if (!decoded || al_get_bitmap_width(decoded) != info->width ||
+        al_get_bitmap_height(decoded) != info->height) {
+        q_log(3, "could not decode the picture %s", path);
+        if (decoded) al_destroy_bitmap(decoded);
+        *error = PICTURE_UNDECODABLE;
+        return NULL;
+    }
+    int w = 0, h = 0;
+    picture_fit(info->width, info->height, max_w, max_h, &w, &h);
+    info->scaled_w = w;
+    info->scaled_h = h;
+    ALLEGRO_BITMAP* fitted = picture_scale_down(decoded, w, h);
+    al_destroy_bitmap(decoded);
+    if (!fitted) {
+        q_log(3, "no memory for the %dx%d picture %s", w, h, path);
+        return NULL;
+    }
+    *error = PICTURE_OK;
+    return fitted;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Documents from pictures
+// --------------------------------------------------------------------------------------------
+
+bool picture_file_is_document(const char* path) {
+    q_assert(path, return false);
+    std::string head;
+    if (platform_read_file(path, 4, &head) != 1 || head.size() < 4) return false;
+    return head.compare(0, 3, "TVL") == 0 && head[3] >= '1' && head[3] <= '9';
+}
+
+DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICTURE_INFO* info) {
+    int ignored = 0;
+    if (!error) error = &ignored;
+    *error = PICTURE_NO_RESOURCES;
+    q_assert(path, return NULL);
+    const int side = std::clamp(max_side, 1, PICTURE_DOC_MAX_SIDE);
+    ALLEGRO_BITMAP* pixels = picture_load_fitted(path, side, side, error, info);
+    if (!pixels) return NULL;
+    DOCUMENT* doc = document_new(al_get_bitmap_width(pixels), al_get_bitmap_height(pixels));
+    LAYER* layer = doc ? document_add_layer(doc, "Layer 1") : NULL;
+    if (!layer) {
+        al_destroy_bitmap(pixels);
+        document_free(&doc);
+        *error = PICTURE_NO_RESOURCES;
+        return NULL;
+    }
+    al_destroy_bitmap(layer->backup);
+    layer->backup = pixels;
+    if (!layer_restore(layer)) {
+        document_free(&doc);
+        *error = PICTURE_NO_RESOURCES;
+        return NULL;
+    }
+    layer_stamp_tiles(layer, 0, 0, doc->width, doc->height);
+    document_mark_changed(doc);
+    *error = PICTURE_OK;
+    return doc;
+}
+
+DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info) {
+    int ignored = 0;
+    if (!error) error = &ignored;
+    PICTURE_INFO own{};
+    if (!info) info = &own;
+    *info = PICTURE_INFO{};
+    *error = PICTURE_NO_RESOURCES;
+    q_assert(path, return NULL);
+    // Only a regular file is looked into, once: a FIFO must not be opened twice (or at all).
+    const int kind = platform_file_kind(path);
+    if (kind != PLATFORM_FILE_REGULAR) {
+        *error = kind == PLATFORM_FILE_MISSING ? PICTURE_MISSING : PICTURE_UNREADABLE;
+        q_log(3, "%s %s", path, kind == PLATFORM_FILE_MISSING ? "does not exist" : "is not a regular file, not read");
+        return NULL;
+    }
+    // A file named as a document is read as one, so a damaged one is told as such.
+    const size_t length = strlen(path);
+    const bool document_name = length >= 4 && strcmp(path + length - 4, ".tvl") == 0;
+    if (!document_name && !picture_file_is_document(path))
+        return document_from_picture(path, max_side, error, info);
+    int load_error = DOCUMENT_LOAD_OK;
+    DOCUMENT* doc = document_load_checked(path, &load_error);
+    switch (load_error) {
+    case DOCUMENT_LOAD_OK: *error = PICTURE_OK; break;
+    case DOCUMENT_LOAD_MALFORMED: *error = PICTURE_BAD_DOCUMENT; break;
+    case DOCUMENT_LOAD_UNREADABLE: *error = PICTURE_UNREADABLE; break;
+    default: *error = PICTURE_NO_RESOURCES; break;
+    }
+    return doc;
+}
