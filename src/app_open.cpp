@@ -32,9 +32,9 @@ DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, 
     PICTURE_INFO own{};
     if (!info) info = &own;
     DOCUMENT* doc = document_open_file(path, tavolix_app_picture_side(app), error, info);
-    if (doc && info->kind != PICTURE_NONE && (doc->width != info->width || doc->height != info->height))
+    if (doc && info->kind != PICTURE_NONE && (info->scaled_w != info->width || info->scaled_h != info->height))
         q_log(6, "picture %s scaled down from %dx%d to %dx%d", path, info->width, info->height,
-              doc->width, doc->height);
+              info->scaled_w, info->scaled_h);
     return doc;
 }
 

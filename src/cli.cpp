@@ -36,8 +36,9 @@ DOCUMENT* open_input(const char* path) {
 // The PNG bytes of a bitmap, written whole or not at all.
 int write_png(ALLEGRO_BITMAP* flat, const char* path) {
     size_t size = 0;
-    unsigned char* bytes = _bitmap_encode(flat, ".png", &size);
-    if (!bytes) bytes = document_png_encode(flat, &size);
+    // Our own encoder first, as the window's export does: it is several times faster.
+    unsigned char* bytes = document_png_encode(flat, &size);
+    if (!bytes) bytes = _bitmap_encode(flat, ".png", &size);
     if (!bytes) {
         fprintf(stderr, "tavolix: could not encode %s\n", path);
         return 0;
