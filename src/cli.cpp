@@ -86,11 +86,9 @@ DOCUMENT* shrink_document(DOCUMENT* doc, int w, int h) {
             document_free(&small);
             return NULL;
         }
-        al_destroy_bitmap(copy->backup);
-        copy->backup = pixels;
         copy->opacity = layer->opacity;
         copy->blend = layer->blend;
-        if (!layer_restore(copy)) {
+        if (!layer_take_pixels(copy, pixels)) {
             document_free(&small);
             return NULL;
         }

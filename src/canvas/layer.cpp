@@ -243,3 +243,55 @@ uint32_t layer_committed_pixel(const LAYER* layer, int x, int y) {
     al_unlock_bitmap(backup);
     return pixel;
 }
+
+int layer_read_committed(const LAYER* layer, int x, int y, int w, int h, uint32_t* dst,
+                         size_t dst_stride) {
+    q_assert(layer, return 0);
+    q_assert(dst, return 0);
+    if (w < 1 || h < 1 || dst_stride < static_cast<size_t>(w)) return 0;
+    for (int row = 0; row < h; row++)
+        memset(dst + static_cast<size_t>(row) * dst_stride, 0, static_cast<size_t>(w) * 4);
+    ALLEGRO_BITMAP* backup = layer->backup;
+    if (!backup) return 0;
+    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int x1 = std::min(x + w, al_get_bitmap_width(backup));
+    const int y1 = std::min(y + h, al_get_bitmap_height(backup));
+    if (x0 >= x1 || y0 >= y1) return 1;
+    ALLEGRO_LOCKED_REGION* region = al_lock_bitmap_region(backup, x0, y0, x1 - x0, y1 - y0,
+                                                          LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
+    if (!region) {
+        q_log(3, "could not read the committed pixels of layer %s", _layer_label(layer));
+        return 0;
+    }
+    for (int row = y0; row < y1; row++) {
+        const auto* src = static_cast<const unsigned char*>(region->data) +
+                          static_cast<ptrdiff_t>(row - y0) * region->pitch;
+        memcpy(dst + static_cast<size_t>(row - y) * dst_stride + (x0 - x), src,
+               static_cast<size_t>(x1 - x0) * 4);
+    }
+    al_unlock_bitmap(backup);
+    return 1;
+}
+
+int layer_take_pixels(LAYER* layer, ALLEGRO_BITMAP* pixels) {
+    q_assert(pixels, return 0);
+    q_assert(layer, al_destroy_bitmap(pixels); return 0);
+    const int w = al_get_bitmap_width(pixels), h = al_get_bitmap_height(pixels);
+    if (layer->backup &&
+        (w != al_get_bitmap_width(layer->backup) || h != al_get_bitmap_height(layer->backup))) {
+        q_log(3, "pixels of %dx%d do not fit layer %s", w, h, _layer_label(layer));
+        al_destroy_bitmap(pixels);
+        return 0;
+    }
+    ALLEGRO_BITMAP* old = layer->backup;
+    layer->backup = pixels;
+    if (!layer_restore(layer)) {
+        layer->backup = old;
+        al_destroy_bitmap(pixels);
+        layer_restore(layer);
+        return 0;
+    }
+    if (old) al_destroy_bitmap(old);
+    layer_stamp_tiles(layer, 0, 0, w, h);
+    return 1;
+}

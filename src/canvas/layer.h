@@ -79,3 +79,13 @@ size_t layer_committed_bytes(const LAYER* layer);
 // uint32_t little-endian), 0 for a pixel outside the layer or in an absent tile. Reads the
 // committed copy only: what an open stroke or a floating selection shows is not in it yet.
 uint32_t layer_committed_pixel(const LAYER* layer, int x, int y);
+// Copies a rectangle of committed pixels (packed as layer_committed_pixel packs them) into
+// `dst`, whose rows are `dst_stride` pixels apart; pixels outside the layer read as 0. The
+// writers and the exports read layers through this, so they never care how the committed copy
+// is stored. Returns 1, or 0 when nothing could be read.
+int layer_read_committed(const LAYER* layer, int x, int y, int w, int h, uint32_t* dst,
+                         size_t dst_stride);
+// Makes a memory bitmap of the layer's size (premultiplied) its committed pixels and rebuilds
+// the working bitmap from them. Takes `pixels` in every case. Returns 1 or 0; on 0 the layer
+// keeps what it held.
+int layer_take_pixels(LAYER* layer, ALLEGRO_BITMAP* pixels);

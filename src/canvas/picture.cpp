@@ -333,14 +333,11 @@ DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICT
         *error = PICTURE_NO_RESOURCES;
         return NULL;
     }
-    al_destroy_bitmap(layer->backup);
-    layer->backup = pixels;
-    if (!layer_restore(layer)) {
+    if (!layer_take_pixels(layer, pixels)) {
         document_free(&doc);
         *error = PICTURE_NO_RESOURCES;
         return NULL;
     }
-    layer_stamp_tiles(layer, 0, 0, doc->width, doc->height);
     document_mark_changed(doc);
     *error = PICTURE_OK;
     return doc;
