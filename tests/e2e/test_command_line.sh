@@ -34,9 +34,9 @@ assert_eq "$CLI_STATUS" 0 "--help status"
 grep -q -- "--thumbnail IN OUT" "$W/cli.out" || fail "--help does not show the thumbnail command"
 cli --version
 assert_eq "$(cat "$W/cli.out")" "tavolix 1.3.7" "--version"
-cli --export "$W/out.ora" "$W/none.tvl"
-assert_eq "$CLI_STATUS" 2 "status for an .ora output"
-grep -q "only PNG is supported" "$W/cli.err" || fail "no reason given for an .ora output: $(cat "$W/cli.err")"
+cli --export "$W/out.jpg" "$W/none.tvl"
+assert_eq "$CLI_STATUS" 2 "status for a .jpg output"
+grep -q "only PNG and OpenRaster are supported" "$W/cli.err" || fail "no reason given for a .jpg output: $(cat "$W/cli.err")"
 
 # --- Bad input: text named like a picture, a FIFO, a missing file, a damaged document. ------
 echo "not a picture" >"$W/text.jpg"
