@@ -67,9 +67,11 @@ const char* ora_status_text(int status);
 // two threads; flattening runs on the calling thread (the one owning the display). 1 or 0.
 int ora_save(DOCUMENT* doc, const char* path, ORA_RESULT* result);
 // A new document from an OpenRaster file or its bytes, or NULL with `result` saying why.
-// `result` may be NULL.
-DOCUMENT* ora_load(const char* path, ORA_RESULT* result);
-DOCUMENT* ora_load_memory(const void* bytes, size_t size, ORA_RESULT* result);
+// `result` may be NULL. A picture with a side longer than `max_side` (at most
+// PICTURE_DOC_MAX_SIDE, the largest document) is refused as ORA_TOO_LARGE before any layer is
+// read: a layered drawing is never scaled.
+DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result);
+DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result);
 
 // Fills a result's status and message (printf-style); shared by the reader and the writer.
 void _ora_set(ORA_RESULT* result, int status, const char* format, ...)

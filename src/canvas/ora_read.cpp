@@ -294,7 +294,7 @@ void XMLCALL on_doctype(void* user, const XML_Char*, const XML_Char*, const XML_
     stop(static_cast<StackParse*>(user), ORA_MALFORMED, "stack.xml declares a document type");
 }
 
-int parse_stack(const std::string& xml, StackParse* parse, ORA_RESULT* result) {
+int parse_stack(const std::string& xml, int max_side, StackParse* parse, ORA_RESULT* result) {
     std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> parser(
         XML_ParserCreate("UTF-8"), XML_ParserFree);
     if (!parser) {
@@ -316,9 +316,9 @@ int parse_stack(const std::string& xml, StackParse* parse, ORA_RESULT* result) {
                  parsed ? "no image" : XML_ErrorString(XML_GetErrorCode(parser.get())));
         return 0;
     }
-    if (parse->width > PICTURE_DOC_MAX_SIDE || parse->height > PICTURE_DOC_MAX_SIDE) {
-        _ora_set(result, ORA_TOO_LARGE, "the picture is %lldx%lld, larger than a drawing can be",
-                 static_cast<long long>(parse->width), static_cast<long long>(parse->height));
+    if (parse->width > max_side || parse->height > max_side) {
+        _ora_set(result, ORA_TOO_LARGE, "the picture is %lldx%lld, larger than a drawing can be (%d)",
+                 static_cast<long long>(parse->width), static_cast<long long>(parse->height), max_side);
         return 0;
     }
     if (parse->width < 1 || parse->height < 1) {
@@ -627,7 +627,7 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
 
 } // namespace
 
-DOCUMENT* ora_load_memory(const void* bytes, size_t size, ORA_RESULT* result) {
+DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result) {
     ORA_RESULT own{};
     if (!result) result = &own;
     *result = ORA_RESULT{};
@@ -649,7 +649,7 @@ DOCUMENT* ora_load_memory(const void* bytes, size_t size, ORA_RESULT* result) {
     }
     if (!read_entry(&archive, "stack.xml", ORA_MAX_XML, &text, result)) return nullptr;
     StackParse parse;
-    if (!parse_stack(text, &parse, result)) return nullptr;
+    if (!parse_stack(text, std::clamp(max_side, 1, PICTURE_DOC_MAX_SIDE), &parse, result)) return nullptr;
     result->notes |= parse.notes;
     DOCUMENT* doc = build(&archive, &parse, result);
     if (!doc) return nullptr;
@@ -670,7 +670,7 @@ DOCUMENT* ora_load_memory(const void* bytes, size_t size, ORA_RESULT* result) {
     return doc;
 }
 
-DOCUMENT* ora_load(const char* path, ORA_RESULT* result) {
+DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result) {
     ORA_RESULT own{};
     if (!result) result = &own;
     *result = ORA_RESULT{};
@@ -698,7 +698,7 @@ DOCUMENT* ora_load(const char* path, ORA_RESULT* result) {
         q_log(3, "could not open OpenRaster %s: %s", path, result->message);
         return nullptr;
     }
-    DOCUMENT* doc = ora_load_memory(bytes.data(), bytes.size(), result);
+    DOCUMENT* doc = ora_load_memory(bytes.data(), bytes.size(), max_side, result);
     if (!doc) {
         q_log(3, "could not open OpenRaster %s: %s", path, result->message);
         return nullptr;

@@ -348,13 +348,8 @@ namespace {
 
 DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* info) {
     ORA_RESULT result{};
-    DOCUMENT* doc = ora_load(path, &result);
     // A layered drawing is not scaled: one the display cannot hold is refused whole.
-    if (doc && (doc->width > max_side || doc->height > max_side)) {
-        q_log(3, "OpenRaster %s is %dx%d, larger than %d pixels", path, doc->width, doc->height, max_side);
-        document_free(&doc);
-        result.status = ORA_TOO_LARGE;
-    }
+    DOCUMENT* doc = ora_load(path, max_side, &result);
     switch (result.status) {
     case ORA_OK: *error = PICTURE_OK; break;
     case ORA_UNREADABLE: *error = PICTURE_UNREADABLE; break;

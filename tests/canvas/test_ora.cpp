@@ -59,7 +59,7 @@ bool within_one(const Image& got, const Image& want) {
 }
 
 DOCUMENT* load_sample(const char* name, ORA_RESULT* result) {
-    return ora_load((std::string(TAVOLIX_TEST_DATA "/ora/") + name).c_str(), result);
+    return ora_load((std::string(TAVOLIX_TEST_DATA "/ora/") + name).c_str(), PICTURE_DOC_MAX_SIDE, result);
 }
 
 } // namespace
@@ -98,7 +98,7 @@ TEST(Ora, RoundTripKeepsPixelsAndProperties) {
     ASSERT_EQ(ora_save(doc, path.c_str(), &result), 1) << result.message;
     document_free(&doc);
 
-    DOCUMENT* back = ora_load(path.c_str(), &result);
+    DOCUMENT* back = ora_load(path.c_str(), PICTURE_DOC_MAX_SIDE, &result);
     ASSERT_NE(back, nullptr) << result.message;
     EXPECT_EQ(result.status, ORA_OK);
     EXPECT_EQ(result.notes, 0u);
@@ -233,9 +233,9 @@ TEST(Ora, BadSamplesRefused) {
     }
     // Not even a zip, and nothing at all.
     ORA_RESULT result{};
-    EXPECT_EQ(ora_load_memory("GIF89a", 6, &result), nullptr);
+    EXPECT_EQ(ora_load_memory("GIF89a", 6, PICTURE_DOC_MAX_SIDE, &result), nullptr);
     EXPECT_EQ(result.status, ORA_NOT_ORA);
-    EXPECT_EQ(ora_load(TAVOLIX_TEST_DATA "/ora/none.ora", &result), nullptr);
+    EXPECT_EQ(ora_load(TAVOLIX_TEST_DATA "/ora/none.ora", PICTURE_DOC_MAX_SIDE, &result), nullptr);
     EXPECT_EQ(result.status, ORA_UNREADABLE);
 }
 
