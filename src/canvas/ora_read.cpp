@@ -27,6 +27,7 @@
 #include "canvas/allegro_state.h"
 #include "canvas/ora.h"
 #include "canvas/picture.h"
+#include "canvas/png_read.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
@@ -355,6 +356,44 @@ inline uint32_t premultiply(uint32_t p) {
     return mul(p & 0xFF) | mul((p >> 8) & 0xFF) << 8 | mul((p >> 16) & 0xFF) << 16 | a << 24;
 }
 
+// The whole picture premultiplied: our own decoder for what layered files hold, the image
+// addon for every other kind of PNG.
+BitmapPtr decode_premultiplied(const std::string& png, int* status) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(png.data());
+    int read = PNG_READ_OK;
+    BitmapPtr decoded(png_read_premultiplied(bytes, png.size(), PICTURE_DOC_MAX_SIDE, &read));
+    if (decoded || read != PNG_READ_UNSUPPORTED) {
+        *status = decoded ? ORA_OK : read == PNG_READ_NO_MEMORY ? ORA_NO_RESOURCES : ORA_MALFORMED;
+        return decoded;
+    }
+    {
+        ALLEGRO_FILE* file = al_open_memfile(const_cast<char*>(png.data()), static_cast<int64_t>(png.size()), "r");
+        if (!file) {
+            *status = ORA_NO_RESOURCES;
+            return decoded;
+        }
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        decoded.reset(al_load_bitmap_flags_f(file, ".png", ALLEGRO_NO_PREMULTIPLIED_ALPHA));
+        al_fclose(file);
+    }
+    ALLEGRO_LOCKED_REGION* region =
+        decoded ? al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READWRITE) : nullptr;
+    if (!region) {
+        *status = ORA_MALFORMED;
+        return BitmapPtr();
+    }
+    const int w = al_get_bitmap_width(decoded.get()), h = al_get_bitmap_height(decoded.get());
+    for (int y = 0; y < h; y++) {
+        auto* row = reinterpret_cast<uint32_t*>(static_cast<char*>(region->data) +
+                                                static_cast<ptrdiff_t>(y) * region->pitch);
+        for (int x = 0; x < w; x++) row[x] = premultiply(row[x]);
+    }
+    al_unlock_bitmap(decoded.get());
+    *status = ORA_OK;
+    return decoded;
+}
+
 // Runs on either thread: memory bitmaps only, new-bitmap settings of the calling thread.
 void decode(DecodeJob* job) {
     PICTURE_INFO info{};
@@ -363,7 +402,7 @@ void decode(DecodeJob* job) {
         job->out.status = ORA_MALFORMED;
         return;
     }
-    // The header's size is checked before the decoder allocates it.
+    // The header's size is checked before any decoder allocates it.
     if (info.width > PICTURE_DOC_MAX_SIDE || info.height > PICTURE_DOC_MAX_SIDE) {
         job->out.status = ORA_TOO_LARGE;
         return;
@@ -372,63 +411,45 @@ void decode(DecodeJob* job) {
     const int64_t x1 = std::min<int64_t>(job->spec->x + info.width, job->image_w);
     const int64_t y1 = std::min<int64_t>(job->spec->y + info.height, job->image_h);
     if (x1 <= x0 || y1 <= y0) return; // wholly outside: an empty layer
-    BitmapPtr decoded;
-    {
-        ALLEGRO_FILE* file = al_open_memfile(job->png.data(), static_cast<int64_t>(job->png.size()), "r");
-        if (!file) {
-            job->out.status = ORA_NO_RESOURCES;
-            return;
-        }
-        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-        decoded.reset(al_load_bitmap_flags_f(file, ".png", ALLEGRO_NO_PREMULTIPLIED_ALPHA));
-        al_fclose(file);
-    }
+    int status = ORA_OK;
+    BitmapPtr decoded = decode_premultiplied(job->png, &status);
+    std::string().swap(job->png);
     if (!decoded || al_get_bitmap_width(decoded.get()) != info.width ||
         al_get_bitmap_height(decoded.get()) != info.height) {
-        job->out.status = ORA_MALFORMED;
+        job->out.status = decoded ? ORA_MALFORMED : status;
         return;
     }
-    std::string().swap(job->png);
     const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
     const int sx = static_cast<int>(x0 - job->spec->x), sy = static_cast<int>(y0 - job->spec->y);
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READWRITE);
-    if (!region) {
-        job->out.status = ORA_NO_RESOURCES;
+    job->out.x = static_cast<int>(x0);
+    job->out.y = static_cast<int>(y0);
+    // The picture whole and in place needs no copy.
+    if (sx == 0 && sy == 0 && w == info.width && h == info.height) {
+        job->out.pixels = std::move(decoded);
         return;
     }
-    // The picture whole and in place: premultiplied where it is, no copy.
-    const bool whole = sx == 0 && sy == 0 && w == info.width && h == info.height;
     BitmapPtr cut;
-    ALLEGRO_LOCKED_REGION* cut_region = region;
-    if (!whole) {
+    {
         NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
         NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
         cut.reset(al_create_bitmap(w, h));
-        cut_region = cut ? al_lock_bitmap(cut.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : nullptr;
     }
-    if (cut_region) {
-        for (int y = 0; y < h; y++) {
-            const auto* src = reinterpret_cast<const uint32_t*>(static_cast<const char*>(region->data) +
-                                                                 static_cast<ptrdiff_t>(sy + y) * region->pitch) + sx;
-            auto* dst = reinterpret_cast<uint32_t*>(static_cast<char*>(cut_region->data) +
-                                                     static_cast<ptrdiff_t>(y) * cut_region->pitch);
-            for (int x = 0; x < w; x++) dst[x] = premultiply(src[x]);
-        }
+    ALLEGRO_LOCKED_REGION* dst = cut ? al_lock_bitmap(cut.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : nullptr;
+    ALLEGRO_LOCKED_REGION* src = dst ? al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY) : nullptr;
+    if (src) {
+        for (int y = 0; y < h; y++)
+            memcpy(static_cast<char*>(dst->data) + static_cast<ptrdiff_t>(y) * dst->pitch,
+                   static_cast<const char*>(src->data) + static_cast<ptrdiff_t>(sy + y) * src->pitch +
+                       static_cast<ptrdiff_t>(sx) * 4,
+                   static_cast<size_t>(w) * 4);
+        al_unlock_bitmap(decoded.get());
     }
-    al_unlock_bitmap(decoded.get());
-    if (cut) {
-        if (cut_region) al_unlock_bitmap(cut.get());
-        decoded = std::move(cut);
-    }
-    if (!cut_region) {
+    if (dst) al_unlock_bitmap(cut.get());
+    if (!src) {
         job->out.status = ORA_NO_RESOURCES;
         return;
     }
-    job->out.pixels = std::move(decoded);
-    job->out.x = static_cast<int>(x0);
-    job->out.y = static_cast<int>(y0);
+    job->out.pixels = std::move(cut);
 }
 
 // Reads the pictures of a batch here (the archive is not for two threads) and decodes them on

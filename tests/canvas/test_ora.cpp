@@ -137,6 +137,7 @@ TEST(Ora, SamplesOpenNormalised) {
         {"nested.ora", 4, 4, {"bottom", "inner", "top"}, ORA_NOTE_STACKS},
         {"no_thumbnail.ora", 2, 2, {"only"}, 0},
         {"unknown_op.ora", 2, 2, {"screen", "odd"}, ORA_NOTE_BLEND},
+        {"grey.ora", 3, 2, {"grey"}, 0},
     };
     // (many_layers.ora has its own test below.)
     for (const Case& c : cases) {
@@ -165,6 +166,12 @@ TEST(Ora, SamplesOpenNormalised) {
     EXPECT_EQ(red.at(5, 2), 0u);
     EXPECT_EQ(blue.count(packed(0, 0, 128, 128)), 6u); // 4x4 at (-1, 4): 3x2 inside
     EXPECT_EQ(blue.at(0, 5), packed(0, 0, 128, 128));
+    document_free(&doc);
+
+    // A kind of PNG our own decoder leaves to the image library reads the same.
+    doc = load_sample("grey.ora", &result);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(committed(document_layer_at(doc, 0), 3, 2).count(packed(128, 128, 128, 255)), 6u);
     document_free(&doc);
 
     // A group hides and fades what it holds and moves it with itself.

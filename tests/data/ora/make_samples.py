@@ -21,6 +21,15 @@ def png(w, h, rgba, claim=None):
             + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 
+def grey_png(w, h, value):
+    """A grey PNG (colour type 0): a kind the reader leaves to the image library."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    raw = b"".join(b"\0" + bytes([value]) * w for _ in range(h))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
 def stack(w, h, body):
     return ('<?xml version="1.0" encoding="UTF-8"?>\n<image version="0.0.5" w="%d" h="%d">%s</image>\n'
             % (w, h, body)).encode()
@@ -67,6 +76,9 @@ def good():
         ("stack.xml", stack(2, 2, "<stack>" + layer("data/a.png", name="odd", composite_op="svg:overlay") +
                             layer("data/a.png", name="screen", composite_op="svg:screen") + "</stack>")),
         ("data/a.png", png(2, 2, RED))])
+    archive(os.path.join(HERE, "grey.ora"), [
+        ("stack.xml", stack(3, 2, "<stack>" + layer("data/g.png", name="grey") + "</stack>")),
+        ("data/g.png", grey_png(3, 2, 128))])
     # 1027 layers, three more than a document holds: the top four become one, red from the
     # fourth from the top, blue from the top.
     body = (layer("data/blue.png", 1, 0) + layer("data/clear.png") * 2 + layer("data/red.png") +
@@ -100,7 +112,7 @@ def bad():
     archive(os.path.join(BAD, "not_png.ora"), [("stack.xml", simple), ("data/a.png", b"GIF89a....")])
     archive(os.path.join(BAD, "wrong_mimetype.ora"), [("stack.xml", simple), one], mimetype=False)
     with zipfile.ZipFile(os.path.join(BAD, "wrong_mimetype.ora"), "a") as z:
-        z.writestr("mimetype", b"application/zip")
+        z.writestr(zipfile.ZipInfo("mimetype"), b"application/zip")
     archive(os.path.join(BAD, "no_stack.ora"), [one])
     # A layer that claims 1000 bytes and inflates to 50 MB: the read stops at the claim.
     archive(os.path.join(BAD, "bomb_expands.ora"), [("stack.xml", simple), ("data/a.png", bytes(50 << 20))])
