@@ -13,10 +13,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -452,39 +454,95 @@ void decode(DecodeJob* job) {
     job->out.pixels = std::move(cut);
 }
 
-// Reads the pictures of a batch here (the archive is not for two threads) and decodes them on
-// two.
-int decode_batch(Archive* archive, std::vector<DecodeJob>* jobs, ORA_RESULT* result) {
+// Reads every layer's PNG here (the archive is not for two threads), bounded by the budget.
+int read_sources(Archive* archive, std::vector<DecodeJob>* jobs, ORA_RESULT* result) {
     for (DecodeJob& job : *jobs) {
-        const std::string src = job.spec->src;
+        const std::string& src = job.spec->src;
         if (!safe_entry_name(src)) {
             _ora_set(result, ORA_MALFORMED, "unsafe layer source %s", src.c_str());
             return 0;
         }
         if (!read_entry(archive, src, ORA_MAX_ENTRY, &job.png, result)) return 0;
     }
-    auto run = [jobs](size_t first) {
-        for (size_t i = first; i < jobs->size(); i += 2) decode(&(*jobs)[i]);
-    };
-    if (jobs->size() > 1) {
-        try {
-            std::thread helper(run, 1);
-            run(0);
-            helper.join();
-        } catch (const std::system_error&) {
-            run(0);
-            run(1);
-        }
-    } else {
-        run(0);
-    }
-    for (const DecodeJob& job : *jobs)
-        if (job.out.status != ORA_OK) {
-            _ora_set(result, job.out.status, "layer picture %s %s", job.spec->src.c_str(),
-                     job.out.status == ORA_TOO_LARGE ? "is too large" : "cannot be decoded");
-            return 0;
-        }
     return 1;
+}
+
+// Decodes the layers in order on a helper thread while this one hands them to the document
+// (which uploads them and must stay on the display's thread); this thread decodes too when it
+// would otherwise wait. At most WINDOW decoded layers wait to be taken, so memory stays at a
+// few layers whatever the count.
+class DecodePipeline {
+  public:
+    explicit DecodePipeline(std::vector<DecodeJob>* jobs) : jobs_(jobs), done_(jobs->size(), 0) {
+        try {
+            helper_ = std::thread([this] { run_helper(); });
+        } catch (const std::system_error&) {
+            // No helper: this thread decodes every layer itself.
+        }
+    }
+    ~DecodePipeline() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (helper_.joinable()) helper_.join();
+    }
+    DecodePipeline(const DecodePipeline&) = delete;
+    DecodePipeline& operator=(const DecodePipeline&) = delete;
+
+    // Job i decoded; the jobs before it must have been taken already.
+    DecodeJob& take(size_t i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        taken_ = i;
+        changed_.notify_all();
+        while (!done_[i]) {
+            if (next_ <= i) { // nobody has it yet: decode it here rather than wait
+                const size_t k = next_++;
+                lock.unlock();
+                decode(&(*jobs_)[k]);
+                lock.lock();
+                done_[k] = 1;
+                changed_.notify_all();
+            } else {
+                changed_.wait(lock);
+            }
+        }
+        return (*jobs_)[i];
+    }
+
+  private:
+    static constexpr size_t WINDOW = 2;
+
+    void run_helper() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stop_ || next_ >= jobs_->size() || next_ < taken_ + WINDOW; });
+            if (stop_ || next_ >= jobs_->size()) return;
+            const size_t k = next_++;
+            lock.unlock();
+            decode(&(*jobs_)[k]);
+            lock.lock();
+            done_[k] = 1;
+            changed_.notify_all();
+        }
+    }
+
+    std::vector<DecodeJob>* jobs_;
+    std::vector<char> done_;
+    size_t next_ = 0;  // the next job nobody has started
+    size_t taken_ = 0; // the job this thread waits for or works on
+    bool stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread helper_;
+};
+
+int decoded_ok(const DecodeJob& job, ORA_RESULT* result) {
+    if (job.out.status == ORA_OK) return 1;
+    _ora_set(result, job.out.status, "layer picture %s %s", job.spec->src.c_str(),
+             job.out.status == ORA_TOO_LARGE ? "is too large" : "cannot be decoded");
+    return 0;
 }
 
 // --------------------------------------------------------------------------------------------
@@ -603,18 +661,21 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
             return nullptr;
         }
     }
-    for (size_t first = 0; first < specs.size(); first += 2) {
-        std::vector<DecodeJob> jobs;
-        for (size_t i = first; i < std::min(first + 2, specs.size()); i++)
-            jobs.push_back(DecodeJob{&specs[i], {}, w, h, {}});
-        if (!decode_batch(archive, &jobs, result)) return nullptr;
-        for (size_t j = 0; j < jobs.size(); j++) {
-            const size_t index = first + j;
+    std::vector<DecodeJob> jobs;
+    jobs.reserve(specs.size());
+    for (const LayerSpec& spec : specs) jobs.push_back(DecodeJob{&spec, {}, w, h, {}});
+    if (!read_sources(archive, &jobs, result)) return nullptr;
+    {
+        DecodePipeline pipeline(&jobs);
+        for (size_t index = 0; index < jobs.size(); index++) {
+            DecodeJob& job = pipeline.take(index);
+            if (!decoded_ok(job, result)) return nullptr;
             if (index + 1 < kept || merged.empty()) {
-                if (!add_layer(doc.get(), specs[index], full_size(&jobs[j].out, w, h), result)) return nullptr;
+                if (!add_layer(doc.get(), specs[index], full_size(&job.out, w, h), result)) return nullptr;
             } else {
-                merge_into(merged.data(), w, jobs[j].out, specs[index]);
+                merge_into(merged.data(), w, job.out, specs[index]);
             }
+            job.out.pixels.reset();
         }
     }
     if (!merged.empty()) {
