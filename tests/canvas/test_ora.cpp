@@ -277,3 +277,29 @@ TEST(Ora, OpenFileRoutesOpenRaster) {
     EXPECT_EQ(document_open_file(TAVOLIX_TEST_DATA "/ora/offsets.ora", 4, &error, nullptr), nullptr);
     EXPECT_EQ(error, PICTURE_TOO_LARGE);
 }
+
+// Names are bytes to a document but text to XML: what XML cannot carry is written as something
+// it can, so the file stays readable (here and elsewhere) instead of failing to parse.
+TEST(Ora, NamesXmlCannotCarryStayReadable) {
+    ScratchDir dir;
+    struct Case {
+        const char* name;
+        const char* read_back;
+    };
+    const Case cases[] = {{"tab\there", "tab here"},
+                          {"bad \xff byte", "bad ? byte"},
+                          {"cut \xc3", "cut ?"},
+                          {"été & <co>", "été & <co>"}};
+    DOCUMENT* doc = document_new(2, 2);
+    ASSERT_NE(doc, nullptr);
+    for (const Case& c : cases) ASSERT_NE(document_add_layer(doc, c.name), nullptr);
+    const std::string path = dir.file("names.ora");
+    ASSERT_EQ(ora_save(doc, path.c_str(), nullptr), 1);
+    document_free(&doc);
+    ORA_RESULT result{};
+    doc = ora_load(path.c_str(), PICTURE_DOC_MAX_SIDE, &result);
+    ASSERT_NE(doc, nullptr) << result.message;
+    for (size_t i = 0; i < std::size(cases); i++)
+        EXPECT_STREQ(document_layer_at(doc, i)->name->data, cases[i].read_back);
+    document_free(&doc);
+}
