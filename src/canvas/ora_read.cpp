@@ -171,7 +171,7 @@ int read_entry(Archive* archive, const std::string& name, uint64_t limit, std::s
 // [SECTION] stack.xml
 // --------------------------------------------------------------------------------------------
 
-struct LayerSpec {
+struct StackEntry {
     std::string name, src;
     int64_t x = 0, y = 0;
     float opacity = 1.0f;
@@ -193,7 +193,7 @@ struct StackParse {
     bool have_image = false;
     int64_t width = 0, height = 0;
     std::vector<StackFrame> stacks;
-    std::vector<LayerSpec> layers; // top first, as the file lists them
+    std::vector<StackEntry> layers; // top first, as the file lists them
     unsigned notes = 0;
     int status = ORA_OK;
     char why[128] = "";
@@ -254,7 +254,7 @@ void XMLCALL on_start(void* user, const XML_Char* element, const XML_Char** attr
     if (strcmp(element, "layer") != 0 || parse->stacks.empty()) return; // text, filters: not ours
     if (parse->layers.size() >= ORA_MAX_STACK_LAYERS)
         return stop(parse, ORA_TOO_LARGE, "stack.xml lists too many layers");
-    LayerSpec layer;
+    StackEntry layer;
     const char* name = attribute(attributes, "name");
     const char* src = attribute(attributes, "src");
     if (!src || !src[0]) return stop(parse, ORA_MALFORMED, "a layer has no picture");
@@ -343,7 +343,7 @@ struct Placed {
 };
 
 struct DecodeJob {
-    const LayerSpec* spec;
+    const StackEntry* entry;
     std::string png;
     int image_w, image_h;
     Placed out;
@@ -409,9 +409,9 @@ void decode(DecodeJob* job) {
         job->out.status = ORA_TOO_LARGE;
         return;
     }
-    const int64_t x0 = std::max<int64_t>(job->spec->x, 0), y0 = std::max<int64_t>(job->spec->y, 0);
-    const int64_t x1 = std::min<int64_t>(job->spec->x + info.width, job->image_w);
-    const int64_t y1 = std::min<int64_t>(job->spec->y + info.height, job->image_h);
+    const int64_t x0 = std::max<int64_t>(job->entry->x, 0), y0 = std::max<int64_t>(job->entry->y, 0);
+    const int64_t x1 = std::min<int64_t>(job->entry->x + info.width, job->image_w);
+    const int64_t y1 = std::min<int64_t>(job->entry->y + info.height, job->image_h);
     if (x1 <= x0 || y1 <= y0) return; // wholly outside: an empty layer
     int status = ORA_OK;
     BitmapPtr decoded = decode_premultiplied(job->png, &status);
@@ -422,7 +422,7 @@ void decode(DecodeJob* job) {
         return;
     }
     const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
-    const int sx = static_cast<int>(x0 - job->spec->x), sy = static_cast<int>(y0 - job->spec->y);
+    const int sx = static_cast<int>(x0 - job->entry->x), sy = static_cast<int>(y0 - job->entry->y);
     job->out.x = static_cast<int>(x0);
     job->out.y = static_cast<int>(y0);
     // The picture whole and in place needs no copy.
@@ -457,7 +457,7 @@ void decode(DecodeJob* job) {
 // Reads every layer's PNG here (the archive is not for two threads), bounded by the budget.
 int read_sources(Archive* archive, std::vector<DecodeJob>* jobs, ORA_RESULT* result) {
     for (DecodeJob& job : *jobs) {
-        const std::string& src = job.spec->src;
+        const std::string& src = job.entry->src;
         if (!safe_entry_name(src)) {
             _ora_set(result, ORA_MALFORMED, "unsafe layer source %s", src.c_str());
             return 0;
@@ -540,7 +540,7 @@ class DecodePipeline {
 
 int decoded_ok(const DecodeJob& job, ORA_RESULT* result) {
     if (job.out.status == ORA_OK) return 1;
-    _ora_set(result, job.out.status, "layer picture %s %s", job.spec->src.c_str(),
+    _ora_set(result, job.out.status, "layer picture %s %s", job.entry->src.c_str(),
              job.out.status == ORA_TOO_LARGE ? "is too large" : "cannot be decoded");
     return 0;
 }
@@ -574,18 +574,18 @@ inline uint32_t composite(uint32_t d, uint32_t s, int blend, uint32_t opacity) {
     return out[0] | out[1] << 8 | out[2] << 16 | out[3] << 24;
 }
 
-void merge_into(uint32_t* base, int image_w, const Placed& placed, const LayerSpec& spec) {
-    if (!placed.pixels || !spec.visible) return;
+void merge_into(uint32_t* base, int image_w, const Placed& placed, const StackEntry& entry) {
+    if (!placed.pixels || !entry.visible) return;
     ALLEGRO_BITMAP* bitmap = placed.pixels.get();
     ALLEGRO_LOCKED_REGION* region = al_lock_bitmap(bitmap, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
     if (!region) return;
-    const auto opacity = static_cast<uint32_t>(std::lround(spec.opacity * 255.0f));
+    const auto opacity = static_cast<uint32_t>(std::lround(entry.opacity * 255.0f));
     const int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
     for (int y = 0; y < h; y++) {
         const auto* src = reinterpret_cast<const uint32_t*>(static_cast<const char*>(region->data) +
                                                              static_cast<ptrdiff_t>(y) * region->pitch);
         uint32_t* dst = base + static_cast<size_t>(placed.y + y) * image_w + placed.x;
-        for (int x = 0; x < w; x++) dst[x] = composite(dst[x], src[x], spec.blend, opacity);
+        for (int x = 0; x < w; x++) dst[x] = composite(dst[x], src[x], entry.blend, opacity);
     }
     al_unlock_bitmap(bitmap);
 }
@@ -627,25 +627,25 @@ BitmapPtr full_size(Placed* placed, int w, int h) {
     return full;
 }
 
-int add_layer(DOCUMENT* doc, const LayerSpec& spec, BitmapPtr pixels, ORA_RESULT* result) {
-    LAYER* layer = pixels ? document_add_layer(doc, spec.name.empty() ? nullptr : spec.name.c_str()) : nullptr;
+int add_layer(DOCUMENT* doc, const StackEntry& entry, BitmapPtr pixels, ORA_RESULT* result) {
+    LAYER* layer = pixels ? document_add_layer(doc, entry.name.empty() ? nullptr : entry.name.c_str()) : nullptr;
     if (!layer || !layer_take_pixels(layer, pixels.release())) {
         _ora_set(result, ORA_NO_RESOURCES, "no memory for layer %zu", document_layer_count(doc));
         return 0;
     }
-    layer->opacity = spec.opacity;
-    layer->visible = spec.visible;
-    layer->locked = spec.locked;
-    layer->blend = spec.blend;
+    layer->opacity = entry.opacity;
+    layer->visible = entry.visible;
+    layer->locked = entry.locked;
+    layer->blend = entry.blend;
     return 1;
 }
 
 DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
     const int w = static_cast<int>(parse->width), h = static_cast<int>(parse->height);
-    std::vector<LayerSpec>& specs = parse->layers;
-    std::reverse(specs.begin(), specs.end()); // bottom first, as the document counts
+    std::vector<StackEntry>& stacked = parse->layers;
+    std::reverse(stacked.begin(), stacked.end()); // bottom first, as the document counts
     // Every layer past the limit goes into the last one the document can hold.
-    const size_t kept = std::min(specs.size(), DOCUMENT_MAX_LAYERS);
+    const size_t kept = std::min(stacked.size(), DOCUMENT_MAX_LAYERS);
     std::unique_ptr<DOCUMENT, void (*)(DOCUMENT*)> doc(document_new(w, h),
                                                        [](DOCUMENT* d) { document_free(&d); });
     if (!doc) {
@@ -653,7 +653,7 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
         return nullptr;
     }
     std::vector<uint32_t> merged; // the layers from kept - 1 up, composited
-    if (specs.size() > kept) {
+    if (stacked.size() > kept) {
         try {
             merged.assign(static_cast<size_t>(w) * h, 0);
         } catch (const std::bad_alloc&) {
@@ -662,8 +662,8 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
         }
     }
     std::vector<DecodeJob> jobs;
-    jobs.reserve(specs.size());
-    for (const LayerSpec& spec : specs) jobs.push_back(DecodeJob{&spec, {}, w, h, {}});
+    jobs.reserve(stacked.size());
+    for (const StackEntry& entry : stacked) jobs.push_back(DecodeJob{&entry, {}, w, h, {}});
     if (!read_sources(archive, &jobs, result)) return nullptr;
     {
         DecodePipeline pipeline(&jobs);
@@ -671,9 +671,9 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
             DecodeJob& job = pipeline.take(index);
             if (!decoded_ok(job, result)) return nullptr;
             if (index + 1 < kept || merged.empty()) {
-                if (!add_layer(doc.get(), specs[index], full_size(&job.out, w, h), result)) return nullptr;
+                if (!add_layer(doc.get(), stacked[index], full_size(&job.out, w, h), result)) return nullptr;
             } else {
-                merge_into(merged.data(), w, job.out, specs[index]);
+                merge_into(merged.data(), w, job.out, stacked[index]);
             }
             job.out.pixels.reset();
         }
@@ -693,15 +693,15 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
                        merged.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
             al_unlock_bitmap(pixels.get());
         }
-        LayerSpec top;
-        top.name = specs[kept - 1].name;
+        StackEntry top;
+        top.name = stacked[kept - 1].name;
         if (!region || !add_layer(doc.get(), top, std::move(pixels), result)) {
             _ora_set(result, ORA_NO_RESOURCES, "no memory for the merged layer");
             return nullptr;
         }
         if (result) {
             result->notes |= ORA_NOTE_MERGED;
-            result->merged = specs.size() - kept;
+            result->merged = stacked.size() - kept;
         }
     }
     return doc.release();
