@@ -162,19 +162,29 @@ void encode(Job* job) {
     al_destroy_bitmap(pixels);
 }
 
-// The layers are independent: two threads take the next job until none is left.
-void encode_all(std::vector<Job>* jobs) {
+// The layers are independent: a helper thread starts on them at once while this thread
+// flattens the drawing (`prepare`, which must run on the display's thread and fills the last
+// jobs); then both take the next job until none is left. The helper only reads committed
+// pixels, which flattening never touches.
+template <typename Prepare>
+void encode_all(std::vector<Job>* jobs, size_t layers, Prepare prepare) {
     std::atomic<size_t> next{0};
-    auto work = [jobs, &next] {
-        for (size_t i; (i = next.fetch_add(1)) < jobs->size();) encode(&(*jobs)[i]);
+    std::atomic<size_t> ready{layers}; // jobs past this wait for `prepare`
+    auto work = [jobs, &next, &ready] {
+        for (size_t i; (i = next.load()) < ready.load();)
+            if (next.compare_exchange_weak(i, i + 1)) encode(&(*jobs)[i]);
     };
+    std::thread helper;
     try {
-        std::thread helper(work);
-        work();
-        helper.join();
+        helper = std::thread(work);
     } catch (const std::system_error&) {
-        work(); // no second thread: all on this one
+        // No second thread: all on this one.
     }
+    const bool prepared = prepare();
+    if (prepared) ready.store(jobs->size());
+    work();
+    if (helper.joinable()) helper.join();
+    if (prepared) work(); // what the helper left when it finished before `prepare`
 }
 
 // The flattened picture in system memory, so it can be encoded off this thread.
@@ -270,22 +280,25 @@ int ora_save(DOCUMENT* doc, const char* path, ORA_RESULT* result) {
         jobs[i].width = doc->width;
         jobs[i].height = doc->height;
     }
-    // Flattening uses the display's bitmaps: this thread, before the workers start.
-    ALLEGRO_BITMAP* merged = flatten_to_memory(doc);
-    int tw = 0, th = 0;
-    picture_fit(doc->width, doc->height, ORA_THUMBNAIL_SIDE, ORA_THUMBNAIL_SIDE, &tw, &th);
-    ALLEGRO_BITMAP* thumbnail = merged ? picture_scale_down(merged, tw, th) : nullptr;
+    // Flattening uses the display's bitmaps: this thread, while the helper encodes layers.
+    ALLEGRO_BITMAP* merged = nullptr;
+    ALLEGRO_BITMAP* thumbnail = nullptr;
+    encode_all(&jobs, count, [&] {
+        merged = flatten_to_memory(doc);
+        int tw = 0, th = 0;
+        picture_fit(doc->width, doc->height, ORA_THUMBNAIL_SIDE, ORA_THUMBNAIL_SIDE, &tw, &th);
+        thumbnail = merged ? picture_scale_down(merged, tw, th) : nullptr;
+        jobs[count].bitmap = merged;
+        jobs[count + 1].bitmap = thumbnail;
+        return merged && thumbnail;
+    });
+    if (merged) al_destroy_bitmap(merged);
+    if (thumbnail) al_destroy_bitmap(thumbnail);
     if (!merged || !thumbnail) {
-        if (merged) al_destroy_bitmap(merged);
         _ora_set(result, ORA_NO_RESOURCES, "no memory to flatten the drawing for %s", path);
-        q_log(3, "could not save %s: %s", path, result ? result->message : "no memory");
+        q_log(3, "could not save %s: no memory to flatten the drawing", path);
         return 0;
     }
-    jobs[count].bitmap = merged;
-    jobs[count + 1].bitmap = thumbnail;
-    encode_all(&jobs);
-    al_destroy_bitmap(merged);
-    al_destroy_bitmap(thumbnail);
     for (const Job& job : jobs)
         if (!job.out.bytes) {
             _ora_set(result, ORA_NO_RESOURCES, "could not encode the pictures of %s", path);
