@@ -219,7 +219,7 @@ TEST(Ora, BadSamplesRefused) {
         {"missing_png.ora", ORA_MALFORMED},    {"not_png.ora", ORA_MALFORMED},
         {"wrong_mimetype.ora", ORA_NOT_ORA},   {"no_stack.ora", ORA_NOT_ORA},
         {"bomb_expands.ora", ORA_MALFORMED},   {"bomb_claims.ora", ORA_TOO_LARGE},
-        {"truncated.ora", ORA_MALFORMED},
+        {"truncated.ora", ORA_MALFORMED},      {"middle_damaged.ora", ORA_MALFORMED},
     };
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(TAVOLIX_TEST_DATA "/ora/bad")) {

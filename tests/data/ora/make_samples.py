@@ -110,6 +110,11 @@ def bad():
             [("stack.xml", stack(100000, 100000, "<stack>" + layer("data/a.png") + "</stack>")), one])
     archive(os.path.join(BAD, "missing_png.ora"), [("stack.xml", simple)])
     archive(os.path.join(BAD, "not_png.ora"), [("stack.xml", simple), ("data/a.png", b"GIF89a....")])
+    # Five layers, the middle one damaged: the decoding already under way is stopped cleanly.
+    archive(os.path.join(BAD, "middle_damaged.ora"), [
+        ("stack.xml", stack(2, 2, "<stack>" + layer("data/a.png") * 2 + layer("data/cut.png") +
+                            layer("data/a.png") * 2 + "</stack>")),
+        one, ("data/cut.png", png(2, 2, RED)[:-20])])
     archive(os.path.join(BAD, "wrong_mimetype.ora"), [("stack.xml", simple), one], mimetype=False)
     with zipfile.ZipFile(os.path.join(BAD, "wrong_mimetype.ora"), "a") as z:
         z.writestr(zipfile.ZipInfo("mimetype"), b"application/zip")
