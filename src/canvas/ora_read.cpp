@@ -498,12 +498,7 @@ class DecodePipeline {
         changed_.notify_all();
         while (!done_[i]) {
             if (next_ <= i) { // nobody has it yet: decode it here rather than wait
-                const size_t k = next_++;
-                lock.unlock();
-                decode(&(*jobs_)[k]);
-                lock.lock();
-                done_[k] = 1;
-                changed_.notify_all();
+                decode_next(&lock);
             } else {
                 changed_.wait(lock);
             }
@@ -519,13 +514,18 @@ class DecodePipeline {
         for (;;) {
             changed_.wait(lock, [this] { return stop_ || next_ >= jobs_->size() || next_ < taken_ + WINDOW; });
             if (stop_ || next_ >= jobs_->size()) return;
-            const size_t k = next_++;
-            lock.unlock();
-            decode(&(*jobs_)[k]);
-            lock.lock();
-            done_[k] = 1;
-            changed_.notify_all();
+            decode_next(&lock);
         }
+    }
+
+    // Claims the next job, decodes it without the lock, and says it is done.
+    void decode_next(std::unique_lock<std::mutex>* lock) {
+        const size_t k = next_++;
+        lock->unlock();
+        decode(&(*jobs_)[k]);
+        lock->lock();
+        done_[k] = 1;
+        changed_.notify_all();
     }
 
     std::vector<DecodeJob>* jobs_;
