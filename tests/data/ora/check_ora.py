@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks an OpenRaster file as another program would open it: `mimetype` first and stored,
+"""Checks an OpenRaster file as another program would open it: `mimetype` first and stored
+(its content at offset 38, where file-type sniffers look),
 stack.xml well formed, every listed PNG there with a size that fits, the merged image at the
 picture's size and the thumbnail within 256 pixels. Usage: check_ora.py FILE [LAYERS]"""
 import struct
@@ -16,6 +17,9 @@ def png_size(data):
 
 def main():
     path = sys.argv[1]
+    # What file-type sniffers read: the stored mimetype's name and content at fixed offsets.
+    head = open(path, "rb").read(54)
+    assert head[30:38] == b"mimetype" and head[38:54] == b"image/openraster", head
     with zipfile.ZipFile(path) as z:
         first = z.infolist()[0]
         assert first.filename == "mimetype", first.filename
