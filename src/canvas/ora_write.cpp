@@ -180,11 +180,10 @@ void encode_all(std::vector<Job>* jobs, size_t layers, Prepare prepare) {
     } catch (const std::system_error&) {
         // No second thread: all on this one.
     }
-    const bool prepared = prepare();
-    if (prepared) ready.store(jobs->size());
+    // Jobs left by a helper that ran out before `prepare` was done are taken here.
+    if (prepare()) ready.store(jobs->size());
     work();
     if (helper.joinable()) helper.join();
-    if (prepared) work(); // what the helper left when it finished before `prepare`
 }
 
 // The flattened picture in system memory, so it can be encoded off this thread.
