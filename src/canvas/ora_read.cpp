@@ -349,50 +349,12 @@ struct DecodeJob {
     Placed out;
 };
 
-// Straight alpha to premultiplied, rounding to nearest (the inverse of the PNG encoder's).
-inline uint32_t premultiply(uint32_t p) {
-    const uint32_t a = p >> 24;
-    if (a == 255) return p;
-    if (a == 0) return 0;
-    auto mul = [a](uint32_t c) { return (c * a + 127) / 255; };
-    return mul(p & 0xFF) | mul((p >> 8) & 0xFF) << 8 | mul((p >> 16) & 0xFF) << 16 | a << 24;
-}
-
-// The whole picture premultiplied: our own decoder for what layered files hold, the image
-// addon for every other kind of PNG.
+// The whole picture premultiplied, whatever kind of PNG the layer is.
 BitmapPtr decode_premultiplied(const std::string& png, int* status) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(png.data());
     int read = PNG_READ_OK;
-    BitmapPtr decoded(png_read_premultiplied(bytes, png.size(), PICTURE_DOC_MAX_SIDE, &read));
-    if (decoded || read != PNG_READ_UNSUPPORTED) {
-        *status = decoded ? ORA_OK : read == PNG_READ_NO_MEMORY ? ORA_NO_RESOURCES : ORA_MALFORMED;
-        return decoded;
-    }
-    {
-        ALLEGRO_FILE* file = al_open_memfile(const_cast<char*>(png.data()), static_cast<int64_t>(png.size()), "r");
-        if (!file) {
-            *status = ORA_NO_RESOURCES;
-            return decoded;
-        }
-        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-        decoded.reset(al_load_bitmap_flags_f(file, ".png", ALLEGRO_NO_PREMULTIPLIED_ALPHA));
-        al_fclose(file);
-    }
-    ALLEGRO_LOCKED_REGION* region =
-        decoded ? al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READWRITE) : nullptr;
-    if (!region) {
-        *status = ORA_MALFORMED;
-        return BitmapPtr();
-    }
-    const int w = al_get_bitmap_width(decoded.get()), h = al_get_bitmap_height(decoded.get());
-    for (int y = 0; y < h; y++) {
-        auto* row = reinterpret_cast<uint32_t*>(static_cast<char*>(region->data) +
-                                                static_cast<ptrdiff_t>(y) * region->pitch);
-        for (int x = 0; x < w; x++) row[x] = premultiply(row[x]);
-    }
-    al_unlock_bitmap(decoded.get());
-    *status = ORA_OK;
+    BitmapPtr decoded(png_read_premultiplied(reinterpret_cast<const unsigned char*>(png.data()),
+                                             png.size(), PICTURE_DOC_MAX_SIDE, &read));
+    *status = decoded ? ORA_OK : read == PNG_READ_NO_MEMORY ? ORA_NO_RESOURCES : ORA_MALFORMED;
     return decoded;
 }
 

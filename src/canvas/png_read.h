@@ -1,7 +1,7 @@
-// A decoder for the PNGs layered files hold: 8-bit RGBA or RGB, not interlaced. It inflates
-// and unfilters row by row straight into a memory bitmap, premultiplying on the way, which is
-// several times faster than the image addon's general reader. Anything else (palettes, grey,
-// 16 bits, interlacing) is left to that reader.
+// The PNGs that layered files hold, read through libpng's whole-image interface straight into
+// a premultiplied memory bitmap. The image addon's general reader goes through a locked bitmap
+// pixel by pixel and takes several times as long for a big layer; every kind of PNG (palette,
+// grey, 16 bits, interlaced) arrives here as 8-bit RGBA.
 #pragma once
 
 #include <allegro5/allegro.h>
@@ -10,7 +10,7 @@
 
 enum PNG_READ_STATUS {
     PNG_READ_OK = 0,
-    PNG_READ_UNSUPPORTED, // a valid kind of PNG this decoder does not handle
+    PNG_READ_UNSUPPORTED, // kept for callers that still tell it apart; no longer returned
     PNG_READ_DAMAGED,     // not a PNG, or its data ends or disagrees with its header
     PNG_READ_NO_MEMORY,
 };

@@ -168,7 +168,7 @@ TEST(Ora, SamplesOpenNormalised) {
     EXPECT_EQ(blue.at(0, 5), packed(0, 0, 128, 128));
     document_free(&doc);
 
-    // A kind of PNG our own decoder leaves to the image library reads the same.
+    // A grey PNG (not the RGBA the writer makes) reads the same.
     doc = load_sample("grey.ora", &result);
     ASSERT_NE(doc, nullptr);
     EXPECT_EQ(committed(document_layer_at(doc, 0), 3, 2).count(packed(128, 128, 128, 255)), 6u);
