@@ -37,19 +37,6 @@ const int SIDE = bench_quick() ? 256 : 4096;
 constexpr int LAYERS = 4;
 const int64_t RAW_BYTES = int64_t{SIDE} * SIDE * 4 * LAYERS;
 
-struct ScratchFile {
-    std::string path;
-    explicit ScratchFile(const std::string& name) : path("/tmp/tavolix-bench-" + name) {}
-    ~ScratchFile() {
-        remove(path.c_str());
-        remove((path + ".tmp").c_str());
-    }
-    int64_t bytes() const {
-        struct stat info;
-        return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
-    }
-};
-
 // Every layer of the document opaque noise, its saved copy in agreement.
 void fill_with_noise(DOCUMENT* doc) {
     uint64_t seed = 88172645463325252ull;
@@ -78,7 +65,7 @@ DOCUMENT* shared_document(bool noise) {
     static DOCUMENT* noisy = nullptr;
     DOCUMENT*& doc = noise ? noisy : painted;
     if (!doc) {
-        doc = bench_painted_document(SIDE, LAYERS, noise ? 0 : 6);
+        doc = noise ? bench_painted_document(SIDE, LAYERS, 0) : bench_sketch_layers(SIDE);
         if (noise) fill_with_noise(doc);
     }
     return doc;

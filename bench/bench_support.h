@@ -3,9 +3,13 @@
 
 #include <allegro5/allegro.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "canvas/brush.h"
 #include "canvas/document.h"
@@ -43,3 +47,17 @@ inline bool bench_quick() {
 }
 inline int64_t bench_iterations(int64_t n) { return bench_quick() ? 1 : n; }
 inline double bench_min_time(double seconds) { return bench_quick() ? 0.001 : seconds; }
+
+// A file under /tmp for one benchmark, removed with whatever a writer left beside it.
+struct ScratchFile {
+    std::string path;
+    explicit ScratchFile(const std::string& name) : path("/tmp/tavolix-bench-" + name) {}
+    ~ScratchFile() {
+        remove(path.c_str());
+        remove((path + ".tmp").c_str());
+    }
+    int64_t bytes() const {
+        struct stat info;
+        return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
+    }
+};

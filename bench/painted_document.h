@@ -48,6 +48,12 @@ inline DOCUMENT* bench_painted_document(int side, int layers, int strokes) {
     return doc;
 }
 
+// The drawing the file benchmarks share: four layers of six strokes each, made once.
+inline DOCUMENT* bench_sketch_layers(int side) {
+    static DOCUMENT* doc = bench_painted_document(side, 4, 6);
+    return doc;
+}
+
 // A side x side document of `layers` layers, each holding one opaque 3000 x 120 band of its
 // own colour, 400 pixels below the one before: a session whose layers are mostly empty.
 inline DOCUMENT* bench_banded_document(int side, int layers) {

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config clang libclang-rt-14-dev
   liballegro5-dev liballegro-ttf5-dev liballegro-image5-dev liballegro-dialog5-dev
-  libcjson-dev zlib1g-dev libx11-dev libgl-dev libxi-dev libgtest-dev libbenchmark-dev
+  libcjson-dev zlib1g-dev libpng-dev libzip-dev libexpat1-dev libx11-dev libgl-dev libxi-dev libgtest-dev libbenchmark-dev
   fonts-dejavu-core
   xvfb xauth xdotool imagemagick x11-utils x11-xserver-utils python3
   appstream desktop-file-utils shared-mime-info

@@ -14,7 +14,7 @@ run() { # name, sample folder
   local corpus log status=0
   corpus="$(mktemp -d)"
   log="$(mktemp)"
-  cp "$2"/* "$corpus"/
+  cp -r "$2"/. "$corpus"/
   echo "== fuzz $1 for ${seconds}s"
   (cd "$root/build-fuzz" && xvfb-run -a "./tests/fuzz/$1" -max_total_time="$seconds" \
      -rss_limit_mb=4096 -timeout=20 -print_final_stats=1 "$corpus") >"$log" 2>&1 || status=$?
@@ -27,3 +27,4 @@ run fuzz_settings "$root/tests/data/settings"
 run fuzz_palette_deserialize "$root/tests/data/palette"
 run fuzz_gui_layout "$root/tests/data/layout"
 run fuzz_gui_textarea "$root/tests/data/textarea"
+run fuzz_ora_load "$root/tests/data/ora"

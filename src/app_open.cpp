@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "canvas/ora.h"
 #include "canvas/picture.h"
 #include "i18n.h"
 #include "platform/platform.h"
@@ -41,6 +42,17 @@ DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, 
 int tavolix_app_notify_scaled(TAVOLIX_APP* app, const PICTURE_INFO* info) {
     q_assert(app, return 0);
     q_assert(info, return 0);
+    // A layered file opened not quite as it was: the most telling change is shown.
+    if (info->kind == PICTURE_ORA) {
+        if (info->ora_notes & ORA_NOTE_MERGED)
+            tavolix_gui_notify_tr(app, "%d layers past the limit merged into the top layer.",
+                                  static_cast<int>(info->ora_merged));
+        else if (info->ora_notes & ORA_NOTE_BLEND)
+            tavolix_gui_notify_tr(app, "Unknown layer modes opened as Normal.");
+        else if (info->ora_notes & ORA_NOTE_STACKS)
+            tavolix_gui_notify_tr(app, "Layer groups opened as plain layers.");
+        return info->ora_notes != 0;
+    }
     if (info->kind == PICTURE_NONE || (info->scaled_w == info->width && info->scaled_h == info->height))
         return 0;
     // Never silently: the user learns the picture is not at its own size.

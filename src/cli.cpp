@@ -16,6 +16,7 @@
 
 #include "canvas/compositor.h"
 #include "canvas/document.h"
+#include "canvas/ora.h"
 #include "canvas/picture.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
@@ -54,10 +55,23 @@ int write_png(ALLEGRO_BITMAP* flat, const char* path) {
 // [SECTION] Export
 // --------------------------------------------------------------------------------------------
 
+// The document with its layers as an OpenRaster file, as the window's export writes it.
+int export_ora(DOCUMENT* doc, const char* path) {
+    ORA_RESULT result{};
+    const int ok = ora_save(doc, path, &result);
+    if (!ok) fprintf(stderr, "tavolix: cannot write %s: %s\n", path, result.message);
+    return ok;
+}
+
 // The whole document with its template, as Ctrl+E exports it in the window.
 int run_export(const CMDLINE* cmd) {
     DOCUMENT* doc = open_input(cmd->in);
     if (!doc) return 1;
+    if (ora_path_has_extension(cmd->out)) {
+        const int ok = export_ora(doc, cmd->out);
+        document_free(&doc);
+        return ok ? 0 : 1;
+    }
     ALLEGRO_BITMAP* flat = compositor_flatten(doc);
     const int ok = flat && write_png(flat, cmd->out);
     if (!flat) fprintf(stderr, "tavolix: no memory to flatten %s\n", cmd->in);

@@ -26,12 +26,16 @@ std::string lower_extension(const char* path) {
     return ext;
 }
 
-// Only PNG is written: any other ending would give a file that is not what its name says.
-int check_png_out(CMDLINE* out, const char* path) {
+// Only what the name says is written: any other ending would give a file that is not what its
+// name says. Exports may also be layered OpenRaster files.
+int check_out(CMDLINE* out, const char* path, bool layered) {
     if (!path[0]) return fail(out, "the output file name is empty");
-    if (lower_extension(path) != ".png")
-        return fail(out, "cannot write %s: only PNG is supported (name the output *.png)", path);
-    return 1;
+    const std::string ext = lower_extension(path);
+    if (ext == ".png" || (layered && ext == ".ora")) return 1;
+    if (layered)
+        return fail(out, "cannot write %s: only PNG and OpenRaster are supported (name the output "
+                         "*.png or *.ora)", path);
+    return fail(out, "cannot write %s: only PNG is supported (name the output *.png)", path);
 }
 
 // A whole decimal number from 1 to the maximum, nothing else.
@@ -101,10 +105,10 @@ void cmdline_parse(int argc, char* const* argv, CMDLINE* out) {
     }
     if (strcmp(command, "--export") == 0) {
         if (count != 2) {
-            fail(out, "--export takes an output PNG and an input file: --export OUT.png IN");
+            fail(out, "--export takes an output file and an input file: --export OUT.png IN");
             return;
         }
-        if (!check_png_out(out, words[0])) return;
+        if (!check_out(out, words[0], true)) return;
         if (!words[1][0]) {
             fail(out, "the input file name is empty");
             return;
@@ -127,7 +131,7 @@ void cmdline_parse(int argc, char* const* argv, CMDLINE* out) {
         fail(out, "the input file name is empty");
         return;
     }
-    if (!check_png_out(out, words[1])) return;
+    if (!check_out(out, words[1], false)) return;
     out->mode = CMDLINE_THUMBNAIL;
     out->in = words[0];
     out->out = words[1];
@@ -136,14 +140,16 @@ void cmdline_parse(int argc, char* const* argv, CMDLINE* out) {
 
 const char* cmdline_usage() {
     return "Usage: tavolix [-v] [FILE]\n"
-           "       tavolix --export OUT.png IN\n"
+           "       tavolix --export OUT.png|OUT.ora IN\n"
            "       tavolix --thumbnail IN OUT.png SIZE\n"
            "       tavolix --help | --version\n"
            "\n"
-           "Opens FILE, a Tavolix document (.tvl) or a PNG, JPEG, BMP, TGA or WebP picture, in\n"
-           "place of the last session; the session's unsaved drawing is kept in the Load list.\n"
+           "Opens FILE, a Tavolix document (.tvl), an OpenRaster file (.ora) or a PNG, JPEG,\n"
+           "BMP, TGA or WebP picture, in place of the last session; the session's unsaved\n"
+           "drawing is kept in the Load list.\n"
            "\n"
            "  --export OUT.png IN        flatten the document or picture IN into the PNG OUT\n"
+           "  --export OUT.ora IN        write IN with its layers as the OpenRaster file OUT\n"
            "  --thumbnail IN OUT SIZE    write a PNG preview of IN, at most SIZE (1 to 4096)\n"
            "                             pixels on its longer side\n"
            "  -v                         log everything (level 7)\n"

@@ -180,8 +180,9 @@ int tavolix_app_load_document(TAVOLIX_APP* app, const char* path);
 int tavolix_app_open_file(TAVOLIX_APP* app, const char* path, int* error, PICTURE_INFO* info);
 // Reads without installing; the caller owns the document.
 DOCUMENT* tavolix_app_read_file(TAVOLIX_APP* app, const char* path, int* error, PICTURE_INFO* info);
-// Tells the user when the opened picture `info` was scaled down to the document's size. 1 when
-// it did, so the caller's own notification does not hide it.
+// Tells the user a picture was scaled down to open, or that an OpenRaster file was normalised
+// (layers merged, modes or groups changed). 1 when it did, so the caller's own notification
+// does not hide it.
 int tavolix_app_notify_scaled(TAVOLIX_APP* app, const PICTURE_INFO* info);
 // The longest side a document made from a picture may have on this display.
 int tavolix_app_picture_side(TAVOLIX_APP* app);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "canvas/allegro_state.h"
+#include "canvas/ora.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
@@ -343,6 +344,31 @@ DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICT
     return doc;
 }
 
+namespace {
+
+DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* info) {
+    ORA_RESULT result{};
+    // A layered drawing is not scaled: one the display cannot hold is refused whole.
+    DOCUMENT* doc = ora_load(path, max_side, &result);
+    switch (result.status) {
+    case ORA_OK: *error = PICTURE_OK; break;
+    case ORA_UNREADABLE: *error = PICTURE_UNREADABLE; break;
+    case ORA_NOT_ORA: *error = PICTURE_NOT_PICTURE; break;
+    case ORA_MALFORMED: *error = PICTURE_BAD_DOCUMENT; break;
+    case ORA_TOO_LARGE: *error = PICTURE_TOO_LARGE; break;
+    default: *error = PICTURE_NO_RESOURCES; break;
+    }
+    if (!doc) return NULL;
+    info->kind = PICTURE_ORA;
+    info->width = info->scaled_w = doc->width;
+    info->height = info->scaled_h = doc->height;
+    info->ora_notes = result.notes;
+    info->ora_merged = result.merged;
+    return doc;
+}
+
+} // namespace
+
 DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info) {
     int ignored = 0;
     if (!error) error = &ignored;
@@ -358,6 +384,11 @@ DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE
         q_log(3, "%s %s", path, kind == PLATFORM_FILE_MISSING ? "does not exist" : "is not a regular file, not read");
         return NULL;
     }
+    // A file named or made as an archive is read as OpenRaster, so a damaged one is told as such.
+    std::string head;
+    const bool archive = platform_read_file(path, 4, &head) == 1 &&
+                         ora_probe(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+    if (archive || ora_path_has_extension(path)) return open_ora(path, max_side, error, info);
     // A file named as a document is read as one, so a damaged one is told as such.
     const size_t length = strlen(path);
     const bool document_name = length >= 4 && strcmp(path + length - 4, ".tvl") == 0;

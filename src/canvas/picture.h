@@ -28,6 +28,7 @@ enum PICTURE_KIND {
     PICTURE_BMP,
     PICTURE_TGA,
     PICTURE_WEBP,
+    PICTURE_ORA, // a layered OpenRaster file: opened as a document, saved under a new name
 };
 
 enum PICTURE_ERROR {
@@ -47,6 +48,8 @@ struct PICTURE_INFO {
     int height;
     int scaled_w;   // the size it was given (equal to width and height when it was not scaled),
     int scaled_h;   // filled by whoever scales it
+    unsigned ora_notes; // for PICTURE_ORA: what was normalised on the way in (ORA_NOTE bits)
+    size_t ora_merged;  // layers merged away (with ORA_NOTE_MERGED)
 };
 
 // Recognises a picture from the first bytes of a file and reads its size. 1 when `bytes`
@@ -75,6 +78,6 @@ bool picture_file_is_document(const char* path);
 // PICTURE_DOC_MAX_SIDE). `info` gets the picture's own size; the document's size tells whether
 // it was scaled. NULL with `error` set.
 DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICTURE_INFO* info);
-// A document file or a picture, told apart by the first bytes. For a picture `info` gets its
+// A document file, an OpenRaster file or a picture, told apart by the first bytes. For a picture `info` gets its
 // own size (kind PICTURE_NONE for a document). NULL with `error` set.
 DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info);

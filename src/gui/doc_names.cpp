@@ -19,6 +19,7 @@
 #include <strings.h>
 #include <string>
 
+#include "canvas/ora.h"
 #include "i18n.h"
 #include "platform/platform.h"
 #include "session.h"
@@ -129,8 +130,10 @@ void _derive_doc_name(TAVOLIX_APP* app, const char* path) {
     _utf8_copy(component, sizeof component, last);
     const size_t length = strlen(component);
     if (length >= 4 && strcmp(component + length - 4, ".tvl") == 0) component[length - 4] = 0;
-    // A picture's name without its ending: saving it makes "cat.tvl" beside "cat.png".
-    else if (const char* dot = strrchr(component, '.'); dot && dot != component && _picture_name(component))
+    // A picture's name without its ending: saving it makes "cat.tvl" beside "cat.png" (or
+    // "cat.ora").
+    else if (const char* dot = strrchr(component, '.');
+             dot && dot != component && (_picture_name(component) || ora_path_has_extension(component)))
         component[dot - component] = 0;
     // "été.tvl" saved again is "été.tvl", not "t.tvl", which may be another drawing.
     if (_doc_name_keeps(component) && strlen(component) < sizeof app->gui.doc_name)

@@ -138,7 +138,7 @@ struct GUI_POPUP_IDS {
     int ok[GUI_POPUP_COUNT], cancel[GUI_POPUP_COUNT];
     int confirm_label, notify_label;
     int ask_lines[2], ask_save; // the ask popup's two lines and its "Save as..." button
-    int export_title, export_area, export_full, export_border, export_template;
+    int export_title, export_area, export_full, export_border, export_template, export_png, export_ora;
     int new_sizes[6];
     int open_title, open_empty, open_import, open_rows[GUI_OPEN_ROWS];
     int text_fonts[4], text_size;
@@ -167,6 +167,7 @@ struct TAVOLIX_GUI {
     int export_mode;   // 1 the whole document, 0 the displayed area
     int export_border; // pixels
     bool export_template;
+    bool export_ora;   // the export writes the layers as OpenRaster rather than a flat PNG
     int text_size;
     int text_font;
     unsigned char picker_rgba[4];

@@ -754,6 +754,7 @@ void tavolix_gui_option_defaults(TAVOLIX_GUI* gui) {
     gui->export_mode = 1;
     gui->export_border = 32;
     gui->export_template = true;
+    gui->export_ora = false;
     gui->text_size = 48;
     gui->text_font = 0;
     gui->picker_rgba[3] = 255;

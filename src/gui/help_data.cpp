@@ -137,8 +137,9 @@ constexpr HELP_LINE SETTINGS[] = {
 constexpr HELP_LINE FILE_TAB[] = {
     {"New", "New canvas: pick a size (replaces drawing)"},
     {"Save", "Save a .tvl (dialog, or name popup on mobile)"},
-    {"Load", "Open a saved .tvl"},
-    {"Export", "Write a PNG (area/full, border, template)"},
+    {"Load", "Open a .tvl, an .ora or a picture"},
+    {"Ctrl+I", "Import a picture as a layer"},
+    {"Export", "Write a PNG (area/full, border, template) or an .ora"},
     {"", "Export options live in the Export popup"},
 };
 

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "canvas/ora.h"
 #include "canvas/picture.h"
 #include "gui/gui_internal.h"
 #include "i18n.h"
@@ -34,7 +35,7 @@ constexpr uint32_t POPUP_FLAGS = Q_GUI_WINDOW_FIXED_POSITION | Q_GUI_WINDOW_NO_T
 constexpr const char* DEFAULT_NAME = "sketch";
 // What the file chooser offers: documents and the pictures the program opens.
 constexpr const char* PICTURE_PATTERNS = "*.png;*.jpg;*.jpeg;*.bmp;*.tga;*.webp;*.PNG;*.JPG;*.JPEG";
-constexpr const char* OPEN_PATTERNS = "*.tvl;*.png;*.jpg;*.jpeg;*.bmp;*.tga;*.webp;*.PNG;*.JPG;*.JPEG";
+constexpr const char* OPEN_PATTERNS = "*.tvl;*.ora;*.ORA;*.png;*.jpg;*.jpeg;*.bmp;*.tga;*.webp;*.PNG;*.JPG;*.JPEG";
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Shared steps
@@ -275,16 +276,22 @@ void on_export_template(int, void* user) {
     _export_refresh(app);
 }
 
-// The path to write: the chooser's pick (with ".png" added to a name without any dot), or the
-// save folder where there is no chooser. 0 when cancelled or no path fits.
+void on_export_format(int widget, void* user) {
+    TAVOLIX_APP* app = app_of(user);
+    app->gui.export_ora = widget == app->gui.pp.export_ora;
+    _export_refresh(app);
+}
+
+// The path to write: the chooser's pick (with the format's ending added to a name without any
+// dot), or the save folder where there is no chooser. 0 when cancelled or no path fits.
 int export_path(TAVOLIX_APP* app, const char* file_name, char* path, size_t size) {
     TAVOLIX_GUI* gui = &app->gui;
     char start[PLATFORM_PATH_MAX];
     chooser_start(gui->last_export, file_name, start, sizeof start);
-    const int chosen = platform_choose_file(1, start, "*.png", path, size);
+    const int chosen = platform_choose_file(1, start, gui->export_ora ? "*.ora" : "*.png", path, size);
     if (chosen == 0) return 0;
     if (chosen != 1) return platform_save_path(file_name, path, size);
-    _path_add_extension(path, size, ".png");
+    _path_add_extension(path, size, gui->export_ora ? ".ora" : ".png");
     snprintf(gui->last_export, sizeof gui->last_export, "%s", path);
     return 1;
 }
@@ -293,7 +300,8 @@ void report_export(TAVOLIX_APP* app, const char* written, int w, int h) {
     const char* short_name = last_component(written);
     const size_t length = strlen(written);
     const bool tga = length >= 4 && strcmp(written + length - 4, ".tga") == 0;
-    const int published = platform_publish_document(written, short_name, tga ? "image/x-tga" : "image/png");
+    const char* type = tga ? "image/x-tga" : ora_path_has_extension(written) ? "image/openraster" : "image/png";
+    const int published = platform_publish_document(written, short_name, type);
     if (published == 1) {
         tavolix_gui_notify_tr(app, "Exported %dx%d to the Tavolix folder: %s", w, h, short_name);
     } else if (published != 0) {
@@ -305,6 +313,23 @@ void report_export(TAVOLIX_APP* app, const char* written, int w, int h) {
     }
 }
 
+// The whole document with its layers: region, border and template are for flat pictures.
+void export_ora(TAVOLIX_APP* app) {
+    char name[64], file_name[80], path[PLATFORM_PATH_MAX];
+    _sanitize_doc_name(_popup_field_text(app, GUI_POPUP_EXPORT), name, sizeof name);
+    snprintf(file_name, sizeof file_name, "%s.ora", name);
+    if (!export_path(app, file_name, path, sizeof path)) return;
+    ORA_RESULT result{};
+    if (!app->doc || !ora_save(app->doc, path, &result)) {
+        _notify_open(app, tavolix_tr("Export failed."));
+        return;
+    }
+    q_log(6, "exported OpenRaster to %s", path);
+    platform_save_sync();
+    report_export(app, path, app->doc->width, app->doc->height);
+    platform_reveal_export(path);
+}
+
 void on_export_run(int, void* user) {
     TAVOLIX_APP* app = app_of(user);
     TAVOLIX_GUI* gui = &app->gui;
@@ -312,6 +337,10 @@ void on_export_run(int, void* user) {
     gui->export_bbox_valid = false;
     // The file must hold what the screen shows, a floating selection or pending shape included.
     _gui_commit_first(app);
+    if (gui->export_ora) {
+        export_ora(app);
+        return;
+    }
     int x = 0, y = 0, w = 0, h = 0;
     if (!_export_region(app, &x, &y, &w, &h)) {
         _notify_open(app, tavolix_tr("Nothing to export: the drawing is empty."));
@@ -337,7 +366,7 @@ int build_export(TAVOLIX_APP* app) {
     TAVOLIX_GUI* gui = &app->gui;
     const GUI_METRICS& m = gui->metrics;
     GUI_POPUP_FRAME f;
-    if (!_popup_frame(app, GUI_POPUP_EXPORT, "export", 20 + m.popup_wide, _popup_height(m, 6),
+    if (!_popup_frame(app, GUI_POPUP_EXPORT, "export", 20 + m.popup_wide, _popup_height(m, 7),
                       false, POPUP_FLAGS, "could not create the export popup", &f))
         return 0;
     GUI_POPUP_IDS& pp = gui->pp;
@@ -350,8 +379,10 @@ int build_export(TAVOLIX_APP* app) {
     pp.export_border = f.slider(tavolix_tr("Border"), caption, 3, 0, 256, gui->export_border, "%.0f px",
                                 on_export_border);
     pp.export_template = f.button(tavolix_tr("Include template"), 4, 10, f.inner(), on_export_template, true);
-    pp.ok[GUI_POPUP_EXPORT] = f.ok(tavolix_tr("Export"), 5, on_export_run);
-    pp.cancel[GUI_POPUP_EXPORT] = f.cancel(tavolix_tr("Cancel"), 5, on_export_cancel);
+    pp.export_png = f.button(tavolix_tr("PNG"), 5, 10, half, on_export_format, true);
+    pp.export_ora = f.button(tavolix_tr("OpenRaster (.ora)"), 5, 10 + half + m.gap, half, on_export_format, true);
+    pp.ok[GUI_POPUP_EXPORT] = f.ok(tavolix_tr("Export"), 6, on_export_run);
+    pp.cancel[GUI_POPUP_EXPORT] = f.cancel(tavolix_tr("Cancel"), 6, on_export_cancel);
     q_gui_button_set_keycode_focused(gui->ctx, pp.ok[GUI_POPUP_EXPORT], ALLEGRO_KEY_ENTER, 0, &field, 1);
     // Opening refreshes it anyway; measuring the drawing for a closed popup would scan the
     // whole document at every start-up and rebuild.
@@ -412,9 +443,14 @@ void _export_refresh(TAVOLIX_APP* app) {
     q_gui_button_set_toggled(gui->ctx, gui->pp.export_area, gui->export_mode == 0);
     q_gui_button_set_toggled(gui->ctx, gui->pp.export_full, gui->export_mode == 1);
     q_gui_button_set_toggled(gui->ctx, gui->pp.export_template, gui->export_template);
+    q_gui_button_set_toggled(gui->ctx, gui->pp.export_png, !gui->export_ora);
+    q_gui_button_set_toggled(gui->ctx, gui->pp.export_ora, gui->export_ora);
     int x = 0, y = 0, w = 0, h = 0;
     char title[128];
-    if (_export_region(app, &x, &y, &w, &h))
+    if (gui->export_ora && app->doc)
+        _utf8_format(title, sizeof title, tavolix_tr("Export OpenRaster: %d x %d px"), app->doc->width,
+                     app->doc->height);
+    else if (_export_region(app, &x, &y, &w, &h))
         _utf8_format(title, sizeof title, tavolix_tr("Export PNG: %d x %d px"), w, h);
     else
         _utf8_copy(title, sizeof title, tavolix_tr("Export PNG: nothing to export"));

@@ -244,14 +244,14 @@ bool newer_first(const ListedDocument& a, const ListedDocument& b) {
     return a.name < b.name;
 }
 
-// What the open list offers: documents (".tvl", exact case) and the pictures the program
-// opens (".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp", in any case), a name before the
-// ending.
+// What the open list offers: documents (".tvl", exact case), layered OpenRaster files (".ora")
+// and the pictures the program opens (".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp"), these
+// in any case, a name before the ending.
 bool listed_name(const char* name, size_t length) {
     if (length >= 5 && strcmp(name + length - 4, ".tvl") == 0) return true;
     const char* dot = strrchr(name, '.');
     if (!dot || dot == name) return false;
-    for (const char* ending : {".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp"})
+    for (const char* ending : {".ora", ".png", ".jpg", ".jpeg", ".bmp", ".tga", ".webp"})
         if (strcasecmp(dot, ending) == 0) return true;
     return false;
 }

@@ -74,7 +74,7 @@ TEST(I18nTables, SortedUniqueAndWellFormed) {
 }
 
 TEST(I18nTables, LanguagesShareKeysAndConversions) {
-    ASSERT_EQ(tavolix_i18n_fr_count, 397u);
+    ASSERT_EQ(tavolix_i18n_fr_count, 405u);
     ASSERT_EQ(tavolix_i18n_es_count, tavolix_i18n_fr_count);
     ASSERT_EQ(tavolix_i18n_de_count, tavolix_i18n_fr_count);
     for (const Table& t : kTranslated) {
@@ -88,7 +88,7 @@ TEST(I18nTables, LanguagesShareKeysAndConversions) {
             if (std::strcmp(row.text, row.key) == 0) untranslated++;
         }
         // Only symbols, key names and words shared with English may stay as they are.
-        EXPECT_LE(untranslated, 40u);
+        EXPECT_LE(untranslated, 43u);
     }
 }
 
@@ -121,7 +121,7 @@ TEST(I18nTables, SuffixedKeysHaveEnglishText) {
 
 // The help pages show every title, key and text translated, tab by tab in a fixed order.
 TEST(I18nTables, HelpPagesAreTranslated) {
-    const size_t lines[HELP_TAB_COUNT] = {11, 23, 5, 17, 8, 11, 8, 5, 7, 5, 28};
+    const size_t lines[HELP_TAB_COUNT] = {11, 23, 5, 17, 8, 11, 8, 5, 7, 6, 28};
     for (int i = 0; i < HELP_TAB_COUNT; i++) {
         const HELP_TAB* tab = help_data_tab(i);
         EXPECT_EQ(tab->count, lines[i]) << tab->title;

@@ -20,6 +20,10 @@ desktop-file-validate "$share/applications/tavolix.desktop" || fail "desktop ent
 grep -qx 'Exec=tavolix %f' "$share/applications/tavolix.desktop" || fail "desktop entry opens no file"
 grep -q '^MimeType=.*application/x-tavolix;' "$share/applications/tavolix.desktop" ||
     fail "desktop entry lacks the document type"
+grep -q '^MimeType=.*image/openraster;' "$share/applications/tavolix.desktop" ||
+    fail "desktop entry lacks OpenRaster"
+grep -q '^MimeType=.*image/openraster;' "$share/thumbnailers/tavolix.thumbnailer" ||
+    fail "thumbnailer lacks OpenRaster"
 
 grep -qx 'Exec=tavolix --thumbnail %i %o %s' "$share/thumbnailers/tavolix.thumbnailer" ||
     fail "thumbnailer entry is not the command line's"

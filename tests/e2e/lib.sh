@@ -607,3 +607,26 @@ assert_profile() {
 # Widget positions of the panels and the popups.
 source "$E2E_DIR/panels.sh"
 source "$E2E_DIR/popups.sh"
+
+# ------------------------------------------------------------------------------------------
+# The command line without a display
+# ------------------------------------------------------------------------------------------
+
+# cli ARGS...: the program without a display; its status in CLI_STATUS, stderr in $W/cli.err.
+cli() {
+    CLI_STATUS=0
+    (cd "$W" && env -u DISPLAY timeout $((60 * E2E_SLOW)) "$BIN" "$@") >"$W/cli.out" 2>"$W/cli.err" ||
+        CLI_STATUS=$?
+}
+
+# cli_refuses INPUT REASON: `--export` of INPUT exits 1 with REASON on stderr and writes nothing.
+cli_refuses() {
+    rm -f "$W/bad.png"
+    cli --export "$W/bad.png" "$1"
+    assert_eq "$CLI_STATUS" 1 "status for $1"
+    grep -qF "$2" "$W/cli.err" || fail "$1: stderr says '$(cat "$W/cli.err")'"
+    [ ! -e "$W/bad.png" ] || fail "$1 left an output file"
+}
+
+# png_size FILE: "WIDTH HEIGHT" from a PNG's header.
+png_size() { python3 -c 'import struct,sys; print(*struct.unpack(">II", open(sys.argv[1],"rb").read()[16:24]))' "$1"; }

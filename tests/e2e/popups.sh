@@ -37,11 +37,13 @@ pp() { # NAME: prints "x y"
     name_ok) echo "$PP_OK_X $(_pp_row 3 2 10)" ;;
     open_row[0-9] | open_row1[01]) echo "640 $(_pp_row 13 $((1 + ${1#open_row})))" ;;
     open_browse) echo "739 $(_pp_row 13 0)" ;;
-    export_field) echo "690 $(_pp_row 6 1)" ;;
-    export_area) echo "503 $(_pp_row 6 2)" ;;
-    export_full) echo "776 $(_pp_row 6 2)" ;;
-    export_template) echo "640 $(_pp_row 6 4)" ;;
-    export_run) echo "$PP_OK_X $(_pp_row 6 5)" ;;
+    export_field) echo "690 $(_pp_row 7 1)" ;;
+    export_area) echo "503 $(_pp_row 7 2)" ;;
+    export_full) echo "776 $(_pp_row 7 2)" ;;
+    export_template) echo "640 $(_pp_row 7 4)" ;;
+    export_png) echo "503 $(_pp_row 7 5)" ;;
+    export_ora) echo "776 $(_pp_row 7 5)" ;;
+    export_run) echo "$PP_OK_X $(_pp_row 7 6)" ;;
     text_area) echo "640 $(_pp_row 7 2 10)" ;;
     text_font[0-3]) echo "$((435 + ${1#text_font} * 136)) $(_pp_row 7 4 10)" ;;
     text_size_min) echo "471 $(_pp_row 7 5 10)" ;; # the slider's left end: 6 px

@@ -99,6 +99,24 @@ TEST(Platform, ListsRegularTvlFilesNewestFirst) {
     EXPECT_EQ(platform_list_documents(nullptr, 5), -1);
 }
 
+// Layered OpenRaster files are offered beside documents, in any case; other endings are not.
+TEST(Platform, ListsOpenRasterFiles) {
+    ScratchDir dir;
+    EnvOverride env;
+    env.set("APPDATA", dir.path().c_str());
+    ASSERT_EQ(platform_init(), 1);
+    const std::string folder = dir.path() + "/Tavolix/";
+    const auto now = std::filesystem::file_time_type::clock::now();
+    int age = 0;
+    for (const char* name : {"layers.ora", "SHOUT.ORA", "x.oraa", ".ora", "ora"}) {
+        ASSERT_TRUE(write_file(folder + name, "x"));
+        std::filesystem::last_write_time(folder + name, now - std::chrono::hours(24 - age++));
+    }
+    char out[256];
+    ASSERT_EQ(platform_list_documents(out, sizeof out), 2);
+    EXPECT_EQ(std::string(out), "SHOUT.ORA\nlayers.ora");
+}
+
 TEST(Platform, FileChooserOverrides) {
     EnvOverride env;
     char out[PLATFORM_PATH_MAX];
