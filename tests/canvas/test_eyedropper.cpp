@@ -16,7 +16,7 @@ struct EyedropperTest : testing::Test {
     // A layer whose committed pixels are all one premultiplied colour.
     LAYER* layer(uint32_t pixel) {
         LAYER* l = add_clear_layer(doc, nullptr);
-        write_image(l->backup, Image(8, 8, pixel));
+        write_committed(l, Image(8, 8, pixel));
         return l;
     }
     PICKED_COLOUR pick(float x = 3.5f, float y = 3.5f) {
