@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app_state.h"
+#include "canvas/undo.h"
 #include "cmdline.h"
 #include "i18n.h"
 #include "platform/platform.h"
@@ -999,6 +1000,12 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_DISPLAY_HALT_DRAWING: _app_on_halt(app); break;
         case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING: _app_on_resume(app); break;
         default: forward(); break;
+        }
+        // A stroke, fill, undo or redo refused for want of memory left the drawing as it was;
+        // the log has the details, the user gets a word.
+        if (app->doc && undo_take_refusal(app->doc)) {
+            tavolix_gui_notify_tr(app, "Not enough memory: the change was not made.");
+            app->redraw = true;
         }
 
         if (app->redraw && !app->halted && al_is_event_queue_empty(app->queue) &&
