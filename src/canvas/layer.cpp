@@ -109,6 +109,37 @@ bool _source_visible(const uint32_t* src, ptrdiff_t stride, int ox, int oy, cons
     return false;
 }
 
+// Stores a transparent tile at every position of the span that has none and, with `src`
+// (addressing the layer pixel (ox, oy)), will receive a visible pixel from it. All or nothing:
+// when an allocation fails the tiles made here are freed again and false is returned.
+bool _make_tiles(LAYER* layer, const Span& s, const uint32_t* src, ptrdiff_t stride, int ox,
+                 int oy) {
+    std::vector<size_t> made;
+    try {
+        made.reserve(static_cast<size_t>(s.c1 - s.c0 + 1) * static_cast<size_t>(s.r1 - s.r0 + 1));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int row = s.r0; row <= s.r1; row++) {
+        for (int col = s.c0; col <= s.c1; col++) {
+            const size_t index = _tile_index(layer, col, row);
+            if (layer->tiles[index] ||
+                (src && !_source_visible(src, stride, ox, oy, _part(s, col, row))))
+                continue;
+            uint32_t* tile = _tile_alloc();
+            if (!tile) {
+                for (size_t i : made) _tile_free(layer, i);
+                return false;
+            }
+            memset(tile, 0, LAYER_TILE_BYTES);
+            layer->tiles[index] = tile;
+            layer->stored_tiles++;
+            made.push_back(index); // within the reserved capacity: cannot throw
+        }
+    }
+    return true;
+}
+
 void _free_tiles(uint32_t** tiles, size_t count) {
     if (!tiles) return;
     for (size_t i = 0; i < count; i++) free(tiles[i]);
@@ -323,32 +354,9 @@ int layer_reserve_tiles(LAYER* layer, int x, int y, int w, int h) {
     q_assert(layer, return 0);
     Span s;
     if (!_span(layer, x, y, w, h, &s)) return 1;
-    std::vector<size_t> made;
-    for (int row = s.r0; row <= s.r1; row++) {
-        for (int col = s.c0; col <= s.c1; col++) {
-            const size_t index = _tile_index(layer, col, row);
-            if (layer->tiles[index]) continue;
-            uint32_t* tile = _tile_alloc();
-            bool listed = false;
-            if (tile) {
-                try {
-                    made.push_back(index);
-                    listed = true;
-                } catch (const std::bad_alloc&) {
-                }
-            }
-            if (!listed) {
-                free(tile);
-                for (size_t i : made) _tile_free(layer, i);
-                q_log(3, "could not reserve the tiles of layer %s", _layer_label(layer));
-                return 0;
-            }
-            memset(tile, 0, LAYER_TILE_BYTES);
-            layer->tiles[index] = tile;
-            layer->stored_tiles++;
-        }
-    }
-    return 1;
+    if (_make_tiles(layer, s, NULL, 0, 0, 0)) return 1;
+    q_log(3, "could not reserve the tiles of layer %s", _layer_label(layer));
+    return 0;
 }
 
 void layer_release_clear_tiles(LAYER* layer, int x, int y, int w, int h) {
@@ -371,29 +379,9 @@ int layer_write_committed(LAYER* layer, int x, int y, int w, int h, const uint32
 
     // First every tile that will hold a visible pixel is made to exist, so running out of memory
     // leaves the layer untouched.
-    std::vector<size_t> made;
-    try {
-        made.reserve(static_cast<size_t>(s.c1 - s.c0 + 1) * static_cast<size_t>(s.r1 - s.r0 + 1));
-    } catch (const std::bad_alloc&) {
+    if (!_make_tiles(layer, s, src, src_stride, x, y)) {
         q_log(3, "could not write the committed pixels of layer %s", _layer_label(layer));
         return 0;
-    }
-    for (int row = s.r0; row <= s.r1; row++) {
-        for (int col = s.c0; col <= s.c1; col++) {
-            const size_t index = _tile_index(layer, col, row);
-            if (layer->tiles[index] || !_source_visible(src, src_stride, x, y, _part(s, col, row)))
-                continue;
-            uint32_t* tile = _tile_alloc();
-            if (!tile) {
-                for (size_t i : made) _tile_free(layer, i);
-                q_log(3, "could not write the committed pixels of layer %s", _layer_label(layer));
-                return 0;
-            }
-            memset(tile, 0, LAYER_TILE_BYTES);
-            layer->tiles[index] = tile;
-            layer->stored_tiles++;
-            made.push_back(index);
-        }
     }
     for (int row = s.r0; row <= s.r1; row++) {
         for (int col = s.c0; col <= s.c1; col++) {

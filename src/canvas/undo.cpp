@@ -340,16 +340,26 @@ bool _record_add_tile(UNDO_RECORD** record, LAYER* layer, UNDO_TILE* tile) {
     return list_push((*record)->tiles, tile, _undo_tile_free) == 1;
 }
 
-// Frees the committed tiles under the dirty undo tiles that hold nothing visible.
-void _release_dirty(DOCUMENT* doc, LAYER* layer) {
+// Calls `fn` with the rectangle of every dirty undo tile, row by row; stops at the first that
+// returns false, and then returns false itself.
+template <typename Fn> bool _each_dirty(DOCUMENT* doc, Fn fn) {
     UNDO_SYSTEM* undo = doc->undo;
     for (int row = 0; row < undo->tiles_y; row++)
         for (int col = 0; col < undo->tiles_x; col++) {
             TileRect r;
             if (undo->dirty[static_cast<size_t>(row) * undo->tiles_x + col] &&
-                _tile_rect(doc, col, row, &r))
-                layer_release_clear_tiles(layer, r.x, r.y, r.w, r.h);
+                _tile_rect(doc, col, row, &r) && !fn(r))
+                return false;
         }
+    return true;
+}
+
+// Frees the committed tiles under the dirty undo tiles that hold nothing visible.
+void _release_dirty(DOCUMENT* doc, LAYER* layer) {
+    _each_dirty(doc, [layer](const TileRect& r) {
+        layer_release_clear_tiles(layer, r.x, r.y, r.w, r.h);
+        return true;
+    });
 }
 
 // Pushes a finished pixel record, or frees it when it holds no tile. Nothing touched is a
@@ -375,19 +385,12 @@ LAYER* _open_layer(DOCUMENT* doc) {
 
 // Reserves the committed tiles under every dirty undo tile; all or nothing.
 bool _reserve_dirty(DOCUMENT* doc, LAYER* layer) {
-    UNDO_SYSTEM* undo = doc->undo;
-    for (int row = 0; row < undo->tiles_y; row++)
-        for (int col = 0; col < undo->tiles_x; col++) {
-            TileRect r;
-            if (!undo->dirty[static_cast<size_t>(row) * undo->tiles_x + col] ||
-                !_tile_rect(doc, col, row, &r))
-                continue;
-            if (!layer_reserve_tiles(layer, r.x, r.y, r.w, r.h)) {
-                _release_dirty(doc, layer);
-                return false;
-            }
-        }
-    return true;
+    if (_each_dirty(doc, [layer](const TileRect& r) {
+            return layer_reserve_tiles(layer, r.x, r.y, r.w, r.h) == 1;
+        }))
+        return true;
+    _release_dirty(doc, layer);
+    return false;
 }
 
 // Shared by both commits. `pixels` is the caller's full-layer buffer or NULL.
@@ -418,13 +421,10 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
     if (!current) {
         // Without a scratch tile no step can be kept, but the committed tiles must still learn
         // the new pixels: they are what gets saved and what the next step reads "before" from.
-        for (int row = 0; row < undo->tiles_y; row++)
-            for (int col = 0; col < undo->tiles_x; col++) {
-                TileRect r;
-                if (undo->dirty[static_cast<size_t>(row) * undo->tiles_x + col] &&
-                    _tile_rect(doc, col, row, &r))
-                    layer_backup_region(layer, r.x, r.y, r.w, r.h);
-            }
+        _each_dirty(doc, [layer](const TileRect& r) {
+            layer_backup_region(layer, r.x, r.y, r.w, r.h);
+            return true;
+        });
         _release_dirty(doc, layer);
         document_mark_changed(doc);
         _undo_close(undo);

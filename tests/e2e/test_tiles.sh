@@ -64,7 +64,11 @@ read -r _ _ layers tiles < <(memory_line 2 "at exit")
 [ "$(png_dark big_thumb 128)" -ge 1 ] || fail "the saved canvas shows no stroke"
 
 # --- Run 3: the canvas and its stroke come back from the session. ---------------------------
-app_canvas
+# Making the 1 GB working bitmap takes seconds on a software renderer, behind the splash.
+app_start -v
+app_window
+key space
+wait_drawn "canvas ready" 1 90
 assert_log "previous session document restored"
 assert_log "canvas ready, 16384x16384 document"
 read -r _ _ layers tiles_back < <(memory_line 3 "after load")
