@@ -93,7 +93,9 @@ DocumentPtr make_document(Image image) {
     LAYER* layer = document_add_layer(doc.get(), nullptr);
     if (!layer) return nullptr;
     const std::vector<uint32_t> px = make_image(image);
-    if (!write_bitmap(layer->bitmap, px) || !write_bitmap(layer->backup, px)) return nullptr;
+    if (!write_bitmap(layer->bitmap, px) ||
+        !layer_write_committed(layer, 0, 0, SIDE, SIDE, px.data(), SIDE))
+        return nullptr;
     layer->needs_clear = false;
     return doc;
 }

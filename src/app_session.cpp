@@ -216,11 +216,11 @@ void tavolix_app_log_memory(const TAVOLIX_APP* app, const char* when) {
     const size_t cached =
         app->autosave.cache ? snapshot_cache_bytes(app->autosave.cache, &cached_tiles) : 0;
     q_log(6,
-          "memory %s: resident %.1f MB, committed copies %.1f MB of %zu layer%s, undo tiles "
-          "%.1f MB (%zu tiles), snapshot cache %.1f MB (%zu tiles)",
+          "memory %s: resident %.1f MB, committed copies %.1f MB of %zu layer%s (%zu tiles), "
+          "undo tiles %.1f MB (%zu tiles), snapshot cache %.1f MB (%zu tiles)",
           when, static_cast<double>(platform_resident_bytes()) / MB,
           static_cast<double>(doc.committed_bytes) / MB, doc.committed_layers,
-          doc.committed_layers == 1 ? "" : "s",
+          doc.committed_layers == 1 ? "" : "s", doc.committed_tiles,
           static_cast<double>(doc.undo_tile_bytes) / MB, doc.undo_tiles,
           static_cast<double>(cached) / MB, cached_tiles);
 }

@@ -93,9 +93,11 @@ DOCUMENT* shrink_document(DOCUMENT* doc, int w, int h) {
     small->background = doc->background;
     for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
         const auto* layer = static_cast<const LAYER*>(node->ptr);
-        if (!layer || !layer->visible || !layer->backup || !(layer->opacity > 0.0f)) continue;
+        if (!layer || !layer->visible || !(layer->opacity > 0.0f)) continue;
         LAYER* copy = document_add_layer(small, "thumbnail");
-        ALLEGRO_BITMAP* pixels = copy ? picture_scale_down(layer->backup, w, h) : NULL;
+        ALLEGRO_BITMAP* full = copy ? layer_committed_bitmap(layer) : NULL;
+        ALLEGRO_BITMAP* pixels = full ? picture_scale_down(full, w, h) : NULL;
+        if (full) al_destroy_bitmap(full);
         if (!pixels) {
             document_free(&small);
             return NULL;

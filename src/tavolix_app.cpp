@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app_state.h"
+#include "canvas/undo.h"
 #include "cmdline.h"
 #include "i18n.h"
 #include "platform/platform.h"
@@ -264,11 +265,11 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
     }
     // This window's own session file: a second window on the same save folder gets another.
     session_claim(&app->session);
-    if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
-    // A blank page has nothing to lose: no background write until the user changes it.
-    else autosave_set_clean(&app->autosave, app->doc);
-    _app_session_greet(app);
-    if (cmd.mode == CMDLINE_RUN && cmd.in) tavolix_app_open_at_start(app, cmd.in);
+    // A blank page has nothing to lose: no background write until the user changes it (or
+    // the session replaces it after the first frame).
+    autosave_set_clean(&app->autosave, app->doc);
+    app->start_pending = true;
+    app->start_file = cmd.mode == CMDLINE_RUN ? cmd.in : NULL;
 
     app->timer = al_create_timer(TAVOLIX_TICK);
     if (!app->timer) {
@@ -932,6 +933,21 @@ int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* co
     return *consumed && !canvas_interaction(app) ? 1 : 0;
 }
 
+namespace {
+
+// The second half of the start: the previous session, then the file named on the command line.
+// Loading a drawing of many big layers takes seconds, which the splash covers.
+void _app_finish_start(TAVOLIX_APP* app) {
+    app->start_pending = false;
+    if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
+    else autosave_set_clean(&app->autosave, app->doc);
+    _app_session_greet(app);
+    if (app->start_file) tavolix_app_open_at_start(app, app->start_file);
+    app->redraw = true;
+}
+
+} // namespace
+
 int tavolix_app_run(TAVOLIX_APP* app) {
     q_assert(app, return 0);
     q_assert(app->queue, return 0);
@@ -1000,6 +1016,12 @@ int tavolix_app_run(TAVOLIX_APP* app) {
         case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING: _app_on_resume(app); break;
         default: forward(); break;
         }
+        // A stroke, fill, undo or redo refused for want of memory left the drawing as it was;
+        // the log has the details, the user gets a word.
+        if (app->doc && undo_take_refusal(app->doc)) {
+            tavolix_gui_notify_tr(app, "Not enough memory: the change was not made.");
+            app->redraw = true;
+        }
 
         if (app->redraw && !app->halted && al_is_event_queue_empty(app->queue) &&
             al_get_time() - app->last_flip >= 0.0) {
@@ -1015,7 +1037,11 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                 q_log(7, "frame %lu drawn, pointer at %d,%d", frames, pointer_x, pointer_y);
             }
         }
+        if (app->start_pending && (frames > 0 || app->halted)) _app_finish_start(app);
     }
+    // Quit before the first frame: the session is read all the same, or the exit would write
+    // the blank page over it.
+    if (app->start_pending) _app_finish_start(app);
 
     // A stroke, a floating selection or a pending shape is part of the picture the user sees:
     // it goes into the document before the session is written.

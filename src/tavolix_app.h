@@ -80,6 +80,11 @@ struct TAVOLIX_APP {
     bool redraw;
     bool halted;
     bool gui_visible;
+    // The session and the file named on the command line are opened once the splash is on
+    // screen, so a big drawing never keeps the window dark; until then the document is the
+    // blank page. `start_file` points into argv.
+    bool start_pending;
+    const char* start_file;
     double splash_time;
     double splash_seconds; // how long the splash waits for input before it leaves by itself
     double last_flip;

@@ -773,7 +773,7 @@ int brush_stroke_begin(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, 
         _clear_to_transparent(buffer);
     }
     // A layer the compositor has not cleared yet holds undefined pixels; it would clear them
-    // after this stroke and wipe it, so clear them first (its backup is already transparent).
+    // after this stroke and wipe it, so clear them first (its committed copy is transparent).
     if (layer->needs_clear) {
         _clear_to_transparent(layer->bitmap);
         layer->needs_clear = false;

@@ -144,6 +144,7 @@ void document_memory(const DOCUMENT* doc, DOCUMENT_MEMORY* out) {
     if (doc->layers) {
         for (const LIST_NODE* node = doc->layers->start; node; node = node->next) {
             out->committed_bytes += layer_committed_bytes(static_cast<const LAYER*>(node->ptr));
+            out->committed_tiles += static_cast<const LAYER*>(node->ptr)->stored_tiles;
             out->committed_layers++;
         }
     }
@@ -152,6 +153,7 @@ void document_memory(const DOCUMENT* doc, DOCUMENT_MEMORY* out) {
     undo_memory(doc->undo, &history);
     out->committed_bytes += history.layer_bytes;
     out->committed_layers += history.layers;
+    out->committed_tiles += history.layer_tiles;
     out->undo_tile_bytes = history.tile_bytes;
     out->undo_tiles = history.tiles;
 }
@@ -442,72 +444,50 @@ struct LoadFailure {
     }
 };
 
-// Puts one layer image into the layer's backup, which layer_new left transparent. The common
-// kinds are decoded in place; anything else goes through the image library.
-bool decode_into_backup(LAYER* layer, const unsigned char* image, size_t size) {
-    const int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(layer->backup, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READWRITE);
-    if (!region) return false;
-    const int result = snapshot_decode_tga(image, size, static_cast<unsigned char*>(region->data),
-                                           region->pitch, w, h, true);
-    al_unlock_bitmap(layer->backup);
-    if (result >= 0) return result == 1;
+// Decodes one layer image into `pixels` (the layer's size, rows packed; `zeroed` when it is
+// known to be transparent already) and stores it as the layer's committed tiles, which
+// layer_new left empty: only tiles holding a visible pixel take memory. The common kinds are
+// decoded here; anything else goes through the image library. 1 when stored, 0 for a broken
+// image, -1 when memory for the tiles ran out (the layer keeps no tile).
+int decode_into_tiles(LAYER* layer, const unsigned char* image, size_t size, uint32_t* pixels,
+                       bool zeroed) {
+    const int w = layer->width, h = layer->height;
+    const int result = snapshot_decode_tga(image, size, reinterpret_cast<unsigned char*>(pixels),
+                                           static_cast<ptrdiff_t>(w) * 4, w, h, zeroed);
+    if (result == 0) return 0;
+    if (result == 1) return layer_write_committed(layer, 0, 0, w, h, pixels, w) == 1 ? 1 : -1;
 
     MemFile file(al_open_memfile(const_cast<unsigned char*>(image), static_cast<int64_t>(size), "r"),
                  &al_fclose);
-    if (!file) return false;
-    ALLEGRO_BITMAP* decoded = NULL;
+    if (!file) return -1;
+    std::unique_ptr<ALLEGRO_BITMAP, void (*)(ALLEGRO_BITMAP*)> decoded(NULL, &al_destroy_bitmap);
     {
         NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
         NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-        decoded = al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA);
+        decoded.reset(al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA));
     }
-    if (!decoded) return false;
-    if (al_get_bitmap_width(decoded) != w || al_get_bitmap_height(decoded) != h) {
+    if (!decoded) return 0;
+    if (al_get_bitmap_width(decoded.get()) != w || al_get_bitmap_height(decoded.get()) != h) {
         q_log(3, "layer %s has size %dx%d, expected %dx%d", _layer_label(layer),
-              al_get_bitmap_width(decoded), al_get_bitmap_height(decoded), w, h);
-        al_destroy_bitmap(decoded);
-        return false;
+              al_get_bitmap_width(decoded.get()), al_get_bitmap_height(decoded.get()), w, h);
+        return 0;
     }
-    al_destroy_bitmap(layer->backup);
-    layer->backup = decoded;
-    return true;
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
+    if (!region || region->pitch % 4 != 0) {
+        if (region) al_unlock_bitmap(decoded.get());
+        return -1;
+    }
+    const int ok = layer_write_committed(layer, 0, 0, w, h,
+                                         static_cast<const uint32_t*>(region->data),
+                                         region->pitch / 4);
+    al_unlock_bitmap(decoded.get());
+    return ok == 1 ? 1 : -1;
 }
 
-// Copies the backup into the layer's working bitmap in bands of about 256 KiB: a whole-layer
-// lock would ask for a fresh buffer as large as the layer, whose first touch costs more than
-// the copy itself.
-bool upload_backup(LAYER* layer) {
-    const int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-    if (al_get_bitmap_width(layer->bitmap) != w || al_get_bitmap_height(layer->bitmap) != h)
-        return false;
-    ALLEGRO_LOCKED_REGION* source =
-        al_lock_bitmap(layer->backup, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
-    if (!source) return false;
-    const int band = std::max(1, (256 * 1024) / (w * 4));
-    bool ok = true;
-    for (int y = 0; ok && y < h; y += band) {
-        const int rows = std::min(band, h - y);
-        ALLEGRO_LOCKED_REGION* target = al_lock_bitmap_region(
-            layer->bitmap, 0, y, w, rows, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
-        if (!target) {
-            ok = false;
-            break;
-        }
-        for (int r = 0; r < rows; r++)
-            memcpy(static_cast<unsigned char*>(target->data) + r * target->pitch,
-                   static_cast<const unsigned char*>(source->data) + (y + r) * source->pitch,
-                   static_cast<size_t>(w) * 4);
-        al_unlock_bitmap(layer->bitmap);
-    }
-    al_unlock_bitmap(layer->backup);
-    if (ok) layer->needs_clear = false;
-    return ok;
-}
-
-// A block for the layer images, grown as needed and reused from layer to layer. An
-// uncompressed layer is tens of megabytes of pages nothing has touched yet: large pages.
+// A block for the layer images and one for their decoded pixels, grown as needed and reused
+// from layer to layer, and given back to the system when the load ends. An uncompressed layer is
+// tens of megabytes of pages nothing has touched yet: large pages.
 class ImageBuffer {
   public:
     ImageBuffer() = default;
@@ -519,12 +499,20 @@ class ImageBuffer {
         platform_large_free(data_, capacity_);
         data_ = static_cast<unsigned char*>(platform_large_alloc(size));
         capacity_ = data_ ? size : 0;
+        fresh_ = true;
         return data_;
+    }
+    // True the first time after the block was made (it is still all zeros), then false.
+    bool take_fresh() {
+        const bool fresh = fresh_;
+        fresh_ = false;
+        return fresh;
     }
 
   private:
     unsigned char* data_ = nullptr;
     size_t capacity_ = 0;
+    bool fresh_ = false;
 };
 
 } // namespace
@@ -577,7 +565,7 @@ DOCUMENT* document_load_checked(const char* path, int* error) {
                               ? static_cast<int32_t>(template_index)
                               : 0;
 
-    ImageBuffer buffer;
+    ImageBuffer buffer, decoded;
     for (uint32_t i = 0; i < count; i++) {
         uint32_t name_length = 0;
         if (!in.u32(&name_length) || name_length > TVL_MAX_NAME || in.remaining() < name_length)
@@ -614,8 +602,15 @@ DOCUMENT* document_load_checked(const char* path, int* error) {
         layer->blend = static_cast<int32_t>(blend);
         layer->visible = visible != 0;
         layer->locked = locked != 0;
-        if (!decode_into_backup(layer, image, image_size)) return fail.at(image_at);
-        if (!upload_backup(layer)) return fail.no_resources(image_at);
+        auto* pixels = reinterpret_cast<uint32_t*>(
+            decoded.reserve(static_cast<size_t>(width) * static_cast<size_t>(height) * 4));
+        if (!pixels) return fail.no_resources(image_at);
+        const int decoded_ok = decode_into_tiles(layer, image, image_size, pixels,
+                                                 decoded.take_fresh());
+        // Memory running out for the tiles is not a broken file: it is kept as it is.
+        if (decoded_ok < 0) return fail.no_resources(image_at);
+        if (decoded_ok == 0) return fail.at(image_at);
+        if (!layer_upload(layer)) return fail.no_resources(image_at);
         layer_stamp_tiles(layer, 0, 0, static_cast<int>(width), static_cast<int>(height));
     }
 
@@ -864,27 +859,27 @@ int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1) {
     int min_x = doc->width, min_y = doc->height, max_x = -1, max_y = -1;
     for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
         LAYER* layer = static_cast<LAYER*>(node->ptr);
-        if (!layer->visible || !layer->backup || layer->opacity <= 0.0f) continue;
-        ALLEGRO_LOCKED_REGION* region =
-            al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-        if (!region) {
-            q_log(3, "could not lock layer %s for the content scan",
-                  layer->name && layer->name->data ? layer->name->data : "NULL");
-            continue;
-        }
-        const int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-        for (int y = 0; y < h; y++) {
-            const unsigned char* row = static_cast<const unsigned char*>(region->data) +
-                                       static_cast<ptrdiff_t>(y) * region->pitch;
-            for (int x = 0; x < w; x++) {
-                if (row[x * 4 + 3] == 0) continue;
-                min_x = std::min(min_x, x);
-                max_x = std::max(max_x, x);
-                min_y = std::min(min_y, y);
-                max_y = std::max(max_y, y);
+        if (!layer->visible || layer->opacity <= 0.0f) continue;
+        // Only stored tiles can hold a visible pixel.
+        for (int row = 0; row < layer->tiles_y; row++) {
+            for (int col = 0; col < layer->tiles_x; col++) {
+                const uint32_t* tile = layer_committed_tile(layer, col, row);
+                if (!tile) continue;
+                const int tx = col * LAYER_TILE_SIZE, ty = row * LAYER_TILE_SIZE;
+                const int w = std::min(LAYER_TILE_SIZE, layer->width - tx);
+                const int h = std::min(LAYER_TILE_SIZE, layer->height - ty);
+                for (int y = 0; y < h; y++) {
+                    const uint32_t* pixels = tile + static_cast<size_t>(y) * LAYER_TILE_SIZE;
+                    for (int x = 0; x < w; x++) {
+                        if ((pixels[x] >> 24) == 0) continue;
+                        min_x = std::min(min_x, tx + x);
+                        max_x = std::max(max_x, tx + x);
+                        min_y = std::min(min_y, ty + y);
+                        max_y = std::max(max_y, ty + y);
+                    }
+                }
             }
         }
-        al_unlock_bitmap(layer->backup);
     }
     if (max_x < 0) return 0;
     *x0 = min_x;

@@ -39,6 +39,7 @@ struct DOCUMENT {
 struct DOCUMENT_MEMORY {
     size_t committed_bytes;
     size_t committed_layers;
+    size_t committed_tiles; // stored tiles; absent (transparent) ones cost nothing
     size_t undo_tile_bytes;
     size_t undo_tiles;
 };

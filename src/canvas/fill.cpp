@@ -73,31 +73,23 @@ LAYER* _fill_target(DOCUMENT* doc) {
 
 unsigned char* _layer_pixels(LAYER* layer, int width, int height) {
     q_assert(layer, return NULL);
-    q_assert(layer->backup, return NULL);
-    // The copy below trusts the size for every row; a backup of another size would be read
-    // past its end or leave rows of the buffer meaningless.
-    if (width < 1 || height < 1 || al_get_bitmap_width(layer->backup) != width ||
-        al_get_bitmap_height(layer->backup) != height) {
-        q_log(3, "layer backup is %dx%d, not %dx%d", al_get_bitmap_width(layer->backup),
-              al_get_bitmap_height(layer->backup), width, height);
+    // The tools trust the size for every row; a layer of another size would leave rows of the
+    // buffer meaningless.
+    if (width < 1 || height < 1 || layer->width != width || layer->height != height) {
+        q_log(3, "layer is %dx%d, not %dx%d", layer->width, layer->height, width, height);
         return NULL;
     }
-    unsigned char* pixels = NULL;
-    q_calloc(pixels, unsigned char, _buffer_bytes(width, height));
-    q_assert(pixels, return NULL);
-
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!region) {
-        q_log(3, "could not lock layer backup for fill");
+    // Every byte is written by the read below.
+    auto* pixels = static_cast<unsigned char*>(malloc(_buffer_bytes(width, height)));
+    if (!pixels) {
+        q_log(3, "out of memory for a %dx%d copy of a layer", width, height);
+        return NULL;
+    }
+    if (!layer_read_committed(layer, 0, 0, width, height, reinterpret_cast<uint32_t*>(pixels),
+                              static_cast<size_t>(width))) {
         free(pixels);
         return NULL;
     }
-    const size_t row_bytes = static_cast<size_t>(width) * 4;
-    const auto* src = static_cast<const unsigned char*>(region->data);
-    for (int y = 0; y < height; y++, src += region->pitch)
-        memcpy(pixels + static_cast<size_t>(y) * row_bytes, src, row_bytes);
-    al_unlock_bitmap(layer->backup);
     return pixels;
 }
 
@@ -396,7 +388,7 @@ int _fill_commit(DOCUMENT* doc, LAYER* layer, const unsigned char* pixels, int x
 
 namespace {
 
-// Keeps each undo tile of the backup before the fill first changes it.
+// Keeps each undo tile of the layer's copy before the fill first changes it.
 struct TileKeeper {
     DOCUMENT* doc;
     const unsigned char* backup;
@@ -413,27 +405,19 @@ bool _keep_tiles(void* context, int y, int x0, int x1) {
 
 } // namespace
 
-// The fill works in the backup's own memory: each tile's earlier pixels go to the undo step
-// just before the fill first changes it, so only the tiles it reaches are ever copied, and
-// then the changed box is written to the working bitmap.
+// The fill works in a full copy of the committed pixels: each tile's earlier pixels go to the
+// undo step just before the fill first changes it, so only the tiles it reaches are kept, and
+// then the changed box is written to the working bitmap and the committed tiles.
 int fill_flood(DOCUMENT* doc, float x, float y, const ALLEGRO_COLOR* color, float tolerance) {
     LAYER* layer = _fill_target(doc);
     if (!layer) return 0;
     q_assert(color, return 0);
-    q_assert(layer->backup, return 0);
     const int width = doc->width;
     const int height = doc->height;
     // Compared before converting: NaN, infinities and huge values are simply off the canvas.
     const double fx = std::floor(static_cast<double>(x));
     const double fy = std::floor(static_cast<double>(y));
     if (!(fx >= 0.0 && fx < width && fy >= 0.0 && fy < height)) return 0;
-    if (al_get_bitmap_width(layer->backup) != width ||
-        al_get_bitmap_height(layer->backup) != height) {
-        q_log(3, "layer backup is %dx%d, not %dx%d", al_get_bitmap_width(layer->backup),
-              al_get_bitmap_height(layer->backup), width, height);
-        return 0;
-    }
-
     unsigned char fill[4];
     _opaque_bytes(color, fill);
     const int levels =
@@ -445,25 +429,32 @@ int fill_flood(DOCUMENT* doc, float x, float y, const ALLEGRO_COLOR* color, floa
         q_log(3, "could not open an undo step; the layer was left as it was");
         return 0;
     }
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
-    if (!region || region->pitch < width * 4 || region->pitch % 4 != 0) {
-        q_log(3, "could not lock layer backup for fill");
-        if (region) al_unlock_bitmap(layer->backup);
+    unsigned char* pixels = _layer_pixels(layer, width, height);
+    if (!pixels) {
         undo_abort(doc);
         return 0;
     }
-    auto* pixels = static_cast<unsigned char*>(region->data);
-    const size_t pitch = static_cast<size_t>(region->pitch);
+    const size_t pitch = static_cast<size_t>(width) * 4;
     TileKeeper keeper{doc, pixels, pitch};
     const FillGuard guard{_keep_tiles, &keeper};
     int bounds[4] = {0, 0, 0, 0};
     int result = _fill_area(pixels, width, height, pitch / 4, static_cast<int>(fx),
                             static_cast<int>(fy), fill, levels, bounds, &guard);
-    if (result == 1 && !_layer_write_rect(layer, pixels, static_cast<int>(pitch / 4), bounds[0],
-                                          bounds[1], bounds[2], bounds[3]))
+    if (result == 1 && !_layer_write_rect(layer, pixels, width, bounds[0], bounds[1], bounds[2],
+                                          bounds[3]))
         result = -1;
-    al_unlock_bitmap(layer->backup);
+    if (result == 1 &&
+        !layer_write_committed(layer, bounds[0], bounds[1], bounds[2] - bounds[0] + 1,
+                               bounds[3] - bounds[1] + 1,
+                               reinterpret_cast<const uint32_t*>(pixels) +
+                                   static_cast<size_t>(bounds[1]) * width + bounds[0],
+                               width)) {
+        q_log(3, "out of memory filling layer %s; the fill was taken back",
+              layer->name && layer->name->data ? layer->name->data : "NULL");
+        doc->undo->refused = true;
+        result = -1;
+    }
+    free(pixels);
     if (result == 1) return undo_commit_kept(doc);
     // Nothing changed, or part of the fill must be taken back from the kept tiles.
     if (result == 0) undo_abort(doc);

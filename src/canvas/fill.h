@@ -2,10 +2,10 @@
 // clearing the active layer.
 //
 // Unlike brush strokes, which draw with the graphics device, these work on the layer's
-// committed pixels (its backup) in system memory and write the changed box into the working
-// bitmap in one locked copy, so the undo system never has to read the video bitmap back. The
-// bucket fill changes the backup in place, handing each tile to the undo step just before its
-// first change; the gradient and clear build a whole new layer. Each is one undo step. A locked layer is refused without a
+// committed pixels copied out of the layer's tiles into system memory and write the changed box
+// into the working bitmap in one locked copy, so the undo system never has to read the video
+// bitmap back. The bucket fill changes its copy, handing each tile to the undo step just before
+// its first change, then writes the changed box back into the tiles; the gradient and clear build a whole new layer. Each is one undo step. A locked layer is refused without a
 // message (the GUI tells the user), and so is a document whose undo operation is already open
 // (another tool is mid-change), in which case nothing at all is touched.
 //
@@ -46,8 +46,8 @@ int fill_clear(DOCUMENT* doc);
 // The active layer, or NULL: with an assertion when the document or its active layer is
 // missing, silently when the layer is locked.
 LAYER* _fill_target(DOCUMENT* doc);
-// A new buffer of width x height packed RGBA rows copied from the layer's backup, or NULL
-// (also when the backup is not of that size). The caller frees it.
+// A new buffer of width x height packed RGBA rows copied from the layer's committed tiles, or
+// NULL (also when the layer is not of that size). The caller frees it.
 unsigned char* _layer_pixels(LAYER* layer, int width, int height);
 // Copies the inclusive rectangle x0..x1, y0..y1 of a buffer whose rows are `width` pixels into
 // the same rectangle of the working bitmap and clears needs_clear; a layer still marked

@@ -99,7 +99,7 @@ void _selection_reset(SELECTION* sel) {
     sel->layer = NULL;
 }
 
-// A layer nobody has drawn yet holds undefined pixels; its backup is transparent, so clearing
+// A layer nobody has drawn yet holds undefined pixels; its committed copy is transparent, so clearing
 // the working bitmap keeps the two equal.
 void _layer_ready(LAYER* layer) {
     if (!layer->needs_clear) return;
@@ -763,7 +763,7 @@ int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* symmetry) {
     LAYER* layer = sel->layer;
     if (sel->phase != SELECTION_PHASE_FLOATING || !sel->float_bitmap ||
         !_layer_in_document(doc, layer) || !layer->bitmap) {
-        // A layer that left the document keeps the lifted pixels in its backup, which is what
+        // A layer that left the document keeps the lifted pixels in its committed tiles, which is what
         // it is rebuilt from if it ever comes back; it may also be freed already, so it is
         // never touched here.
         _selection_reset(sel);
@@ -773,7 +773,7 @@ int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* symmetry) {
     {
         ActiveLayerScope active(doc, layer);
         // Nothing is drawn before the undo operation is open: pixels changed outside one would
-        // never reach the backup or the history. The float stays for another try.
+        // never reach the committed tiles or the history. The float stays for another try.
         if (!_begin_undo(doc)) return 0;
         _layer_ready(layer);
         // The place the pixels came from: a lift left a hole there.

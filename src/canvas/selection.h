@@ -4,9 +4,9 @@
 // same kind of float.
 //
 // Lifting does not open an undo operation: the layer's working bitmap gets the hole while its
-// backup still holds the pixels from before the lift. Committing records one step that covers
-// both the hole and the dropped pixels, cancelling refills the hole so the layer equals its
-// backup again, deleting records the hole alone.
+// committed tiles still hold the pixels from before the lift. Committing records one step that
+// covers both the hole and the dropped pixels, cancelling refills the hole so the layer equals
+// its committed tiles again, deleting records the hole alone.
 #pragma once
 
 #include <allegro5/allegro.h>
@@ -87,7 +87,7 @@ struct SELECTION {
 // Everything zero, no placed kind, unit scale.
 void selection_init(SELECTION* sel);
 // Drops the float and the lasso points without touching any layer (the document is being
-// replaced, or the display came back and the layers were rebuilt from their backups).
+// replaced, or the display came back and the layers were rebuilt from their committed tiles).
 void selection_discard(SELECTION* sel);
 
 // Starts a marquee at (x, y). A float that was cut out of its layer is put back first.
@@ -125,7 +125,7 @@ void selection_drag_end(SELECTION* sel);
 // NULL) as one undo step and resets. Returns the result of undo_commit; 0 when there was
 // nothing to commit. When the step cannot be opened (another operation is open) nothing is
 // drawn, the float stays as it is and 0 is returned. A float whose layer has left the document
-// is dropped: that layer's backup still holds the lifted pixels.
+// is dropped: that layer's committed tiles still hold the lifted pixels.
 int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* symmetry);
 // Puts lifted pixels back where they came from and resets; records nothing.
 void selection_cancel(SELECTION* sel);

@@ -11,6 +11,7 @@
 #include <allegro5/allegro.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -84,15 +85,13 @@ size_t encode_row(const unsigned char* row, int n, unsigned char* out) {
     return static_cast<size_t>(o - out);
 }
 
-// One tile of locked pixels: `base` is the layer's top-left pixel, rows `pitch` bytes apart.
-struct TileSource {
-    const unsigned char* base;
-    ptrdiff_t pitch;
-};
+// A row of transparent pixels, what an absent committed tile holds.
+constexpr std::array<unsigned char, LAYER_TILE_SIZE * 4> CLEAR_ROW{};
 
-// NULL when memory ran out; `scratch` holds at least 5 bytes per tile pixel.
-std::shared_ptr<const SNAPSHOT_TILE> encode_tile(const TileSource& source, int x, int y, int w,
-                                                 int h, std::vector<unsigned char>& scratch) {
+// Encodes the top-left w x h pixels of a committed tile (NULL = transparent). NULL when memory
+// ran out; `scratch` holds at least 5 bytes per tile pixel.
+std::shared_ptr<const SNAPSHOT_TILE> encode_tile(const uint32_t* pixels, int w, int h,
+                                                 std::vector<unsigned char>& scratch) {
     try {
         auto tile = std::make_shared<SNAPSHOT_TILE>();
         tile->w = w;
@@ -100,7 +99,10 @@ std::shared_ptr<const SNAPSHOT_TILE> encode_tile(const TileSource& source, int x
         tile->row_end.resize(static_cast<size_t>(h));
         size_t used = 0;
         for (int r = 0; r < h; r++) {
-            const unsigned char* row = source.base + (y + r) * source.pitch + x * 4;
+            const unsigned char* row =
+                pixels ? reinterpret_cast<const unsigned char*>(
+                             pixels + static_cast<size_t>(r) * LAYER_TILE_SIZE)
+                       : CLEAR_ROW.data();
             used += encode_row(row, w, scratch.data() + used);
             tile->row_end[static_cast<size_t>(r)] = static_cast<uint32_t>(used);
         }
@@ -130,16 +132,15 @@ namespace {
 
 // One tile that is not in the cache yet, and where its encoding goes.
 struct TileJob {
-    size_t layer; // index into the locked layers
-    int x, y, w, h;
+    const uint32_t* pixels; // the committed tile, NULL when transparent
+    int w, h;
     uint64_t stamp;
     std::shared_ptr<const SNAPSHOT_TILE> result;
 };
 
 // Encodes jobs first, first + step, ... until `deadline` (none when zero). Returns how many of
 // its jobs it finished; stops early when memory runs out.
-size_t run_jobs(std::vector<TileJob>& jobs, const std::vector<TileSource>& sources,
-                size_t first, size_t step, std::chrono::steady_clock::time_point deadline) {
+size_t run_jobs(std::vector<TileJob>& jobs, size_t first, size_t step, std::chrono::steady_clock::time_point deadline) {
     std::vector<unsigned char> scratch;
     try {
         scratch.resize(static_cast<size_t>(LAYER_TILE_SIZE) * LAYER_TILE_SIZE *
@@ -150,7 +151,7 @@ size_t run_jobs(std::vector<TileJob>& jobs, const std::vector<TileSource>& sourc
     size_t done = 0;
     for (size_t i = first; i < jobs.size(); i += step) {
         TileJob& job = jobs[i];
-        job.result = encode_tile(sources[job.layer], job.x, job.y, job.w, job.h, scratch);
+        job.result = encode_tile(job.pixels, job.w, job.h, scratch);
         if (!job.result) break;
         done++;
         if (deadline != std::chrono::steady_clock::time_point{} &&
@@ -190,14 +191,14 @@ int snapshot_cache_update(SNAPSHOT_CACHE* cache, DOCUMENT* doc, double budget) {
     q_assert(doc, return 0);
     q_assert(doc->layers, return 0);
     const uint64_t pass = ++cache->pass;
-    std::vector<LAYER*> locked;
-    std::vector<TileSource> sources;
     std::vector<TileJob> jobs;
     try {
         for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
             LAYER* layer = static_cast<LAYER*>(node->ptr);
-            if (!layer->backup || !layer->tile_stamps) continue; // snapshot_take refuses it
-            const size_t first_job = jobs.size();
+            // snapshot_take refuses a layer without tiles or of another size
+            if (!layer->tiles || !layer->tile_stamps || layer->width != doc->width ||
+                layer->height != doc->height)
+                continue;
             for (int row = 0; row < layer->tiles_y; row++) {
                 for (int col = 0; col < layer->tiles_x; col++) {
                     const uint64_t stamp = layer_tile_stamp(layer, col, row);
@@ -207,31 +208,14 @@ int snapshot_cache_update(SNAPSHOT_CACHE* cache, DOCUMENT* doc, double budget) {
                         continue;
                     }
                     const int x = col * LAYER_TILE_SIZE, y = row * LAYER_TILE_SIZE;
-                    jobs.push_back(TileJob{locked.size(), x, y,
+                    jobs.push_back(TileJob{layer_committed_tile(layer, col, row),
                                            std::min(LAYER_TILE_SIZE, doc->width - x),
                                            std::min(LAYER_TILE_SIZE, doc->height - y), stamp,
                                            nullptr});
                 }
             }
-            if (jobs.size() == first_job) continue;
-            if (al_get_bitmap_width(layer->backup) != doc->width ||
-                al_get_bitmap_height(layer->backup) != doc->height) {
-                jobs.resize(first_job); // snapshot_take refuses it
-                continue;
-            }
-            ALLEGRO_LOCKED_REGION* region =
-                al_lock_bitmap(layer->backup, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
-            if (!region) {
-                q_log(3, "could not lock a layer to encode it");
-                jobs.resize(first_job);
-                continue;
-            }
-            locked.push_back(layer);
-            sources.push_back(TileSource{static_cast<const unsigned char*>(region->data),
-                                         region->pitch});
         }
     } catch (const std::bad_alloc&) {
-        for (LAYER* layer : locked) al_unlock_bitmap(layer->backup);
         q_log(3, "could not list the tiles to encode");
         return 0;
     }
@@ -241,23 +225,21 @@ int snapshot_cache_update(SNAPSHOT_CACHE* cache, DOCUMENT* doc, double budget) {
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                   std::chrono::duration<double>(budget));
-        done = run_jobs(jobs, sources, 0, 1, deadline);
+        done = run_jobs(jobs, 0, 1, deadline);
     } else if (!jobs.empty()) {
         // Tiles are independent: the other core takes every second one. The helper reads the
-        // locked pixels only; every Allegro call stays on this thread.
+        // committed tiles only, which nothing changes while this thread waits for it.
         size_t helper_done = 0;
         std::thread helper;
         try {
-            helper = std::thread([&] { helper_done = run_jobs(jobs, sources, 1, 2, {}); });
-            done = run_jobs(jobs, sources, 0, 2, {});
+            helper = std::thread([&] { helper_done = run_jobs(jobs, 1, 2, {}); });
+            done = run_jobs(jobs, 0, 2, {});
             helper.join();
         } catch (const std::system_error&) {
-            done = run_jobs(jobs, sources, 0, 1, {}); // no second thread: do it all here
+            done = run_jobs(jobs, 0, 1, {}); // no second thread: do it all here
         }
         done += helper_done;
     }
-    for (LAYER* layer : locked) al_unlock_bitmap(layer->backup);
-
     try {
         for (TileJob& job : jobs)
             if (job.result) cache->tiles[job.stamp] = SNAPSHOT_CACHE::Entry{job.result, pass};
@@ -344,10 +326,9 @@ DOCUMENT_SNAPSHOT* snapshot_take(SNAPSHOT_CACHE* cache, const DOCUMENT* doc) {
         snapshot->write_buffer.resize(SNAPSHOT_WRITE_PIECE);
         for (LIST_NODE* node = doc->layers->start; node; node = node->next) {
             const LAYER* layer = static_cast<const LAYER*>(node->ptr);
-            if (!layer->backup || !layer->tile_stamps || layer->tiles_x != snapshot->tiles_x ||
-                layer->tiles_y != snapshot->tiles_y ||
-                al_get_bitmap_width(layer->backup) != doc->width ||
-                al_get_bitmap_height(layer->backup) != doc->height) {
+            if (!layer->tiles || !layer->tile_stamps || layer->tiles_x != snapshot->tiles_x ||
+                layer->tiles_y != snapshot->tiles_y || layer->width != doc->width ||
+                layer->height != doc->height) {
                 q_log(3, "layer %s has lost its committed pixels", layer_name(layer));
                 return NULL;
             }

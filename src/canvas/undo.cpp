@@ -100,10 +100,17 @@ void _region_write(ALLEGRO_BITMAP* bitmap, const TileRect& r, const unsigned cha
     al_unlock_bitmap(bitmap);
 }
 
+// Reads committed pixels into packed rows of r.w * 4 bytes (absent tiles read as 0).
+int _committed_read(const LAYER* layer, const TileRect& r, unsigned char* out) {
+    return layer_read_committed(layer, r.x, r.y, r.w, r.h, reinterpret_cast<uint32_t*>(out),
+                                static_cast<size_t>(r.w));
+}
+
 // Writes committed pixels: the tile gets a new stamp, so copies of its old pixels go stale.
-void _backup_write(LAYER* layer, const TileRect& r, const unsigned char* in) {
-    _region_write(layer->backup, r, in);
-    layer_stamp_tiles(layer, r.x, r.y, r.w, r.h);
+// Cannot run out of memory once the tile was reserved.
+bool _committed_write(LAYER* layer, const TileRect& r, const unsigned char* in) {
+    return layer_write_committed(layer, r.x, r.y, r.w, r.h, reinterpret_cast<const uint32_t*>(in),
+                                 r.w) == 1;
 }
 
 // The tile indices covered by the pixel span [first_px, last_px], clamped to [0, count - 1].
@@ -269,6 +276,7 @@ void undo_memory(const UNDO_SYSTEM* undo, UNDO_MEMORY* out) {
             if (record->owns_layer && record->layer) {
                 out->layers++;
                 out->layer_bytes += layer_committed_bytes(record->layer);
+                out->layer_tiles += record->layer->stored_tiles;
             }
         }
     }
@@ -332,6 +340,28 @@ bool _record_add_tile(UNDO_RECORD** record, LAYER* layer, UNDO_TILE* tile) {
     return list_push((*record)->tiles, tile, _undo_tile_free) == 1;
 }
 
+// Calls `fn` with the rectangle of every dirty undo tile, row by row; stops at the first that
+// returns false, and then returns false itself.
+template <typename Fn> bool _each_dirty(DOCUMENT* doc, Fn fn) {
+    UNDO_SYSTEM* undo = doc->undo;
+    for (int row = 0; row < undo->tiles_y; row++)
+        for (int col = 0; col < undo->tiles_x; col++) {
+            TileRect r;
+            if (undo->dirty[static_cast<size_t>(row) * undo->tiles_x + col] &&
+                _tile_rect(doc, col, row, &r) && !fn(r))
+                return false;
+        }
+    return true;
+}
+
+// Frees the committed tiles under the dirty undo tiles that hold nothing visible.
+void _release_dirty(DOCUMENT* doc, LAYER* layer) {
+    _each_dirty(doc, [layer](const TileRect& r) {
+        layer_release_clear_tiles(layer, r.x, r.y, r.w, r.h);
+        return true;
+    });
+}
+
 // Pushes a finished pixel record, or frees it when it holds no tile. Nothing touched is a
 // successful empty operation; touched tiles that could not be kept are a failure even though
 // the layer itself is fine.
@@ -353,6 +383,16 @@ LAYER* _open_layer(DOCUMENT* doc) {
     return NULL;
 }
 
+// Reserves the committed tiles under every dirty undo tile; all or nothing.
+bool _reserve_dirty(DOCUMENT* doc, LAYER* layer) {
+    if (_each_dirty(doc, [layer](const TileRect& r) {
+            return layer_reserve_tiles(layer, r.x, r.y, r.w, r.h) == 1;
+        }))
+        return true;
+    _release_dirty(doc, layer);
+    return false;
+}
+
 // Shared by both commits. `pixels` is the caller's full-layer buffer or NULL.
 int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int pixels_h) {
     q_assert(doc, return 0);
@@ -361,18 +401,31 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
     LAYER* layer = _open_layer(doc);
     if (!layer) return 0;
     q_assert(layer->bitmap, return 0);
-    q_assert(layer->backup, return 0);
 
     const int width = al_get_bitmap_width(layer->bitmap);
     const int height = al_get_bitmap_height(layer->bitmap);
     if (pixels && (pixels_w != width || pixels_h != height)) pixels = NULL;
 
+    // Every committed tile the operation touched must exist before any is written, or memory
+    // could run out half way through a step. When it runs out here the operation is taken back:
+    // the working bitmap returns to the committed pixels, which never changed.
+    if (!_reserve_dirty(doc, layer)) {
+        q_log(3, "out of memory committing a change to layer %s; the change was taken back",
+              _layer_label(layer));
+        undo->refused = true;
+        undo_revert(doc);
+        return 0;
+    }
     unsigned char* current = NULL;
     q_calloc(current, unsigned char, TILE_BYTES);
     if (!current) {
-        // Without a scratch tile no step can be kept, but the backup must still learn the new
-        // pixels: it is what gets saved and what the next step reads its "before" from.
-        layer_backup(layer);
+        // Without a scratch tile no step can be kept, but the committed tiles must still learn
+        // the new pixels: they are what gets saved and what the next step reads "before" from.
+        _each_dirty(doc, [layer](const TileRect& r) {
+            layer_backup_region(layer, r.x, r.y, r.w, r.h);
+            return true;
+        });
+        _release_dirty(doc, layer);
         document_mark_changed(doc);
         _undo_close(undo);
         return 0;
@@ -405,12 +458,12 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
                 recording = tile != NULL;
             }
             // A before copy that could not be read would "restore" zeros over the tile.
-            if (tile && !_region_read(layer->backup, r, tile->before)) {
+            if (tile && !_committed_read(layer, r, tile->before)) {
                 _undo_tile_free(tile);
                 tile = NULL;
             }
 
-            // The backup catches up on every touched tile, kept in the step or not, so the
+            // The committed tiles catch up on every touched tile, kept in the step or not, so the
             // saved file never loses painting that the history could not hold.
             bool have_current = true;
             if (pixels) {
@@ -422,12 +475,13 @@ int _undo_commit(DOCUMENT* doc, const unsigned char* pixels, int pixels_w, int p
             } else {
                 have_current = _region_read(layer->bitmap, r, current);
             }
-            if (have_current) _backup_write(layer, r, current);
+            if (have_current) _committed_write(layer, r, current);
 
             if (tile && !_record_add_tile(&record, layer, tile)) _undo_tile_free(tile);
         }
     }
     free(current);
+    _release_dirty(doc, layer); // tiles reserved for pixels that could not be read back
     _undo_close(undo);
     if (touched) document_mark_changed(doc);
     return _record_finish(undo, record, touched);
@@ -484,8 +538,8 @@ int undo_commit_kept(DOCUMENT* doc) {
     for (size_t i = 0; i < _dirty_size(undo); i++) {
         if (!undo->dirty[i]) continue;
         touched = true;
-        // The caller changed these tiles of the backup in place: they need fresh stamps, or a
-        // snapshot would reuse their old encoding.
+        // The caller wrote these committed tiles: fresh stamps, so a snapshot never reuses an
+        // encoding of their old pixels.
         TileRect r;
         if (_tile_rect(doc, static_cast<int>(i % undo->tiles_x), static_cast<int>(i / undo->tiles_x),
                        &r))
@@ -509,12 +563,7 @@ void undo_revert(DOCUMENT* doc) {
     q_assert(doc->undo, return);
     UNDO_SYSTEM* undo = doc->undo;
     LAYER* layer = undo->layer;
-    if (undo->active && _layer_in_stack(doc, layer) && layer->bitmap && layer->backup) {
-        for (size_t i = 0; i < _dirty_size(undo); i++) {
-            const UNDO_TILE* tile = undo->kept[i];
-            if (tile) _region_write(layer->backup, TileRect{tile->x, tile->y, tile->w, tile->h},
-                                    tile->before);
-        }
+    if (undo->active && _layer_in_stack(doc, layer) && layer->bitmap) {
         unsigned char* buf = NULL;
         q_calloc(buf, unsigned char, TILE_BYTES);
         if (buf) {
@@ -524,7 +573,7 @@ void undo_revert(DOCUMENT* doc) {
                     if (!undo->dirty[static_cast<size_t>(row) * undo->tiles_x + col] ||
                         !_tile_rect(doc, col, row, &r))
                         continue;
-                    if (_region_read(layer->backup, r, buf)) _region_write(layer->bitmap, r, buf);
+                    if (_committed_read(layer, r, buf)) _region_write(layer->bitmap, r, buf);
                 }
             }
             free(buf);
@@ -595,9 +644,21 @@ namespace {
 int _apply_pixels(UNDO_RECORD* record, Direction direction) {
     q_assert(record->layer, return 0);
     q_assert(record->layer->bitmap, return 0);
-    q_assert(record->layer->backup, return 0);
     LAYER* layer = record->layer;
     if (!record->tiles) return 1;
+    // The committed tiles this step writes must all exist first: running out of memory half
+    // way would leave the layer part undone. Refused, the step stays where it was.
+    for (LIST_NODE* node = record->tiles->start; node; node = node->next) {
+        const auto* tile = static_cast<const UNDO_TILE*>(node->ptr);
+        if (layer_reserve_tiles(layer, tile->x, tile->y, tile->w, tile->h)) continue;
+        for (LIST_NODE* n = record->tiles->start; n != node; n = n->next) {
+            const auto* t = static_cast<const UNDO_TILE*>(n->ptr);
+            layer_release_clear_tiles(layer, t->x, t->y, t->w, t->h);
+        }
+        q_log(3, "out of memory %s a step on layer %s; the layer was left as it was",
+              direction == Direction::undo ? "undoing" : "redoing", _layer_label(layer));
+        return -1;
+    }
     // Every read comes before any write: reading a video bitmap gives it a framebuffer object,
     // which each write then drops again.
     if (direction == Direction::undo) {
@@ -618,7 +679,11 @@ int _apply_pixels(UNDO_RECORD* record, Direction direction) {
         if (!pixels) continue;
         const TileRect r{tile->x, tile->y, tile->w, tile->h};
         _region_write(layer->bitmap, r, pixels);
-        _backup_write(layer, r, pixels);
+        _committed_write(layer, r, pixels);
+    }
+    for (LIST_NODE* node = record->tiles->start; node; node = node->next) {
+        const auto* tile = static_cast<const UNDO_TILE*>(node->ptr);
+        layer_release_clear_tiles(layer, tile->x, tile->y, tile->w, tile->h);
     }
     return 1;
 }
@@ -696,8 +761,14 @@ int _perform(DOCUMENT* doc, Direction direction) {
         q_log(3, "the layer of this step is not in the document");
     } else {
         result = _apply(doc, record, direction);
-        // Even a step that failed half way may have changed pixels.
-        document_mark_changed(doc);
+        if (result < 0) {
+            // Refused before anything changed: the step stays where it was.
+            undo->refused = true;
+            result = 0;
+        } else {
+            // Even a step that failed half way may have changed pixels.
+            document_mark_changed(doc);
+        }
     }
     if (!list_push(result ? to : from, record, _undo_record_free_ptr))
         _undo_discard(undo, record);
@@ -710,6 +781,14 @@ int _perform(DOCUMENT* doc, Direction direction) {
 int undo_perform(DOCUMENT* doc) { return _perform(doc, Direction::undo); }
 
 int redo_perform(DOCUMENT* doc) { return _perform(doc, Direction::redo); }
+
+bool undo_take_refusal(DOCUMENT* doc) {
+    q_assert(doc, return false);
+    q_assert(doc->undo, return false);
+    const bool refused = doc->undo->refused;
+    doc->undo->refused = false;
+    return refused;
+}
 
 bool undo_available(const DOCUMENT* doc) {
     q_assert(doc, return false);

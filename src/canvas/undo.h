@@ -1,9 +1,9 @@
 // The per-document history of pixel and layer-stack changes.
 //
 // Pixel changes are kept as the "before" copies of the 256 x 256 tiles an operation touched.
-// No copy is taken when a tool starts: the layer's backup still holds the earlier pixels
-// while an operation is open, so commit reads "before" from the backup and then brings the
-// backup up to date. "After" pixels are read back from the working bitmap only when a step is
+// No copy is taken when a tool starts: the layer's committed tiles still hold the earlier
+// pixels while an operation is open, so commit reads "before" from them and then brings them
+// up to date. "After" pixels are read back from the working bitmap only when a step is
 // first undone, so a step that is never undone costs one copy of its tiles.
 //
 // Calling order for every pixel-changing tool: undo_begin, report the touched areas with
@@ -39,6 +39,7 @@ struct UNDO_SYSTEM {
     int32_t tiles_x;
     int32_t tiles_y;
     struct UNDO_TILE** kept; // tiles_x * tiles_y; the tiles undo_keep_tile kept, else NULL
+    bool refused; // a commit, undo or redo was refused for want of memory (undo_take_refusal)
 };
 
 struct UNDO_TILE {
@@ -76,21 +77,24 @@ int undo_commit(DOCUMENT* doc);
 // As undo_commit, taking the new pixels from a full-layer buffer of packed RGBA rows
 // (w * h * 4 bytes). A buffer of another size than the layer is ignored.
 int undo_commit_pixels(DOCUMENT* doc, const unsigned char* pixels, int w, int h);
-// For a tool that changes the layer's backup in place rather than its working bitmap (the
-// bucket fill, which works on the backup's memory): call before the first change to a tile.
-// Keeps the tile's earlier pixels, read from `backup` (the backup's pixels from its top-left,
-// rows of `pitch` bytes), and marks the tile touched; a tile already kept is left alone. 1, or
-// 0 when no operation is open or the copy cannot be made.
+// For a tool that changes a full copy of the committed pixels rather than the working bitmap
+// (the bucket fill): call before the first change to a tile. Keeps the tile's earlier pixels,
+// read from `backup` (the copy's pixels from its top-left, rows of `pitch` bytes), and marks
+// the tile touched; a tile already kept is left alone. 1, or 0 when no operation is open or the
+// copy cannot be made.
 int undo_keep_tile(DOCUMENT* doc, int col, int row, const unsigned char* backup, size_t pitch);
-// Closes an operation whose every touched tile was kept with undo_keep_tile, once the backup
-// and the working bitmap both hold the new pixels: the kept tiles become one step. Returns as
+// Closes an operation whose every touched tile was kept with undo_keep_tile, once the committed
+// tiles and the working bitmap both hold the new pixels: the kept tiles become one step. Returns as
 // undo_commit does.
 int undo_commit_kept(DOCUMENT* doc);
 // Closes the open operation without recording it and without touching pixels.
 void undo_abort(DOCUMENT* doc);
-// Puts the touched tiles of the working bitmap back from the backup (first putting kept tiles
-// back into the backup) and closes the operation.
+// Puts the touched tiles of the working bitmap back from the committed tiles and closes the
+// operation.
 void undo_revert(DOCUMENT* doc);
+// True once after a commit, undo or redo was refused because memory for the layer's tiles ran
+// out (the layer was left as it was before the operation); clears the flag.
+bool undo_take_refusal(DOCUMENT* doc);
 
 // Records that `layer` was added at `index`.
 int undo_record_layer_add(DOCUMENT* doc, LAYER* layer, size_t index);
@@ -114,6 +118,7 @@ struct UNDO_MEMORY {
     size_t tiles;
     size_t layer_bytes;
     size_t layers;
+    size_t layer_tiles; // the stored committed tiles of those layers
 };
 void undo_memory(const UNDO_SYSTEM* undo, UNDO_MEMORY* out);
 bool redo_available(const DOCUMENT* doc);

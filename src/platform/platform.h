@@ -40,9 +40,6 @@ void platform_save_sync();
 // Large pages for large buffers that are about to be filled, and for nothing else: the first
 // touch of a large page costs one fault where small pages cost 512. Asking for them for the
 // whole program would make every allocation wait while the system gathers free memory.
-// Asks the system to back a block that nothing has touched yet (or the whole large pages
-// inside it) with large pages. Only advice: it may do nothing.
-void platform_prefer_large_pages(void* start, size_t bytes);
 // A zero-filled block of `bytes` straight from the system, aligned to and backed by large
 // pages where the system has them; NULL when there is no memory. Freed with
 // platform_large_free and the same size.

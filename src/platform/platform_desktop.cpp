@@ -317,14 +317,6 @@ constexpr uintptr_t LARGE_PAGE = 2u << 20;
 size_t whole_large_pages(size_t bytes) { return (bytes + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1); }
 } // namespace
 
-void platform_prefer_large_pages(void* start, size_t bytes) {
-    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-    const uintptr_t first = (at + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
-    const uintptr_t end = (at + bytes) & ~(LARGE_PAGE - 1);
-    if (!start || end <= first) return;
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-}
-
 void* platform_large_alloc(size_t bytes) {
     if (bytes == 0 || bytes > SIZE_MAX - 2 * LARGE_PAGE) return nullptr;
     const size_t size = whole_large_pages(bytes);

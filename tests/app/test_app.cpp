@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app_fixture.h"
+#include "../canvas/canvas_test_util.h"
 #include "canvas/undo.h"
 #include "tavolix_app.h"
 #include "test_support.h"
@@ -55,16 +56,16 @@ TEST_F(AppFixture, SettlingCommitsEverythingInProgress) {
                                  &app.symmetry),
               1);
     tavolix_app_settle_canvas(&app);
-    // The committed pixels reached the backup, which is what gets saved.
-    EXPECT_TRUE(!app.stroke.active && pixel_at(app.doc->active_layer->backup, 20, 20).a > 0);
+    // The committed pixels reached the tiles, which is what gets saved.
+    EXPECT_TRUE(!app.stroke.active && committed_at(app.doc->active_layer, 20, 20).a > 0);
     selection_begin_marquee(&app.selection, 10.0f, 10.0f);
     selection_update_marquee(&app.selection, 30.0f, 30.0f);
     ASSERT_EQ(selection_end_marquee(&app.selection, app.doc), 1);
     selection_nudge(&app.selection, 40.0f, 0.0f);
     tavolix_app_settle_canvas(&app);
     EXPECT_EQ(app.selection.phase, SELECTION_PHASE_NONE);
-    EXPECT_TRUE(pixel_at(app.doc->active_layer->backup, 60, 20).a > 0 &&
-                pixel_at(app.doc->active_layer->backup, 20, 20).a == 0);
+    EXPECT_TRUE(committed_at(app.doc->active_layer, 60, 20).a > 0 &&
+                committed_at(app.doc->active_layer, 20, 20).a == 0);
 }
 
 // Drawing can stop and start again mid-stroke; the stroke is forgotten, not recorded as a step

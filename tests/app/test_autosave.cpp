@@ -96,7 +96,7 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     DOCUMENT* look_alike = document_new(100, 80);
     LAYER* other = document_add_layer(look_alike, "Layer 1");
     other->opacity = 0.75f;
-    fill_bitmap(other->backup, al_map_rgba(9, 9, 9, 9));
+    fill_committed(other, al_map_rgba(9, 9, 9, 9));
     ASSERT_EQ(look_alike->changes, app.doc->changes);
     ASSERT_EQ(document_save(look_alike, dir.file("look_alike.tvl").c_str()), 1);
     document_free(&look_alike);
@@ -115,7 +115,7 @@ TEST_F(AutosaveTest, WritesInTheBackgroundAndExitSkipsACurrentFile) {
     DOCUMENT* back = document_load(session.c_str());
     ASSERT_NE(back, nullptr);
     EXPECT_FLOAT_EQ(back->active_layer->opacity, 0.5f);
-    EXPECT_EQ(pixel_at(back->active_layer->backup, 5, 5).a, 9);
+    EXPECT_EQ(committed_at(back->active_layer, 5, 5).a, 9);
     document_free(&back);
 }
 

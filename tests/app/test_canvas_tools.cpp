@@ -180,7 +180,7 @@ TEST_F(CanvasTools, OtherToolsNeverPaintOverALiftedHole) {
         release(45, 70);
         if (c.tool_after == TOOL_LINE) key(ALLEGRO_KEY_ENTER);
         EXPECT_NE(app.selection.phase, SELECTION_PHASE_FLOATING);
-        EXPECT_EQ(read_image(app.doc->active_layer->backup),
+        EXPECT_EQ(committed_image(app.doc->active_layer),
                   read_image(app.doc->active_layer->bitmap));
         fill_clear(app.doc);
         app.brush.mode = BRUSH_MODE_PAINT;

@@ -83,7 +83,7 @@ TEST_F(SessionTest, EachWindowClaimsItsOwnSlotAndLeftSessionsBecomeDocuments) {
 // its own, and a second keep never replaces the first.
 TEST_F(SessionTest, KeepingTheSessionWritesItFirstAndNeverReplaces) {
     ASSERT_EQ(session_claim(&app.session), 1);
-    fill_bitmap(app.doc->active_layer->backup, al_map_rgba(0, 0, 200, 255));
+    fill_committed(app.doc->active_layer, al_map_rgba(0, 0, 200, 255));
     layer_stamp_tiles(app.doc->active_layer, 0, 0, 100, 80);
     document_mark_changed(app.doc);
     char first[64], second[64];
@@ -93,7 +93,7 @@ TEST_F(SessionTest, KeepingTheSessionWritesItFirstAndNeverReplaces) {
     EXPECT_EQ(kept_documents(), 2);
     DOCUMENT* back = document_load((folder + first + ".tvl").c_str());
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(pixel_at(back->active_layer->backup, 5, 5).b, 200);
+    EXPECT_EQ(committed_at(back->active_layer, 5, 5).b, 200);
     document_free(&back);
     session_release(&app.session);
 }

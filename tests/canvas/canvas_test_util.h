@@ -97,3 +97,33 @@ inline LAYER* add_clear_layer(DOCUMENT* doc, const char* name) {
     layer->needs_clear = false;
     return layer;
 }
+
+// The committed pixels of a layer: the region from (x, y) of size w x h (the whole layer by
+// default).
+inline Image committed_image(const LAYER* layer, int x = 0, int y = 0, int w = -1, int h = -1) {
+    if (w < 0) w = layer->width - x;
+    if (h < 0) h = layer->height - y;
+    Image image(w, h);
+    if (!layer_read_committed(layer, x, y, w, h, image.px.data(), static_cast<size_t>(w)))
+        return Image();
+    return image;
+}
+
+// One committed pixel as stored.
+inline Rgba committed_at(const LAYER* layer, int x, int y) {
+    const uint32_t p = layer_committed_pixel(layer, x, y);
+    return Rgba{static_cast<int>(p & 255), static_cast<int>(p >> 8 & 255),
+                static_cast<int>(p >> 16 & 255), static_cast<int>(p >> 24)};
+}
+
+// Writes the image into the layer's committed pixels with its top-left pixel at (x, y).
+inline void write_committed(LAYER* layer, const Image& image, int x = 0, int y = 0) {
+    ASSERT_EQ(layer_write_committed(layer, x, y, image.w, image.h, image.px.data(), image.w), 1);
+}
+
+// Sets every committed pixel of the layer to one colour, given as stored (premultiplied).
+inline void fill_committed(LAYER* layer, ALLEGRO_COLOR colour) {
+    unsigned char r, g, b, a;
+    al_unmap_rgba(colour, &r, &g, &b, &a);
+    write_committed(layer, Image(layer->width, layer->height, packed(r, g, b, a)));
+}

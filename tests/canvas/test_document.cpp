@@ -101,9 +101,7 @@ TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
     LAYER* lost_backup = document_layer_at(doc, 0);
     LAYER* broken = document_layer_at(doc, 1);
     LAYER* top = document_layer_at(doc, 2);
-    lost_backup->needs_clear = top->needs_clear = false;
-    al_destroy_bitmap(lost_backup->backup);
-    lost_backup->backup = nullptr;
+    lost_backup->needs_clear = top->needs_clear = false; // it holds no committed tile
     fill_bitmap(top->bitmap, al_map_rgba(1, 2, 3, 4));
     ASSERT_EQ(document_backup_active(doc), 1);
     fill_bitmap(top->bitmap, al_map_rgba(0, 0, 0, 0));
@@ -114,8 +112,8 @@ TEST_F(DocumentTest, RestoreAllRebuildsEveryLayerAndReportsAnyFailure) {
 
     // Nothing to rebuild from: the call fails, yet the layer above still comes back.
     al_destroy_bitmap(broken->bitmap);
-    al_destroy_bitmap(broken->backup);
-    broken->bitmap = broken->backup = nullptr;
+    broken->bitmap = nullptr;
+    broken->width = 0;
     fill_bitmap(top->bitmap, al_map_rgba(50, 50, 50, 50));
     EXPECT_EQ(document_restore_all(doc), 0);
     EXPECT_EQ(pixel_rgba(top->bitmap, 0, 0), 0x01020304u);

@@ -25,9 +25,11 @@
 
 namespace {
 
-// Writes one stored (premultiplied) pixel into a layer's backup and working bitmap.
+// Writes one stored (premultiplied) pixel into a layer's committed tiles and working bitmap.
 void put_pixel(LAYER* layer, int x, int y, Rgba p) {
-    for (ALLEGRO_BITMAP* bitmap : {layer->backup, layer->bitmap}) {
+    const uint32_t value = packed(p.r, p.g, p.b, p.a);
+    ASSERT_EQ(layer_write_committed(layer, x, y, 1, 1, &value, 1), 1);
+    for (ALLEGRO_BITMAP* bitmap : {layer->bitmap}) {
         ALLEGRO_LOCKED_REGION* region =
             al_lock_bitmap_region(bitmap, x, y, 1, 1, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE,
                                   ALLEGRO_LOCK_READWRITE);
@@ -151,7 +153,7 @@ TEST_F(DocumentFile, RandomDocumentsSurviveSaveAndLoad) {
                 }
                 p = colour;
             }
-            write_image(layer->backup, image);
+            write_committed(layer, image);
             write_image(layer->bitmap, image);
             layer->needs_clear = false;
             images.push_back(image);
@@ -170,7 +172,7 @@ TEST_F(DocumentFile, RandomDocumentsSurviveSaveAndLoad) {
             EXPECT_EQ(std::lround(b->opacity * 1000), std::lround(a->opacity * 1000));
             EXPECT_EQ(std::vector<int>({b->blend, b->visible, b->locked}),
                       std::vector<int>({a->blend, a->visible, a->locked}));
-            EXPECT_TRUE(read_image(b->backup) == images[i]) << "layer " << i;
+            EXPECT_TRUE(committed_image(b) == images[i]) << "layer " << i;
             EXPECT_TRUE(read_image(b->bitmap) == images[i]) << "layer " << i;
         }
         EXPECT_EQ(back->active_layer,
@@ -208,7 +210,7 @@ TEST_F(DocumentFile, OlderVersionsLoadWithTheirRules) {
     EXPECT_FLOAT_EQ(document_layer_at(v1, 0)->opacity, 0.5f);
     EXPECT_FLOAT_EQ(document_layer_at(v1, 1)->opacity, 1.0f); // 2500 is capped
     EXPECT_FALSE(document_layer_at(v1, 1)->visible);
-    EXPECT_TRUE(rgba_near(stored_pixel(document_layer_at(v1, 0)->backup, 0, 0), {64, 0, 0, 128}, 0));
+    EXPECT_TRUE(rgba_near(committed_at(document_layer_at(v1, 0), 0, 0), {64, 0, 0, 128}, 0));
     document_free(&v1);
 
     DOCUMENT* v2 = load_bytes(header(2, 40, 30, 0, 1) + record(2, "c", 1000, 0, 1, 1, image) +
@@ -285,9 +287,9 @@ TEST_F(DocumentFile, SmallFilesCannotClaimHugeImages) {
 TEST_F(DocumentFile, EveryFailedSaveIsReportedAndKeepsTheOldFile) {
     DOCUMENT* doc = document_new(600, 300);
     LAYER* layer = document_add_layer(doc, "ok");
-    fill_bitmap(layer->backup, al_map_rgba(1, 2, 3, 4)); // with the dots below, over 8 KiB
+    fill_committed(layer, al_map_rgba(1, 2, 3, 4)); // with the dots below, over 8 KiB
     for (int y = 0; y < 300; y += 2) put_pixel(layer, y, y / 2, {9, 9, 9, 9});
-    ALLEGRO_BITMAP* const backup = layer->backup;
+    uint32_t** const tiles = layer->tiles;
     const std::string long_path = dir.file(std::string(1000, 'p'));
     struct rlimit size_limit;
     getrlimit(RLIMIT_FSIZE, &size_limit);
@@ -300,8 +302,8 @@ TEST_F(DocumentFile, EveryFailedSaveIsReportedAndKeepsTheOldFile) {
         {"a name the reader refuses", path,
          [&] { layer_set_name(layer, std::string(4097, 'n').c_str()); },
          [&] { layer_set_name(layer, "ok"); }},
-        {"a layer without its committed pixels", path, [&] { layer->backup = nullptr; },
-         [&] { layer->backup = backup; }},
+        {"a layer without its committed pixels", path, [&] { layer->tiles = nullptr; },
+         [&] { layer->tiles = tiles; }},
         {"a missing folder", dir.file("no/such/folder/doc.tvl"), [] {}, [] {}},
         {"no room for the temporary name", long_path, [] {}, [] {}},
         {"a full disk", path,
@@ -544,7 +546,13 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
     // 600 x 300: a narrow last column of tiles and a short last row; runs across packet and
     // tile edges, noise and transparency.
     DOCUMENT* doc = document_new(600, 300);
-    ALLEGRO_BITMAP* saved = document_add_layer(doc, "t")->backup;
+    LAYER* layer = document_add_layer(doc, "t");
+    ALLEGRO_BITMAP* saved = NULL;
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        saved = al_create_bitmap(600, 300);
+    }
     ALLEGRO_LOCKED_REGION* region =
         al_lock_bitmap(saved, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY);
     unsigned seed = 7;
@@ -557,6 +565,10 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
             memcpy(static_cast<char*>(region->data) + y * region->pitch + 4 * x, &v, 4);
         }
     al_unlock_bitmap(saved);
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        ASSERT_EQ(layer_take_pixels(layer, al_clone_bitmap(saved)), 1);
+    }
     ScratchDir dir;
     const std::string path = dir.file("d.tvl");
     ASSERT_EQ(document_save(doc, path.c_str()), 1);
@@ -590,9 +602,58 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
             write_file(path, header(3, 600, 300, 0, 1) + record(3, "t", 1000, 0, 1, 0, bytes)));
         DOCUMENT* back = document_load(path.c_str());
         ASSERT_NE(back, nullptr);
-        EXPECT_EQ(differing_rows(document_layer_at(back, 0)->backup, saved), 0) << top_down;
+        ALLEGRO_BITMAP* loaded = layer_committed_bitmap(document_layer_at(back, 0));
+        EXPECT_EQ(differing_rows(loaded, saved), 0) << top_down;
+        al_destroy_bitmap(loaded);
         document_free(&back);
     }
     free(library);
+    al_destroy_bitmap(saved);
+    document_free(&doc);
+}
+
+// A mostly transparent layer costs only its painted tiles once loaded, and comes back pixel for
+// pixel; memory running out for its tiles fails the load as "no resources", never as a
+// damaged file, and leaves the file alone.
+TEST_F(DocumentFile, MostlyTransparentLayersLoadOnlyTheirPaintedTiles) {
+    DOCUMENT* doc = document_new(1000, 700);
+    ASSERT_NE(doc, nullptr);
+    // A band over tiles (0, 1) and (1, 1), a dot in the narrow last column, an empty layer.
+    LAYER* band = document_add_layer(doc, "band");
+    Image stripe(300, 20);
+    for (int x = 0; x < 300; x++)
+        for (int y = 0; y < 20; y++) stripe.at(x, y) = packed(x & 255, y, 7, 255);
+    write_committed(band, stripe, 100, 400);
+    put_pixel(band, 999, 699, {1, 2, 3, 4});
+    document_add_layer(doc, "empty");
+    ASSERT_EQ(document_save(doc, path.c_str()), 1);
+    const std::string file = read_file(path);
+
+    const uint64_t allocations = layer_tile_allocations();
+    DOCUMENT* back = document_load(path.c_str());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(layer_tile_allocations() - allocations, 3u);
+    EXPECT_EQ(document_layer_at(back, 0)->stored_tiles, 3u);
+    EXPECT_EQ(document_layer_at(back, 1)->stored_tiles, 0u);
+    for (size_t i = 0; i < 2; i++) {
+        EXPECT_TRUE(committed_image(document_layer_at(back, i)) ==
+                    committed_image(document_layer_at(doc, i)))
+            << i;
+        EXPECT_TRUE(read_image(document_layer_at(back, i)->bitmap) ==
+                        committed_image(document_layer_at(doc, i)) ||
+                    document_layer_at(back, i)->needs_clear)
+            << i;
+    }
+    document_free(&back);
+
+    for (int fail_at : {1, 3}) {
+        LogCapture log(3);
+        layer_fail_tile_allocation(fail_at);
+        int error = DOCUMENT_LOAD_OK;
+        EXPECT_EQ(document_load_checked(path.c_str(), &error), nullptr) << fail_at;
+        layer_fail_tile_allocation(0);
+        EXPECT_EQ(error, DOCUMENT_LOAD_NO_RESOURCES) << fail_at;
+        EXPECT_EQ(read_file(path), file) << fail_at;
+    }
     document_free(&doc);
 }

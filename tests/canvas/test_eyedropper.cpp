@@ -16,7 +16,7 @@ struct EyedropperTest : testing::Test {
     // A layer whose committed pixels are all one premultiplied colour.
     LAYER* layer(uint32_t pixel) {
         LAYER* l = add_clear_layer(doc, nullptr);
-        write_image(l->backup, Image(8, 8, pixel));
+        write_committed(l, Image(8, 8, pixel));
         return l;
     }
     PICKED_COLOUR pick(float x = 3.5f, float y = 3.5f) {
@@ -82,4 +82,24 @@ TEST_F(EyedropperTest, OneLayerIsUnpremultipliedAndEmptyPixelsHoldNothing) {
     EXPECT_TRUE(is(c, 0, 0, 255));
     EXPECT_EQ(eyedropper_pick_layer(doc, layer(0), 2, 2, &c), 0);
     EXPECT_EQ(eyedropper_pick_layer(doc, top, -0.5f, 2, &c), 0);
+}
+
+// Tiles nobody painted are not stored: the eyedropper finds nothing in them on the layer and
+// the paper through them in the picture, beside a painted tile of the same layer.
+TEST(EyedropperTiles, AbsentTilesReadAsTransparent) {
+    DOCUMENT* doc = document_new(600, 300);
+    ASSERT_NE(doc, nullptr);
+    doc->background = al_map_rgb(100, 100, 100);
+    LAYER* l = add_clear_layer(doc, nullptr);
+    write_committed(l, Image(10, 10, packed(0, 0, 200, 255)), 300, 10); // tile (1, 0) only
+    ASSERT_EQ(l->stored_tiles, 1u);
+    PICKED_COLOUR c{};
+    EXPECT_EQ(eyedropper_pick_layer(doc, l, 305.5f, 15.5f, &c), 1);
+    EXPECT_TRUE(is(c, 0, 0, 200));
+    for (auto [x, y] : {std::pair{5.5f, 5.5f}, std::pair{595.5f, 295.5f}, std::pair{300.5f, 20.5f}}) {
+        EXPECT_EQ(eyedropper_pick_layer(doc, l, x, y, &c), 0) << x << "," << y;
+        ASSERT_EQ(eyedropper_pick_composite(doc, x, y, &c), 1);
+        EXPECT_TRUE(is(c, 100, 100, 100)) << x << "," << y;
+    }
+    document_free(&doc);
 }

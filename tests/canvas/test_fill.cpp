@@ -27,10 +27,10 @@ struct FillTest : ::testing::Test {
     void TearDown() override { document_free(&doc); }
     void load(const Image& img) {
         write_image(layer->bitmap, img);
-        write_image(layer->backup, img);
+        write_committed(layer, img);
     }
     Image shown() const { return read_image(layer->bitmap); }
-    Image committed() const { return read_image(layer->backup); }
+    Image committed() const { return committed_image(layer); }
     size_t steps() const { return doc->undo->undo_stack->count; }
     UNDO_RECORD* newest() const {
         return static_cast<UNDO_RECORD*>(doc->undo->undo_stack->end->ptr);

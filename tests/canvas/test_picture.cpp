@@ -193,10 +193,10 @@ TEST(Picture, EveryKindOpensAsOneLayerOfItsSize) {
         EXPECT_EQ(info.width, 40);
         ASSERT_EQ(document_layer_count(doc), 1u);
         LAYER* layer = doc->active_layer;
-        EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 3, 3), {255, 0, 0, 255}, c.tolerance));
+        EXPECT_TRUE(rgba_near(committed_at(layer, 3, 3), {255, 0, 0, 255}, c.tolerance));
         EXPECT_TRUE(rgba_near(pixel_at(layer->bitmap, 3, 3), {255, 0, 0, 255}, c.tolerance));
         const Rgba right = c.alpha ? Rgba{0, 0, 64, 128} : Rgba{0, 0, 128, 255};
-        EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 35, 20), right, c.tolerance + 1));
+        EXPECT_TRUE(rgba_near(committed_at(layer, 35, 20), right, c.tolerance + 1));
         document_free(&doc);
     }
 }
@@ -213,8 +213,8 @@ TEST(Picture, LargerThanTheLimitIsScaledByAreaAverage) {
     EXPECT_EQ(info.width, 400);
     EXPECT_EQ(info.height, 100);
     LAYER* layer = doc->active_layer;
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 10, 10), {255, 0, 0, 255}, 0));
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 90, 10), {0, 0, 64, 128}, 0));
+    EXPECT_TRUE(rgba_near(committed_at(layer, 10, 10), {255, 0, 0, 255}, 0));
+    EXPECT_TRUE(rgba_near(committed_at(layer, 90, 10), {0, 0, 64, 128}, 0));
     document_free(&doc);
 
     // Three columns, red, red | blue, blue: the middle one is the average of what it covers,

@@ -64,7 +64,7 @@ struct SelectionTest : ::testing::Test {
     }
     // Working bitmap and backup both hold exactly `want`.
     bool layer_is(const Pixels& want) {
-        return read_image(layer->bitmap) == want && read_image(layer->backup) == want;
+        return read_image(layer->bitmap) == want && committed_image(layer) == want;
     }
     int lift_marquee(float x0, float y0, float x1, float y1) {
         selection_begin_marquee(&sel, x0, y0);
@@ -105,7 +105,7 @@ TEST_F(SelectionTest, MarqueeLiftsTheCoveredPixelsClampedToTheDocument) {
     EXPECT_TRUE(rgba_near(pixel_at(sel.float_bitmap, 10, 10), pattern(20, 15), 0));
     EXPECT_TRUE(rgba_near(pixel_at(layer->bitmap, 15, 10), CLEAR, 0));
     EXPECT_TRUE(rgba_near(pixel_at(layer->bitmap, 21, 10), pattern(21, 10), 0));
-    EXPECT_TRUE(read_image(layer->backup) == original && steps() == 0u); // nothing recorded
+    EXPECT_TRUE(committed_image(layer) == original && steps() == 0u); // nothing recorded
     selection_cancel(&sel);
 
     ASSERT_EQ(lift_marquee(580.5f, 390.2f, 700.0f, -30.0f), 1);
@@ -209,7 +209,7 @@ TEST_F(SelectionTest, CommitAndDeleteNeverChangePixelsOutsideAnUndoStep) {
     EXPECT_EQ(selection_commit(&sel, doc, nullptr), 0);
     EXPECT_EQ(sel.phase, SELECTION_PHASE_NONE);
     EXPECT_TRUE(read_image(layer->bitmap) == lifted);
-    EXPECT_TRUE(read_image(layer->backup) == original);
+    EXPECT_TRUE(committed_image(layer) == original);
     ASSERT_EQ(document_insert_layer(doc, layer, 0), 1);
     doc->active_layer = layer;
 

@@ -30,18 +30,11 @@ DOCUMENT_SNAPSHOT* take(SNAPSHOT_CACHE* cache, DOCUMENT* doc) {
 
 // Noise with runs in it, so that both kinds of packet are written.
 void fill_noise(LAYER* layer, unsigned seed) {
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(layer->backup, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READWRITE);
+    Image noise(layer->width, layer->height);
     std::mt19937 random(seed);
-    for (int y = 0; y < al_get_bitmap_height(layer->backup); y++) {
-        auto* row = static_cast<uint32_t*>(
-            static_cast<void*>(static_cast<char*>(region->data) + y * region->pitch));
-        for (int x = 0; x < al_get_bitmap_width(layer->backup); x++)
-            row[x] = 0xFF000000u | (random() % 4 == 0 ? 0u : static_cast<uint32_t>(random()));
-    }
-    al_unlock_bitmap(layer->backup);
-    layer_stamp_tiles(layer, 0, 0, al_get_bitmap_width(layer->backup),
-                      al_get_bitmap_height(layer->backup));
+    for (uint32_t& p : noise.px)
+        p = 0xFF000000u | (random() % 4 == 0 ? 0u : static_cast<uint32_t>(random()));
+    write_committed(layer, noise);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,12 @@ void fill_rect(ALLEGRO_BITMAP* bitmap, int x, int y, int w, int h, Rgba c) {
     write_image(bitmap, Image(w, h, packed(c.r, c.g, c.b, c.a)), x, y);
 }
 
-// The same pixel in the working bitmap and the backup.
+// The same pixel in the working bitmap and the committed tiles.
 ::testing::AssertionResult both_are(const LAYER* layer, int x, int y, Rgba want) {
     auto working = rgba_near(pixel_at(layer->bitmap, x, y), want, 0);
     if (!working) return working << " in the working bitmap at " << x << "," << y;
-    auto backup = rgba_near(pixel_at(layer->backup, x, y), want, 0);
-    if (!backup) return backup << " in the backup at " << x << "," << y;
+    auto backup = rgba_near(committed_at(layer, x, y), want, 0);
+    if (!backup) return backup << " in the committed tiles at " << x << "," << y;
     return ::testing::AssertionSuccess();
 }
 
@@ -159,15 +160,15 @@ TEST_F(UndoTest, CommitPixelsReadsTheCallersBufferOnlyWhenItHasTheLayersSize) {
     undo_mark_dirty_rect(doc, 300, 260, 301, 261); // tile 4 only: x 256..511, y 256..299
     fill_rect(layer->bitmap, 256, 256, 256, 44, RED);
     ASSERT_EQ(undo_commit_pixels(doc, bytes, 600, 300), 1);
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 300, 270), {300 & 255, 270 & 255, 1, 255}, 0));
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 511, 299), {511 & 255, 299 & 255, 1, 255}, 0));
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 255, 270), CLEAR, 0)); // untouched tile
+    EXPECT_TRUE(rgba_near(committed_at(layer, 300, 270), {300 & 255, 270 & 255, 1, 255}, 0));
+    EXPECT_TRUE(rgba_near(committed_at(layer, 511, 299), {511 & 255, 299 & 255, 1, 255}, 0));
+    EXPECT_TRUE(rgba_near(committed_at(layer, 255, 270), CLEAR, 0)); // untouched tile
 
     ASSERT_EQ(undo_begin(doc), 1);
     undo_mark_dirty_rect(doc, 0, 0, 1, 1);
     fill_rect(layer->bitmap, 0, 0, 4, 4, BLUE);
     ASSERT_EQ(undo_commit_pixels(doc, bytes, 599, 300), 1); // falls back to the bitmap
-    EXPECT_TRUE(rgba_near(pixel_at(layer->backup, 3, 3), BLUE, 0));
+    EXPECT_TRUE(rgba_near(committed_at(layer, 3, 3), BLUE, 0));
 }
 
 TEST_F(UndoTest, RevertRestoresTheTouchedTilesAndRecordsNothing) {
@@ -183,15 +184,12 @@ TEST_F(UndoTest, RevertRestoresTheTouchedTilesAndRecordsNothing) {
     EXPECT_EQ(doc->undo->undo_stack->count, 1u);
     undo_revert(doc); // idle: harmless
 
-    // A tool that changed the backup in place has its kept tiles put back in both bitmaps.
+    // A tool that changed its own copy of the committed pixels gets the working bitmap back.
     ASSERT_EQ(undo_begin(doc), 1);
-    ALLEGRO_LOCKED_REGION* r =
-        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
-    ASSERT_NE(r, nullptr);
-    auto* backup = static_cast<unsigned char*>(r->data);
-    ASSERT_EQ(undo_keep_tile(doc, 1, 0, backup, static_cast<size_t>(r->pitch)), 1);
-    memset(backup + 10 * r->pitch + 300 * 4, 0, 4 * 5);
-    al_unlock_bitmap(layer->backup);
+    Image copy = committed_image(layer);
+    auto* bytes = reinterpret_cast<unsigned char*>(copy.px.data());
+    ASSERT_EQ(undo_keep_tile(doc, 1, 0, bytes, static_cast<size_t>(copy.w) * 4), 1);
+    memset(bytes + 10 * copy.w * 4 + 300 * 4, 0, 4 * 5);
     fill_rect(layer->bitmap, 300, 10, 5, 1, CLEAR);
     undo_revert(doc);
     EXPECT_TRUE(both_are(layer, 302, 10, BLUE));
@@ -334,10 +332,10 @@ TEST_F(UndoTest, ARemovalTheHistoryCannotTakeStaysWithTheCaller) {
 TEST_F(UndoTest, MemoryReportCountsEveryCopyTheHistoryHolds) {
     add("A");
     add("B");
-    const size_t layer = 600 * 300 * 4, corner = 88 * 44 * 4, whole = 256 * 256 * 4;
+    const size_t corner = 88 * 44 * 4, whole = 256 * 256 * 4;
     DOCUMENT_MEMORY m;
     document_memory(doc, &m);
-    EXPECT_EQ(m.committed_bytes, 2 * layer);
+    EXPECT_EQ(m.committed_bytes, 0u); // nothing painted, no tile stored
     EXPECT_EQ(m.committed_layers, 2u);
     EXPECT_EQ(m.undo_tiles, 0u);
 
@@ -356,7 +354,82 @@ TEST_F(UndoTest, MemoryReportCountsEveryCopyTheHistoryHolds) {
     LAYER* removed = document_detach_layer(doc, 1);
     ASSERT_EQ(undo_record_layer_remove(doc, removed, 1), 1);
     document_memory(doc, &m);
-    EXPECT_EQ(m.committed_bytes, 2 * layer);
+    // The undone stroke's tile went back to transparent and was freed; the corner one stays
+    // (every stored tile is a full 256 x 256 block).
+    EXPECT_EQ(m.committed_bytes, whole);
     EXPECT_EQ(m.committed_layers, 2u);
     EXPECT_EQ(m.undo_tile_bytes, corner);
+}
+
+// A stroke over the corner where four tiles meet stores those four tiles; undoing it gives
+// them back to transparency (and frees them), redoing stores them again.
+TEST_F(UndoTest, StrokeOverFourTilesUndoesAndRedoesTileByTile) {
+    LAYER* layer = add("A");
+    ASSERT_EQ(stroke(200, 200, 112, 80, RED), 1);
+    EXPECT_EQ(layer->stored_tiles, 4u);
+    struct Probe {
+        int x, y;
+    };
+    const Probe inside[] = {{200, 200}, {311, 200}, {200, 279}, {311, 279}, {255, 255}, {256, 256}};
+    for (const Probe p : inside) EXPECT_TRUE(both_are(layer, p.x, p.y, RED));
+    ASSERT_EQ(undo_perform(doc), 1);
+    for (const Probe p : inside) EXPECT_TRUE(both_are(layer, p.x, p.y, CLEAR));
+    EXPECT_EQ(layer->stored_tiles, 0u);
+    ASSERT_EQ(redo_perform(doc), 1);
+    for (const Probe p : inside) EXPECT_TRUE(both_are(layer, p.x, p.y, RED));
+    EXPECT_TRUE(both_are(layer, 199, 199, CLEAR));
+    EXPECT_EQ(layer->stored_tiles, 4u);
+}
+
+// When memory for the committed tiles runs out, a commit is taken back (the working bitmap
+// shows the committed pixels again) and an undo or redo is refused and stays available; the
+// layer keeps exactly what it held, and the refusal is reported once.
+TEST_F(UndoTest, OutOfMemoryForTilesTakesBackCommitsAndRefusesUndoAndRedo) {
+    struct Case {
+        const char* what;
+        std::function<void(UndoTest&)> before; // untested set-up
+        std::function<int(UndoTest&)> run;     // what meets the refused allocation
+        Rgba at_300_10;                        // what the layer shows afterwards
+        size_t undo_steps, redo_steps;
+    };
+    const std::vector<Case> cases = {
+        {"a stroke's commit", [](UndoTest&) {},
+         [](UndoTest& t) { return t.stroke(250, 5, 20, 20, RED); }, CLEAR, 0, 0},
+        {"undoing an erase", [](UndoTest& t) {
+             ASSERT_EQ(t.stroke(250, 5, 100, 20, BLUE), 1);
+             ASSERT_EQ(t.stroke(250, 5, 100, 20, CLEAR), 1); // frees both tiles
+         },
+         [](UndoTest& t) { return undo_perform(t.doc); }, CLEAR, 2, 0},
+        {"redoing a stroke", [](UndoTest& t) {
+             ASSERT_EQ(t.stroke(250, 5, 100, 20, BLUE), 1);
+             ASSERT_EQ(undo_perform(t.doc), 1);
+         },
+         [](UndoTest& t) { return redo_perform(t.doc); }, CLEAR, 0, 1},
+    };
+    for (const Case& c : cases) {
+        document_free(&doc);
+        ASSERT_NE(doc = document_new(600, 300), nullptr);
+        LAYER* layer = add("A");
+        c.before(*this);
+        const Image committed = committed_image(layer);
+        const size_t tiles = layer->stored_tiles;
+        layer_fail_tile_allocation(2); // the first tile goes in, the second does not
+        {
+            LogCapture log(3);
+            EXPECT_EQ(c.run(*this), 0) << c.what;
+            EXPECT_TRUE(log.contains("out of memory")) << c.what;
+        }
+        layer_fail_tile_allocation(0);
+        EXPECT_TRUE(committed_image(layer) == committed) << c.what;
+        EXPECT_TRUE(read_image(layer->bitmap) == committed) << c.what;
+        EXPECT_EQ(layer->stored_tiles, tiles) << c.what;
+        EXPECT_TRUE(both_are(layer, 300, 10, c.at_300_10)) << c.what;
+        EXPECT_EQ(doc->undo->undo_stack->count, c.undo_steps) << c.what;
+        EXPECT_EQ(doc->undo->redo_stack->count, c.redo_steps) << c.what;
+        EXPECT_FALSE(doc->undo->active) << c.what;
+        EXPECT_TRUE(undo_take_refusal(doc)) << c.what;
+        EXPECT_FALSE(undo_take_refusal(doc)) << c.what;
+        // With memory back the refused operation goes through.
+        EXPECT_EQ(c.run(*this), 1) << c.what;
+    }
 }

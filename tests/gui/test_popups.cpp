@@ -198,7 +198,7 @@ TEST_F(PopupTest, ReadOnlyTargetsAreRefusedWithANotice) {
 // Nothing replaces a drawing whose changes no name holds without asking: Cancel keeps it,
 // Discard replaces it, "Save as..." saves it and then goes on.
 TEST_F(PopupTest, ReplacingAnUnsavedDrawingAsksFirst) {
-    fill_bitmap(app.doc->active_layer->backup, al_map_rgba(0, 0, 0, 255));
+    fill_committed(app.doc->active_layer, al_map_rgba(0, 0, 0, 255));
     app.named_valid = false; // a drawing brought back by the session
     DOCUMENT* before = app.doc;
     _open_new_canvas(&app);
@@ -216,7 +216,7 @@ TEST_F(PopupTest, ReplacingAnUnsavedDrawingAsksFirst) {
     EXPECT_EQ(app.doc->width, 512) << "saved, then replaced";
     EXPECT_EQ(tavolix_gui_confirm_replace(&app, GUI_PENDING_NEW, 1024, nullptr), 1) << "nothing to lose";
 
-    fill_bitmap(app.doc->active_layer->backup, al_map_rgba(0, 0, 0, 255));
+    fill_committed(app.doc->active_layer, al_map_rgba(0, 0, 0, 255));
     document_mark_changed(app.doc);
     EXPECT_EQ(tavolix_gui_confirm_replace(&app, GUI_PENDING_NEW, 1024, nullptr), 0);
     click(app.gui.pp.ok[GUI_POPUP_ASK]);
