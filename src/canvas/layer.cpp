@@ -556,7 +556,9 @@ int layer_take_pixels(LAYER* layer, ALLEGRO_BITMAP* pixels) {
                                                   region->pitch / 4);
     al_unlock_bitmap(pixels);
     al_destroy_bitmap(pixels);
-    if (ok && layer_restore(layer)) {
+    // The working bitmap a new layer already has is reused: making a new one of a big layer
+    // costs as much as filling it.
+    if (ok && (layer->bitmap ? layer_upload(layer) : layer_restore(layer))) {
         _free_tiles(old_tiles, count);
         layer_stamp_tiles(layer, 0, 0, w, h);
         return 1;
