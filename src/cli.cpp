@@ -27,9 +27,11 @@ namespace {
 // [SECTION] Opening the input
 // --------------------------------------------------------------------------------------------
 
-DOCUMENT* open_input(const char* path) {
+// `committed_only`: the caller reads the layers' tiles and never draws them (see
+// document_open_file).
+DOCUMENT* open_input(const char* path, bool committed_only = false) {
     int error = PICTURE_OK;
-    DOCUMENT* doc = document_open_file(path, PICTURE_DOC_MAX_SIDE, &error, NULL);
+    DOCUMENT* doc = document_open_file(path, PICTURE_DOC_MAX_SIDE, &error, NULL, committed_only);
     if (!doc) fprintf(stderr, "tavolix: cannot open %s: %s\n", path, picture_error_text(error));
     return doc;
 }
@@ -95,9 +97,7 @@ DOCUMENT* shrink_document(DOCUMENT* doc, int w, int h) {
         const auto* layer = static_cast<const LAYER*>(node->ptr);
         if (!layer || !layer->visible || !(layer->opacity > 0.0f)) continue;
         LAYER* copy = document_add_layer(small, "thumbnail");
-        ALLEGRO_BITMAP* full = copy ? layer_committed_bitmap(layer) : NULL;
-        ALLEGRO_BITMAP* pixels = full ? picture_scale_down(full, w, h) : NULL;
-        if (full) al_destroy_bitmap(full);
+        ALLEGRO_BITMAP* pixels = copy ? picture_scale_down_layer(layer, w, h) : NULL;
         if (!pixels) {
             document_free(&small);
             return NULL;
@@ -113,7 +113,8 @@ DOCUMENT* shrink_document(DOCUMENT* doc, int w, int h) {
 }
 
 int run_thumbnail(const CMDLINE* cmd) {
-    DOCUMENT* doc = open_input(cmd->in);
+    // The thumbnail reads tiles and never draws the layers at full size.
+    DOCUMENT* doc = open_input(cmd->in, true);
     if (!doc) return 1;
     int w = 0, h = 0;
     cli_thumbnail_size(doc->width, doc->height, cmd->size, &w, &h);

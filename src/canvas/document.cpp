@@ -519,7 +519,22 @@ class ImageBuffer {
 
 DOCUMENT* document_load(const char* path) { return document_load_checked(path, NULL); }
 
+namespace {
+// Reads a document; `fill_working` says whether the working bitmaps get the layers' pixels.
+DOCUMENT* document_read(const char* path, int* error, bool fill_working);
+} // namespace
+
 DOCUMENT* document_load_checked(const char* path, int* error) {
+    return document_read(path, error, true);
+}
+
+DOCUMENT* document_load_committed(const char* path, int* error) {
+    return document_read(path, error, false);
+}
+
+namespace {
+
+DOCUMENT* document_read(const char* path, int* error, bool fill_working) {
     q_assert(path, return NULL);
     if (error) *error = DOCUMENT_LOAD_UNREADABLE;
     // Never waits on a FIFO or a device that took the document's name.
@@ -610,7 +625,7 @@ DOCUMENT* document_load_checked(const char* path, int* error) {
         // Memory running out for the tiles is not a broken file: it is kept as it is.
         if (decoded_ok < 0) return fail.no_resources(image_at);
         if (decoded_ok == 0) return fail.at(image_at);
-        if (!layer_upload(layer)) return fail.no_resources(image_at);
+        if (fill_working && !layer_upload(layer)) return fail.no_resources(image_at);
         layer_stamp_tiles(layer, 0, 0, static_cast<int>(width), static_cast<int>(height));
     }
 
@@ -619,6 +634,8 @@ DOCUMENT* document_load_checked(const char* path, int* error) {
     if (error) *error = DOCUMENT_LOAD_OK;
     return doc;
 }
+
+} // namespace
 
 // --------------------------------------------------------------------------------------------
 // [SECTION] Export

@@ -89,6 +89,9 @@ enum DOCUMENT_LOAD_ERROR {
 };
 // document_load that also says why it failed (`error` may be NULL).
 DOCUMENT* document_load_checked(const char* path, int* error);
+// A document read for its committed pixels alone (thumbnails, conversions that read tiles):
+// its working bitmaps are made but never filled, so it must not be drawn or painted.
+DOCUMENT* document_load_committed(const char* path, int* error);
 // Flattens the region and writes it as PNG (or, when no PNG encoder works, as TGA at
 // path + ".tga"). When written_path is given it receives the path actually written, which
 // must fit whole. Returns 1 or 0.

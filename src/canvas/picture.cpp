@@ -173,6 +173,26 @@ int picture_fit(int width, int height, int max_w, int max_h, int* out_w, int* ou
     return 1;
 }
 
+namespace {
+
+// Where each of `to` boxes starts among `from` pixels, and (last) where the last ends.
+std::vector<int> box_starts(int from, int to) {
+    std::vector<int> starts(static_cast<size_t>(to) + 1);
+    for (int i = 0; i <= to; i++)
+        starts[static_cast<size_t>(i)] = static_cast<int>(static_cast<int64_t>(i) * from / to);
+    return starts;
+}
+
+// The box each source pixel falls in.
+std::vector<int> box_of(const std::vector<int>& starts, int from) {
+    std::vector<int> box(static_cast<size_t>(from));
+    for (size_t i = 0; i + 1 < starts.size(); i++)
+        for (int p = starts[i]; p < starts[i + 1]; p++) box[static_cast<size_t>(p)] = static_cast<int>(i);
+    return box;
+}
+
+} // namespace
+
 ALLEGRO_BITMAP* picture_scale_down(ALLEGRO_BITMAP* src, int w, int h) {
     q_assert(src, return NULL);
     const int sw = al_get_bitmap_width(src), sh = al_get_bitmap_height(src);
@@ -193,8 +213,7 @@ ALLEGRO_BITMAP* picture_scale_down(ALLEGRO_BITMAP* src, int w, int h) {
     }
     // Each target column covers the source columns [x0[i], x0[i + 1]); rows likewise. Every
     // source pixel counts towards exactly one target pixel.
-    std::vector<int> x0(static_cast<size_t>(w) + 1);
-    for (int i = 0; i <= w; i++) x0[static_cast<size_t>(i)] = static_cast<int>(static_cast<int64_t>(i) * sw / w);
+    const std::vector<int> x0 = box_starts(sw, w);
     std::vector<uint64_t> sums(static_cast<size_t>(w) * 4);
     for (int ty = 0; ty < h; ty++) {
         const int y_from = static_cast<int>(static_cast<int64_t>(ty) * sh / h);
@@ -218,6 +237,53 @@ ALLEGRO_BITMAP* picture_scale_down(ALLEGRO_BITMAP* src, int w, int h) {
     }
     al_unlock_bitmap(dst);
     al_unlock_bitmap(src);
+    return dst;
+}
+
+ALLEGRO_BITMAP* picture_scale_down_layer(const LAYER* layer, int w, int h) {
+    q_assert(layer, return NULL);
+    const int sw = layer->width, sh = layer->height;
+    if (w < 1 || h < 1 || w > sw || h > sh) return NULL;
+    const std::vector<int> x0 = box_starts(sw, w), y0 = box_starts(sh, h);
+    const std::vector<int> column_box = box_of(x0, sw), row_box = box_of(y0, sh);
+    std::vector<uint64_t> sums(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+    for (int row = 0; row < layer->tiles_y; row++)
+        for (int col = 0; col < layer->tiles_x; col++) {
+            const uint32_t* tile = layer_committed_tile(layer, col, row);
+            if (!tile) continue;
+            const int left = col * LAYER_TILE_SIZE, top = row * LAYER_TILE_SIZE;
+            const int tw = std::min(LAYER_TILE_SIZE, sw - left), th = std::min(LAYER_TILE_SIZE, sh - top);
+            for (int r = 0; r < th; r++) {
+                const auto* px = reinterpret_cast<const unsigned char*>(tile + static_cast<size_t>(r) * LAYER_TILE_SIZE);
+                uint64_t* line = &sums[static_cast<size_t>(row_box[static_cast<size_t>(top + r)]) * w * 4];
+                for (int c = 0; c < tw; c++) {
+                    uint64_t* sum = line + static_cast<size_t>(column_box[static_cast<size_t>(left + c)]) * 4;
+                    for (int k = 0; k < 4; k++) sum[k] += px[c * 4 + k];
+                }
+            }
+        }
+    ALLEGRO_BITMAP* dst = NULL;
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        dst = al_create_bitmap(w, h);
+    }
+    ALLEGRO_LOCKED_REGION* to = dst ? al_lock_bitmap(dst, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : NULL;
+    if (!to) {
+        if (dst) al_destroy_bitmap(dst);
+        q_log(3, "no memory for a %dx%d reduction of layer", w, h);
+        return NULL;
+    }
+    for (int ty = 0; ty < h; ty++) {
+        auto* out = static_cast<unsigned char*>(to->data) + static_cast<ptrdiff_t>(ty) * to->pitch;
+        const uint64_t rows = static_cast<uint64_t>(y0[static_cast<size_t>(ty) + 1] - y0[static_cast<size_t>(ty)]);
+        for (int tx = 0; tx < w; tx++) {
+            const uint64_t count = rows * static_cast<uint64_t>(x0[static_cast<size_t>(tx) + 1] - x0[static_cast<size_t>(tx)]);
+            const uint64_t* sum = &sums[(static_cast<size_t>(ty) * w + tx) * 4];
+            for (int k = 0; k < 4; k++) out[tx * 4 + k] = static_cast<unsigned char>((sum[k] + count / 2) / count);
+        }
+    }
+    al_unlock_bitmap(dst);
     return dst;
 }
 
@@ -369,7 +435,8 @@ DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* inf
 
 } // namespace
 
-DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info) {
+DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info,
+                             bool committed_only) {
     int ignored = 0;
     if (!error) error = &ignored;
     PICTURE_INFO own{};
@@ -395,7 +462,8 @@ DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE
     if (!document_name && !picture_file_is_document(path))
         return document_from_picture(path, max_side, error, info);
     int load_error = DOCUMENT_LOAD_OK;
-    DOCUMENT* doc = document_load_checked(path, &load_error);
+    DOCUMENT* doc = committed_only ? document_load_committed(path, &load_error)
+                                   : document_load_checked(path, &load_error);
     switch (load_error) {
     case DOCUMENT_LOAD_OK: *error = PICTURE_OK; break;
     case DOCUMENT_LOAD_MALFORMED: *error = PICTURE_BAD_DOCUMENT; break;

@@ -71,6 +71,10 @@ ALLEGRO_BITMAP* picture_load_fitted(const char* path, int max_w, int max_h, int*
 // Scales `src` down (or copies it) into a new memory bitmap of w x h in the layer pixel format,
 // each pixel the average of the source pixels it covers. NULL on failure.
 ALLEGRO_BITMAP* picture_scale_down(ALLEGRO_BITMAP* src, int w, int h);
+// The same box average of a layer's committed pixels, read tile by tile: tiles nobody painted
+// cost nothing and no full-size copy is made. Equal, pixel for pixel, to picture_scale_down of
+// the layer's committed picture.
+ALLEGRO_BITMAP* picture_scale_down_layer(const LAYER* layer, int w, int h);
 
 // Whether the file at `path` starts like a document (".tvl") rather than a picture.
 bool picture_file_is_document(const char* path);
@@ -80,4 +84,7 @@ bool picture_file_is_document(const char* path);
 DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICTURE_INFO* info);
 // A document file, an OpenRaster file or a picture, told apart by the first bytes. For a picture `info` gets its
 // own size (kind PICTURE_NONE for a document). NULL with `error` set.
-DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info);
+// `committed_only` reads a document file with document_load_committed, for callers that read
+// its tiles and never draw it (thumbnails); pictures and OpenRaster files open as usual.
+DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info,
+                             bool committed_only = false);

@@ -289,3 +289,43 @@ TEST(Picture, DocumentsStillOpenAsDocuments) {
 }
 
 } // namespace
+
+// Scaling a layer tile by tile gives what scaling its whole committed picture gives, for sizes
+// whose boxes do not fall on tile edges, with tiles stored, absent and partly painted; a
+// document read for its tiles alone holds the same tiles as one read for drawing.
+TEST(Picture, LayerScaledFromTilesEqualsTheWholePictureScaled) {
+    ScratchDir dir;
+    DOCUMENT* doc = document_new(700, 530);
+    LAYER* layer = doc ? document_add_layer(doc, "Ink") : nullptr;
+    ASSERT_NE(layer, nullptr);
+    Image patch(300, 90);
+    for (int y = 0; y < patch.h; y++)
+        for (int x = 0; x < patch.w; x++)
+            patch.at(x, y) = static_cast<uint32_t>((x * 7 + y * 3) % 200) * 0x01010101u | 0x40000000u;
+    write_committed(layer, patch, 200, 240);
+    write_committed(layer, Image(3, 2, 0xff102030u), 697, 528); // the corner tile, cut by the edge
+    const std::string path = dir.path() + "/tiles.tvl";
+    ASSERT_EQ(document_save(doc, path.c_str()), 1);
+
+    struct Size { int w, h; };
+    for (const Size size : {Size{256, 194}, Size{7, 5}, Size{700, 530}, Size{1, 1}, Size{333, 17}}) {
+        SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h));
+        ALLEGRO_BITMAP* whole = layer_committed_bitmap(layer);
+        ALLEGRO_BITMAP* expected = whole ? picture_scale_down(whole, size.w, size.h) : nullptr;
+        ALLEGRO_BITMAP* from_tiles = picture_scale_down_layer(layer, size.w, size.h);
+        ASSERT_NE(expected, nullptr);
+        ASSERT_NE(from_tiles, nullptr);
+        EXPECT_EQ(read_image(from_tiles), read_image(expected));
+        for (ALLEGRO_BITMAP* b : {whole, expected, from_tiles}) al_destroy_bitmap(b);
+    }
+    EXPECT_EQ(picture_scale_down_layer(layer, 701, 10), nullptr); // never scales up
+
+    int error = -1;
+    DOCUMENT* read = document_load_committed(path.c_str(), &error);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(error, DOCUMENT_LOAD_OK);
+    EXPECT_EQ(committed_image(read->active_layer), committed_image(layer));
+    EXPECT_EQ(read->active_layer->stored_tiles, layer->stored_tiles);
+    document_free(&read);
+    document_free(&doc);
+}
