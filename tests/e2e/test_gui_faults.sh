@@ -18,7 +18,7 @@ layout_width() {
 # Widgets this script clicks that panels.sh and popups.sh do not name.
 TIP="60 $(_mid 250 28)"
 NEW_PALETTE="$(_cell $TB_X "$(_tb_w)" 2 1) $(_mid 626 28)"
-EXPORT_CANCEL="$PP_CANCEL_X $(_pp_row 6 5)"
+EXPORT_CANCEL="$PP_CANCEL_X $(_pp_row 7 6)"
 # panel_drag X1 Y X2 WIDTH: drags from (X1, Y) to (X2, Y) and waits until the panel, rebuilt
 # for its new width, is drawn.
 panel_drag() {
