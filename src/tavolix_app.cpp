@@ -210,13 +210,12 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
 
     const int limit = display_bitmap_limit(app);
     const int side = (limit >= 1 && limit < TAVOLIX_START_DOC) ? limit : TAVOLIX_START_DOC;
+    // The page's layer comes after the splash's first frame (_app_finish_start): a big video
+    // bitmap takes as long to make as the rest of the start, and a restored session replaces
+    // the page anyway.
     app->doc = document_new(side, side);
     if (!app->doc) {
         q_log(0, "could not create document");
-        return 0;
-    }
-    if (!document_add_layer(app->doc, "Layer 1")) {
-        q_log(0, "could not create initial layer");
         return 0;
     }
 
@@ -939,8 +938,17 @@ namespace {
 // Loading a drawing of many big layers takes seconds, which the splash covers.
 void _app_finish_start(TAVOLIX_APP* app) {
     app->start_pending = false;
-    if (tavolix_app_session_restore(app) == 1) q_log(6, "previous session document restored");
-    else autosave_set_clean(&app->autosave, app->doc);
+    if (tavolix_app_session_restore(app) == 1) {
+        q_log(6, "previous session document restored");
+    } else {
+        if (document_layer_count(app->doc) == 0 && !document_add_layer(app->doc, "Layer 1")) {
+            q_log(0, "could not create initial layer");
+            app->running = false;
+            return;
+        }
+        tavolix_gui_sync_layers(app);
+        autosave_set_clean(&app->autosave, app->doc);
+    }
     _app_session_greet(app);
     if (app->start_file) tavolix_app_open_at_start(app, app->start_file);
     app->redraw = true;
