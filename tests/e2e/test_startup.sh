@@ -25,7 +25,8 @@ splash_run() {
         "state switch: splash -> canvas" "canvas ready"
 }
 
-# --- A key on the splash enters the canvas at once; Escape then quits cleanly. -------------
+# --- A key on the splash enters the canvas at once; Escape then quits cleanly. The blank
+# --- page's layer is made once the splash's first frame is on screen. ---------------------
 splash_run key key space
 key Escape
 wait_exit
@@ -34,8 +35,9 @@ assert_log_order \
     "Tavolix 1.3.7 starting" \
     "desktop platform ready, save dir: $APPDATA/Tavolix" \
     "display 1280x800" \
-    "added layer Layer 1 (4096x4096)" \
     "state switch: (none) -> splash" \
+    "frame 1 drawn" \
+    "added layer Layer 1 (4096x4096)" \
     "state switch: splash -> canvas" \
     "canvas ready, 4096x4096 document on 1280x800 display" \
     "main loop done" \
