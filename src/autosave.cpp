@@ -16,8 +16,8 @@
 // One background write. The worker uses `snapshot` and owns the results until it sets
 // `finished`; the main thread reads the results only after that, then joins the worker and
 // frees the job and the snapshot. The worker allocates and frees nothing while it writes: at
-// the lowest priority it could be kept off the cores while holding the allocator's lock that
-// the main thread needs.
+// a low priority it could be kept off the cores while holding the allocator's lock that the
+// main thread needs.
 struct AUTOSAVE_JOB {
     DOCUMENT_SNAPSHOT* snapshot = nullptr;
     std::string path;
@@ -25,7 +25,7 @@ struct AUTOSAVE_JOB {
     int result = 0;
     int error = 0;     // errno of a failed write
     bool retry = false; // the last write failed: the folder may have to be made again
-    bool lowered = false; // the worker ran at the lowest priority
+    bool lowered = false; // the worker ran at a low priority
     uint64_t file = 0;
     double seconds = 0.0;
     std::atomic<bool> finished{false};

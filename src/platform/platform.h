@@ -45,9 +45,11 @@ void platform_save_sync();
 // platform_large_free and the same size.
 void* platform_large_alloc(size_t bytes);
 void platform_large_free(void* block, size_t bytes);
-// Lowers the calling thread, and no other, to the lowest scheduling priority, so that its work
-// takes only time that no other thread on the machine wants: a background writer must never
-// delay a frame. 1 when lowered.
+// Lowers the calling thread, and no other, to a low priority (PLATFORM_BACKGROUND_NICE), so
+// that a background writer gives way to the thread that draws the frames. Not the idle class:
+// a thread there gets no time at all while other programs keep the cores busy (a build, a
+// render), so a drawing would go unsaved for as long as they run. 1 when lowered.
+constexpr int PLATFORM_BACKGROUND_NICE = 10;
 int platform_lower_thread_priority();
 // The process's resident memory in bytes (what it holds in physical memory now); 0 when the
 // system does not tell.

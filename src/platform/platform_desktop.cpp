@@ -338,12 +338,12 @@ void platform_large_free(void* block, size_t bytes) {
 }
 
 int platform_lower_thread_priority() {
-    // The idle class runs a thread only when nothing else wants the core. Both calls act on
-    // this thread alone (a thread id, not the process id, which would name the main thread).
-    sched_param param{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0) return 1;
-    // Where the idle class is refused, the weakest ordinary priority is the next best.
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19) == 0 ? 1 : 0;
+    // A thread id, not the process id, which would name the main thread. At this niceness the
+    // thread gets about a tenth of a core that a normal thread also wants, and all of an idle
+    // one.
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), PLATFORM_BACKGROUND_NICE) == 0
+               ? 1
+               : 0;
 }
 
 uint64_t platform_resident_bytes() {
