@@ -37,6 +37,8 @@ inline bool start_and_draw(TAVOLIX_APP* app) {
     char name[] = "tavolix";
     char* argv[] = {name, nullptr};
     if (!tavolix_app_init(app, 1, argv)) return false;
+    tavolix_app_finish_start(app); // as the main loop does after the splash's first frame
+    if (!app->running) return false;
     app_state_switch(app, APP_STATE_CANVAS);
     al_clear_to_color(al_map_rgb(40, 42, 46));
     app->state->draw(app);

@@ -210,9 +210,9 @@ int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv) {
 
     const int limit = display_bitmap_limit(app);
     const int side = (limit >= 1 && limit < TAVOLIX_START_DOC) ? limit : TAVOLIX_START_DOC;
-    // The page's layer comes after the splash's first frame (_app_finish_start): a big video
-    // bitmap takes as long to make as the rest of the start, and a restored session replaces
-    // the page anyway.
+    // The page's layer comes after the splash's first frame (tavolix_app_finish_start): a big
+    // video bitmap takes as long to make as the rest of the start, and a restored session
+    // replaces the page anyway.
     app->doc = document_new(side, side);
     if (!app->doc) {
         q_log(0, "could not create document");
@@ -932,11 +932,10 @@ int tavolix_app_gui_first(TAVOLIX_APP* app, const ALLEGRO_EVENT* event, bool* co
     return *consumed && !canvas_interaction(app) ? 1 : 0;
 }
 
-namespace {
-
-// The second half of the start: the previous session, then the file named on the command line.
 // Loading a drawing of many big layers takes seconds, which the splash covers.
-void _app_finish_start(TAVOLIX_APP* app) {
+void tavolix_app_finish_start(TAVOLIX_APP* app) {
+    q_assert(app, return);
+    if (!app->start_pending) return;
     app->start_pending = false;
     if (tavolix_app_session_restore(app) == 1) {
         q_log(6, "previous session document restored");
@@ -953,8 +952,6 @@ void _app_finish_start(TAVOLIX_APP* app) {
     if (app->start_file) tavolix_app_open_at_start(app, app->start_file);
     app->redraw = true;
 }
-
-} // namespace
 
 int tavolix_app_run(TAVOLIX_APP* app) {
     q_assert(app, return 0);
@@ -1045,11 +1042,11 @@ int tavolix_app_run(TAVOLIX_APP* app) {
                 q_log(7, "frame %lu drawn, pointer at %d,%d", frames, pointer_x, pointer_y);
             }
         }
-        if (app->start_pending && (frames > 0 || app->halted)) _app_finish_start(app);
+        if (app->start_pending && (frames > 0 || app->halted)) tavolix_app_finish_start(app);
     }
     // Quit before the first frame: the session is read all the same, or the exit would write
     // the blank page over it.
-    if (app->start_pending) _app_finish_start(app);
+    if (app->start_pending) tavolix_app_finish_start(app);
 
     // A stroke, a floating selection or a pending shape is part of the picture the user sees:
     // it goes into the document before the session is written.

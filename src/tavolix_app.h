@@ -171,6 +171,10 @@ struct TAVOLIX_APP {
 void tavolix_app_track_modifiers(TAVOLIX_APP* app, const ALLEGRO_EVENT* event);
 
 int tavolix_app_init(TAVOLIX_APP* app, int argc, char** argv);
+// The second half of the start, which tavolix_app_run does once the splash's first frame is
+// on screen: the previous session (or else the blank page's layer), then the file named on the
+// command line. Does nothing the second time.
+void tavolix_app_finish_start(TAVOLIX_APP* app);
 int tavolix_app_run(TAVOLIX_APP* app);
 // The canvas state's events go to the GUI first. 1 when the GUI keeps the event from the
 // canvas; `consumed` tells whether the GUI used it at all.
