@@ -27,11 +27,11 @@ namespace {
 // [SECTION] Opening the input
 // --------------------------------------------------------------------------------------------
 
-// `committed_only`: the caller reads the layers' tiles and never draws them (see
+// `reduce_to`: a document file is read already scaled down to fit that square (see
 // document_open_file).
-DOCUMENT* open_input(const char* path, bool committed_only = false) {
+DOCUMENT* open_input(const char* path, int reduce_to = 0) {
     int error = PICTURE_OK;
-    DOCUMENT* doc = document_open_file(path, PICTURE_DOC_MAX_SIDE, &error, NULL, committed_only);
+    DOCUMENT* doc = document_open_file(path, PICTURE_DOC_MAX_SIDE, &error, NULL, reduce_to);
     if (!doc) fprintf(stderr, "tavolix: cannot open %s: %s\n", path, picture_error_text(error));
     return doc;
 }
@@ -113,13 +113,17 @@ DOCUMENT* shrink_document(DOCUMENT* doc, int w, int h) {
 }
 
 int run_thumbnail(const CMDLINE* cmd) {
-    // The thumbnail reads tiles and never draws the layers at full size.
-    DOCUMENT* doc = open_input(cmd->in, true);
+    // A document file comes already scaled down as it is read; anything else is scaled here.
+    // Neither is ever drawn at full size.
+    DOCUMENT* doc = open_input(cmd->in, cmd->size);
     if (!doc) return 1;
     int w = 0, h = 0;
     cli_thumbnail_size(doc->width, doc->height, cmd->size, &w, &h);
-    DOCUMENT* small = shrink_document(doc, w, h);
-    document_free(&doc);
+    DOCUMENT* small = doc;
+    if (w != doc->width || h != doc->height) {
+        small = shrink_document(doc, w, h);
+        document_free(&doc);
+    }
     ALLEGRO_BITMAP* flat = small ? compositor_flatten_region(small, 0, 0, w, h, false) : NULL;
     const int ok = flat && write_png(flat, cmd->out);
     if (!flat) fprintf(stderr, "tavolix: no memory for the thumbnail of %s\n", cmd->in);

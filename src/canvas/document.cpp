@@ -26,6 +26,7 @@
 
 #include "canvas/allegro_state.h"
 #include "canvas/compositor.h"
+#include "canvas/reduce.h"
 #include "canvas/snapshot.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
@@ -444,6 +445,38 @@ struct LoadFailure {
     }
 };
 
+// Decodes a layer image of a kind the fast decoders leave alone through the image library and
+// hands its rows to `use(rows, pitch in pixels)`, which returns 1 or -1 (no memory). 1 when
+// used, 0 for a broken image, -1 when memory ran out.
+template <typename Use>
+int decode_with_library(const unsigned char* image, size_t size, int w, int h, const char* label,
+                        Use use) {
+    MemFile file(al_open_memfile(const_cast<unsigned char*>(image), static_cast<int64_t>(size), "r"),
+                 &al_fclose);
+    if (!file) return -1;
+    std::unique_ptr<ALLEGRO_BITMAP, void (*)(ALLEGRO_BITMAP*)> decoded(NULL, &al_destroy_bitmap);
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        decoded.reset(al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA));
+    }
+    if (!decoded) return 0;
+    if (al_get_bitmap_width(decoded.get()) != w || al_get_bitmap_height(decoded.get()) != h) {
+        q_log(3, "layer %s has size %dx%d, expected %dx%d", label, al_get_bitmap_width(decoded.get()),
+              al_get_bitmap_height(decoded.get()), w, h);
+        return 0;
+    }
+    ALLEGRO_LOCKED_REGION* region =
+        al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
+    if (!region || region->pitch % 4 != 0) {
+        if (region) al_unlock_bitmap(decoded.get());
+        return -1;
+    }
+    const int used = use(static_cast<const uint32_t*>(region->data), region->pitch / 4);
+    al_unlock_bitmap(decoded.get());
+    return used;
+}
+
 // Decodes one layer image into `pixels` (the layer's size, rows packed; `zeroed` when it is
 // known to be transparent already) and stores it as the layer's committed tiles, which
 // layer_new left empty: only tiles holding a visible pixel take memory. The common kinds are
@@ -456,33 +489,33 @@ int decode_into_tiles(LAYER* layer, const unsigned char* image, size_t size, uin
                                            static_cast<ptrdiff_t>(w) * 4, w, h, zeroed);
     if (result == 0) return 0;
     if (result == 1) return layer_write_committed(layer, 0, 0, w, h, pixels, w) == 1 ? 1 : -1;
+    return decode_with_library(image, size, w, h, _layer_label(layer),
+                               [&](const uint32_t* rows, ptrdiff_t pitch) {
+                                   return layer_write_committed(layer, 0, 0, w, h, rows, pitch) == 1 ? 1 : -1;
+                               });
+}
 
-    MemFile file(al_open_memfile(const_cast<unsigned char*>(image), static_cast<int64_t>(size), "r"),
-                 &al_fclose);
-    if (!file) return -1;
-    std::unique_ptr<ALLEGRO_BITMAP, void (*)(ALLEGRO_BITMAP*)> decoded(NULL, &al_destroy_bitmap);
-    {
-        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-        decoded.reset(al_load_bitmap_flags_f(file.get(), ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA));
-    }
-    if (!decoded) return 0;
-    if (al_get_bitmap_width(decoded.get()) != w || al_get_bitmap_height(decoded.get()) != h) {
-        q_log(3, "layer %s has size %dx%d, expected %dx%d", _layer_label(layer),
-              al_get_bitmap_width(decoded.get()), al_get_bitmap_height(decoded.get()), w, h);
-        return 0;
-    }
-    ALLEGRO_LOCKED_REGION* region =
-        al_lock_bitmap(decoded.get(), LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
-    if (!region || region->pitch % 4 != 0) {
-        if (region) al_unlock_bitmap(decoded.get());
-        return -1;
-    }
-    const int ok = layer_write_committed(layer, 0, 0, w, h,
-                                         static_cast<const uint32_t*>(region->data),
-                                         region->pitch / 4);
-    al_unlock_bitmap(decoded.get());
-    return ok == 1 ? 1 : -1;
+// Decodes a src_w x src_h layer image scaled down to the layer's size, straight into its
+// committed tiles: the image is never held at its own size. `pixels` holds the layer's size.
+// Results as decode_into_tiles.
+int decode_reduced(LAYER* layer, const unsigned char* image, size_t size, int src_w, int src_h,
+                   uint32_t* pixels) {
+    const int w = layer->width, h = layer->height;
+    auto* out = reinterpret_cast<unsigned char*>(pixels);
+    const ptrdiff_t pitch = static_cast<ptrdiff_t>(w) * 4;
+    REDUCTION reduction;
+    if (!reduction_start(&reduction, src_w, src_h, w, h, out, pitch)) return -1;
+    int result = snapshot_reduce_tga(image, size, src_w, src_h, &reduction);
+    if (result == -1)
+        result = decode_with_library(image, size, src_w, src_h, _layer_label(layer),
+                                     [&](const uint32_t* rows, ptrdiff_t row_pitch) {
+                                         for (int y = 0; y < src_h; y++)
+                                             reduction_add_pixels(&reduction, 0, y, rows + y * row_pitch, src_w);
+                                         reduction_finish(&reduction);
+                                         return 1;
+                                     });
+    if (result != 1) return result;
+    return layer_write_committed(layer, 0, 0, w, h, pixels, w) == 1 ? 1 : -1;
 }
 
 // A block for the layer images and one for their decoded pixels, grown as needed and reused
@@ -520,21 +553,22 @@ class ImageBuffer {
 DOCUMENT* document_load(const char* path) { return document_load_checked(path, NULL); }
 
 namespace {
-// Reads a document; `fill_working` says whether the working bitmaps get the layers' pixels.
-DOCUMENT* document_read(const char* path, int* error, bool fill_working);
+// Reads a document at its size, or (when `fit_w` is above 0) scaled down to fit fit_w x fit_h.
+DOCUMENT* document_read(const char* path, int* error, int fit_w, int fit_h);
 } // namespace
 
 DOCUMENT* document_load_checked(const char* path, int* error) {
-    return document_read(path, error, true);
+    return document_read(path, error, 0, 0);
 }
 
-DOCUMENT* document_load_committed(const char* path, int* error) {
-    return document_read(path, error, false);
+DOCUMENT* document_load_reduced(const char* path, int max_w, int max_h, int* error) {
+    q_assert(max_w > 0 && max_h > 0, return NULL);
+    return document_read(path, error, max_w, max_h);
 }
 
 namespace {
 
-DOCUMENT* document_read(const char* path, int* error, bool fill_working) {
+DOCUMENT* document_read(const char* path, int* error, int fit_w, int fit_h) {
     q_assert(path, return NULL);
     if (error) *error = DOCUMENT_LOAD_UNREADABLE;
     // Never waits on a FIFO or a device that took the document's name.
@@ -574,7 +608,9 @@ DOCUMENT* document_read(const char* path, int* error, bool fill_working) {
     const size_t fixed = version == 1 ? 20 : 24;
     if (static_cast<uint64_t>(count) * (fixed + 1) > in.remaining()) return fail.at(header_end);
 
-    doc = document_new(static_cast<int>(width), static_cast<int>(height));
+    int doc_w = static_cast<int>(width), doc_h = static_cast<int>(height);
+    const bool reduced = fit_w > 0 && reduce_fit(doc_w, doc_h, fit_w, fit_h, &doc_w, &doc_h) == 1;
+    doc = document_new(doc_w, doc_h);
     if (!doc) return fail.no_resources(header_end);
     doc->template_index = template_index < static_cast<uint32_t>(template_count())
                               ? static_cast<int32_t>(template_index)
@@ -618,19 +654,22 @@ DOCUMENT* document_read(const char* path, int* error, bool fill_working) {
         layer->visible = visible != 0;
         layer->locked = locked != 0;
         auto* pixels = reinterpret_cast<uint32_t*>(
-            decoded.reserve(static_cast<size_t>(width) * static_cast<size_t>(height) * 4));
+            decoded.reserve(static_cast<size_t>(doc_w) * static_cast<size_t>(doc_h) * 4));
         if (!pixels) return fail.no_resources(image_at);
-        const int decoded_ok = decode_into_tiles(layer, image, image_size, pixels,
-                                                 decoded.take_fresh());
+        const int decoded_ok =
+            reduced ? decode_reduced(layer, image, image_size, static_cast<int>(width),
+                                     static_cast<int>(height), pixels)
+                    : decode_into_tiles(layer, image, image_size, pixels, decoded.take_fresh());
         // Memory running out for the tiles is not a broken file: it is kept as it is.
         if (decoded_ok < 0) return fail.no_resources(image_at);
         if (decoded_ok == 0) return fail.at(image_at);
-        if (fill_working && !layer_upload(layer)) return fail.no_resources(image_at);
-        layer_stamp_tiles(layer, 0, 0, static_cast<int>(width), static_cast<int>(height));
+        if (!layer_upload(layer)) return fail.no_resources(image_at);
+        layer_stamp_tiles(layer, 0, 0, doc_w, doc_h);
     }
 
     doc->active_layer = doc->layers->end ? static_cast<LAYER*>(doc->layers->end->ptr) : NULL;
-    q_log(6, "loaded document %s (%ux%u, %u layers)", path, width, height, count);
+    if (reduced) q_log(6, "loaded document %s (%ux%u as %dx%d, %u layers)", path, width, height, doc_w, doc_h, count);
+    else q_log(6, "loaded document %s (%ux%u, %u layers)", path, width, height, count);
     if (error) *error = DOCUMENT_LOAD_OK;
     return doc;
 }

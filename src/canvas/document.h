@@ -89,9 +89,10 @@ enum DOCUMENT_LOAD_ERROR {
 };
 // document_load that also says why it failed (`error` may be NULL).
 DOCUMENT* document_load_checked(const char* path, int* error);
-// A document read for its committed pixels alone (thumbnails, conversions that read tiles):
-// its working bitmaps are made but never filled, so it must not be drawn or painted.
-DOCUMENT* document_load_committed(const char* path, int* error);
+// A document read scaled down to fit max_w x max_h (thumbnails), or at its size when it fits:
+// each layer is the box average of its pixels (reduce.h), decoded straight into the smaller
+// size, so no layer is ever held at its own size. The same checks and errors as a load.
+DOCUMENT* document_load_reduced(const char* path, int max_w, int max_h, int* error);
 // Flattens the region and writes it as PNG (or, when no PNG encoder works, as TGA at
 // path + ".tga"). When written_path is given it receives the path actually written, which
 // must fit whole. Returns 1 or 0.

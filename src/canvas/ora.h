@@ -72,6 +72,12 @@ int ora_save(DOCUMENT* doc, const char* path, ORA_RESULT* result);
 // read: a layered drawing is never scaled.
 DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result);
 DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result);
+// A one-layer document of the file's flattened picture scaled down to fit size x size, for
+// previews: from Thumbnails/thumbnail.png when that is large enough, else from mergedimage.png,
+// without reading a layer. NULL with status ORA_OK when the file has neither (the caller reads
+// the layers instead), or with `result` saying why the file could not be read.
+DOCUMENT* ora_load_preview(const char* path, int size, ORA_RESULT* result);
+DOCUMENT* ora_load_preview_memory(const void* bytes, size_t length, int size, ORA_RESULT* result);
 
 // Fills a result's status and message (printf-style); shared by the reader and the writer.
 void _ora_set(ORA_RESULT* result, int status, const char* format, ...)

@@ -5,6 +5,7 @@
 //   [SECTION] Layer pictures
 //   [SECTION] Merging layers past the document's limit
 //   [SECTION] Building the document
+//   [SECTION] Previews
 // ============================================================================================
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_memfile.h>
@@ -30,6 +31,7 @@
 #include "canvas/ora.h"
 #include "canvas/picture.h"
 #include "canvas/png_read.h"
+#include "canvas/reduce.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
@@ -671,29 +673,62 @@ DOCUMENT* build(Archive* archive, StackParse* parse, ORA_RESULT* result) {
 
 } // namespace
 
+namespace {
+
+// Opens the archive, checks that it is OpenRaster and reads its stack: everything a load or a
+// preview does before any picture in it is read.
+int open_stack(const void* bytes, size_t size, int max_side, Archive* archive, StackParse* parse,
+               ORA_RESULT* result) {
+    if (!open_archive(bytes, size, archive, result)) return 0;
+    std::string text;
+    if (archive->entries.count("mimetype")) {
+        if (!read_entry(archive, "mimetype", 256, &text, result)) return 0;
+        while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+        if (text != "image/openraster") {
+            _ora_set(result, ORA_NOT_ORA, "the archive is not an OpenRaster file");
+            return 0;
+        }
+    }
+    if (!archive->entries.count("stack.xml")) {
+        _ora_set(result, ORA_NOT_ORA, "the archive has no stack.xml");
+        return 0;
+    }
+    if (!read_entry(archive, "stack.xml", ORA_MAX_XML, &text, result)) return 0;
+    return parse_stack(text, std::clamp(max_side, 1, PICTURE_DOC_MAX_SIDE), parse, result);
+}
+
+// The whole file, when it is a regular file no larger than an archive may be.
+int read_archive_file(const char* path, std::string* bytes, ORA_RESULT* result) {
+    size_t size = 0;
+    FILE* file = platform_open_regular(path, &size);
+    if (!file) {
+        _ora_set(result, ORA_UNREADABLE, "cannot read %s", path);
+        return 0;
+    }
+    bool read = size <= ORA_MAX_FILE;
+    if (read) {
+        try {
+            bytes->resize(size);
+            read = fread(bytes->data(), 1, size, file) == size;
+        } catch (const std::bad_alloc&) {
+            read = false;
+        }
+    }
+    fclose(file);
+    if (!read) _ora_set(result, size > ORA_MAX_FILE ? ORA_TOO_LARGE : ORA_UNREADABLE, "cannot read %s", path);
+    return read ? 1 : 0;
+}
+
+} // namespace
+
 DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result) {
     ORA_RESULT own{};
     if (!result) result = &own;
     *result = ORA_RESULT{};
     q_assert(bytes || size == 0, return nullptr);
     Archive archive;
-    if (!open_archive(bytes, size, &archive, result)) return nullptr;
-    std::string text;
-    if (archive.entries.count("mimetype")) {
-        if (!read_entry(&archive, "mimetype", 256, &text, result)) return nullptr;
-        while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-        if (text != "image/openraster") {
-            _ora_set(result, ORA_NOT_ORA, "the archive is not an OpenRaster file");
-            return nullptr;
-        }
-    }
-    if (!archive.entries.count("stack.xml")) {
-        _ora_set(result, ORA_NOT_ORA, "the archive has no stack.xml");
-        return nullptr;
-    }
-    if (!read_entry(&archive, "stack.xml", ORA_MAX_XML, &text, result)) return nullptr;
     StackParse parse;
-    if (!parse_stack(text, std::clamp(max_side, 1, PICTURE_DOC_MAX_SIDE), &parse, result)) return nullptr;
+    if (!open_stack(bytes, size, max_side, &archive, &parse, result)) return nullptr;
     result->notes |= parse.notes;
     DOCUMENT* doc = build(&archive, &parse, result);
     if (!doc) return nullptr;
@@ -719,26 +754,8 @@ DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result) {
     if (!result) result = &own;
     *result = ORA_RESULT{};
     q_assert(path, return nullptr);
-    size_t size = 0;
-    FILE* file = platform_open_regular(path, &size);
-    if (!file) {
-        _ora_set(result, ORA_UNREADABLE, "cannot read %s", path);
-        q_log(3, "could not open OpenRaster %s: %s", path, result->message);
-        return nullptr;
-    }
     std::string bytes;
-    bool read = size <= ORA_MAX_FILE;
-    if (read) {
-        try {
-            bytes.resize(size);
-            read = fread(bytes.data(), 1, size, file) == size;
-        } catch (const std::bad_alloc&) {
-            read = false;
-        }
-    }
-    fclose(file);
-    if (!read) {
-        _ora_set(result, size > ORA_MAX_FILE ? ORA_TOO_LARGE : ORA_UNREADABLE, "cannot read %s", path);
+    if (!read_archive_file(path, &bytes, result)) {
         q_log(3, "could not open OpenRaster %s: %s", path, result->message);
         return nullptr;
     }
@@ -750,5 +767,73 @@ DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result) {
     if (result->notes) q_log(4, "OpenRaster %s normalised: %s", path, result->message);
     q_log(6, "loaded OpenRaster %s (%dx%d, %zu layers)", path, doc->width, doc->height,
           document_layer_count(doc));
+    return doc;
+}
+
+// --------------------------------------------------------------------------------------------
+// [SECTION] Previews
+// --------------------------------------------------------------------------------------------
+
+namespace {
+
+// One of the file's own flattened pictures, scaled down to w x h, when it is at least that
+// large (`exact`: exactly image_w x image_h) and decodes; NULL otherwise.
+BitmapPtr flattened_picture(Archive* archive, const char* name, int w, int h, bool exact,
+                            int image_w, int image_h) {
+    if (!archive->entries.count(name)) return nullptr;
+    ORA_RESULT ignored{};
+    std::string png;
+    if (!read_entry(archive, name, ORA_MAX_ENTRY, &png, &ignored)) return nullptr;
+    PICTURE_INFO info{};
+    const auto* data = reinterpret_cast<const unsigned char*>(png.data());
+    if (!picture_probe(data, png.size(), &info) || info.kind != PICTURE_PNG) return nullptr;
+    if (exact ? info.width != image_w || info.height != image_h : info.width < w || info.height < h)
+        return nullptr;
+    int status = PNG_READ_OK;
+    BitmapPtr decoded(png_read_premultiplied(data, png.size(), PICTURE_DOC_MAX_SIDE, &status));
+    if (!decoded || (info.width == w && info.height == h)) return decoded;
+    return BitmapPtr(picture_scale_down(decoded.get(), w, h));
+}
+
+} // namespace
+
+DOCUMENT* ora_load_preview_memory(const void* bytes, size_t length, int size, ORA_RESULT* result) {
+    ORA_RESULT own{};
+    if (!result) result = &own;
+    *result = ORA_RESULT{};
+    q_assert(bytes || length == 0, return nullptr);
+    q_assert(size > 0, return nullptr);
+    Archive archive;
+    StackParse parse;
+    if (!open_stack(bytes, length, PICTURE_DOC_MAX_SIDE, &archive, &parse, result)) return nullptr;
+    const int image_w = static_cast<int>(parse.width), image_h = static_cast<int>(parse.height);
+    int w = 0, h = 0;
+    reduce_fit(image_w, image_h, size, size, &w, &h);
+    // The preview when it is large enough, else the full picture every writer stores.
+    BitmapPtr pixels = flattened_picture(&archive, "Thumbnails/thumbnail.png", w, h, false, image_w, image_h);
+    if (!pixels) pixels = flattened_picture(&archive, "mergedimage.png", w, h, true, image_w, image_h);
+    if (!pixels) return nullptr; // status ORA_OK: the layers must be read instead
+    DOCUMENT* doc = document_new(w, h);
+    LAYER* layer = doc ? document_add_layer(doc, "preview") : nullptr;
+    if (!layer || !layer_take_pixels(layer, pixels.release())) {
+        document_free(&doc);
+        _ora_set(result, ORA_NO_RESOURCES, "no memory for a %dx%d preview", w, h);
+        return nullptr;
+    }
+    return doc;
+}
+
+DOCUMENT* ora_load_preview(const char* path, int size, ORA_RESULT* result) {
+    ORA_RESULT own{};
+    if (!result) result = &own;
+    *result = ORA_RESULT{};
+    q_assert(path, return nullptr);
+    std::string bytes;
+    DOCUMENT* doc = read_archive_file(path, &bytes, result)
+                        ? ora_load_preview_memory(bytes.data(), bytes.size(), size, result)
+                        : nullptr;
+    if (doc) q_log(6, "OpenRaster %s previewed at %dx%d from its flattened picture", path, doc->width, doc->height);
+    else if (result->status == ORA_OK) q_log(6, "OpenRaster %s has no flattened picture to preview", path);
+    else q_log(3, "could not open OpenRaster %s: %s", path, result->message);
     return doc;
 }

@@ -18,6 +18,7 @@
 
 #include "canvas/allegro_state.h"
 #include "canvas/ora.h"
+#include "canvas/reduce.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_log.h"
@@ -156,39 +157,25 @@ const char* picture_error_text(int error) {
 // --------------------------------------------------------------------------------------------
 
 int picture_fit(int width, int height, int max_w, int max_h, int* out_w, int* out_h) {
-    q_assert(out_w && out_h, return 0);
-    width = std::max(width, 1);
-    height = std::max(height, 1);
-    max_w = std::max(max_w, 1);
-    max_h = std::max(max_h, 1);
-    if (width <= max_w && height <= max_h) {
-        *out_w = width;
-        *out_h = height;
-        return 0;
-    }
-    // The tighter side decides; the other follows, rounded, never below one pixel.
-    const double scale = std::min(static_cast<double>(max_w) / width, static_cast<double>(max_h) / height);
-    *out_w = std::clamp(static_cast<int>(width * scale + 0.5), 1, max_w);
-    *out_h = std::clamp(static_cast<int>(height * scale + 0.5), 1, max_h);
-    return 1;
+    return reduce_fit(width, height, max_w, max_h, out_w, out_h);
 }
 
 namespace {
 
-// Where each of `to` boxes starts among `from` pixels, and (last) where the last ends.
-std::vector<int> box_starts(int from, int to) {
-    std::vector<int> starts(static_cast<size_t>(to) + 1);
-    for (int i = 0; i <= to; i++)
-        starts[static_cast<size_t>(i)] = static_cast<int>(static_cast<int64_t>(i) * from / to);
-    return starts;
-}
-
-// The box each source pixel falls in.
-std::vector<int> box_of(const std::vector<int>& starts, int from) {
-    std::vector<int> box(static_cast<size_t>(from));
-    for (size_t i = 0; i + 1 < starts.size(); i++)
-        for (int p = starts[i]; p < starts[i + 1]; p++) box[static_cast<size_t>(p)] = static_cast<int>(i);
-    return box;
+// A new w x h memory bitmap in the layer format, locked for writing, or NULL.
+ALLEGRO_LOCKED_REGION* new_locked_bitmap(int w, int h, ALLEGRO_BITMAP** bitmap) {
+    {
+        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
+        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
+        *bitmap = al_create_bitmap(w, h);
+    }
+    ALLEGRO_LOCKED_REGION* to = *bitmap ? al_lock_bitmap(*bitmap, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : NULL;
+    if (!to && *bitmap) {
+        al_destroy_bitmap(*bitmap);
+        *bitmap = NULL;
+    }
+    if (!to) q_log(3, "no memory for a %dx%d reduction", w, h);
+    return to;
 }
 
 } // namespace
@@ -197,44 +184,22 @@ ALLEGRO_BITMAP* picture_scale_down(ALLEGRO_BITMAP* src, int w, int h) {
     q_assert(src, return NULL);
     const int sw = al_get_bitmap_width(src), sh = al_get_bitmap_height(src);
     if (w < 1 || h < 1 || w > sw || h > sh) return NULL;
-    ALLEGRO_BITMAP* dst = NULL;
-    {
-        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-        dst = al_create_bitmap(w, h);
-    }
-    if (!dst) return NULL;
     ALLEGRO_LOCKED_REGION* from = al_lock_bitmap(src, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_READONLY);
-    ALLEGRO_LOCKED_REGION* to = from ? al_lock_bitmap(dst, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : NULL;
-    if (!to) {
-        if (from) al_unlock_bitmap(src);
-        al_destroy_bitmap(dst);
+    if (!from) return NULL;
+    ALLEGRO_BITMAP* dst = NULL;
+    ALLEGRO_LOCKED_REGION* to = new_locked_bitmap(w, h, &dst);
+    REDUCTION reduction;
+    if (!to || !reduction_start(&reduction, sw, sh, w, h, static_cast<unsigned char*>(to->data), to->pitch)) {
+        al_unlock_bitmap(src);
+        if (dst) al_destroy_bitmap(dst);
         return NULL;
     }
-    // Each target column covers the source columns [x0[i], x0[i + 1]); rows likewise. Every
-    // source pixel counts towards exactly one target pixel.
-    const std::vector<int> x0 = box_starts(sw, w);
-    std::vector<uint64_t> sums(static_cast<size_t>(w) * 4);
-    for (int ty = 0; ty < h; ty++) {
-        const int y_from = static_cast<int>(static_cast<int64_t>(ty) * sh / h);
-        const int y_to = static_cast<int>(static_cast<int64_t>(ty + 1) * sh / h);
-        std::fill(sums.begin(), sums.end(), 0);
-        for (int sy = y_from; sy < y_to; sy++) {
-            const auto* row = static_cast<const unsigned char*>(from->data) + static_cast<ptrdiff_t>(sy) * from->pitch;
-            for (int tx = 0; tx < w; tx++) {
-                uint64_t* sum = &sums[static_cast<size_t>(tx) * 4];
-                for (int sx = x0[static_cast<size_t>(tx)]; sx < x0[static_cast<size_t>(tx) + 1]; sx++)
-                    for (int c = 0; c < 4; c++) sum[c] += row[sx * 4 + c];
-            }
-        }
-        auto* out = static_cast<unsigned char*>(to->data) + static_cast<ptrdiff_t>(ty) * to->pitch;
-        for (int tx = 0; tx < w; tx++) {
-            const uint64_t count = static_cast<uint64_t>(y_to - y_from) *
-                                   static_cast<uint64_t>(x0[static_cast<size_t>(tx) + 1] - x0[static_cast<size_t>(tx)]);
-            for (int c = 0; c < 4; c++)
-                out[tx * 4 + c] = static_cast<unsigned char>((sums[static_cast<size_t>(tx) * 4 + c] + count / 2) / count);
-        }
+    for (int y = 0; y < sh; y++) {
+        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const unsigned char*>(from->data) +
+                                                            static_cast<ptrdiff_t>(y) * from->pitch);
+        reduction_add_pixels(&reduction, 0, y, row, sw);
     }
+    reduction_finish(&reduction);
     al_unlock_bitmap(dst);
     al_unlock_bitmap(src);
     return dst;
@@ -244,45 +209,25 @@ ALLEGRO_BITMAP* picture_scale_down_layer(const LAYER* layer, int w, int h) {
     q_assert(layer, return NULL);
     const int sw = layer->width, sh = layer->height;
     if (w < 1 || h < 1 || w > sw || h > sh) return NULL;
-    const std::vector<int> x0 = box_starts(sw, w), y0 = box_starts(sh, h);
-    const std::vector<int> column_box = box_of(x0, sw), row_box = box_of(y0, sh);
-    std::vector<uint64_t> sums(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
-    for (int row = 0; row < layer->tiles_y; row++)
-        for (int col = 0; col < layer->tiles_x; col++) {
-            const uint32_t* tile = layer_committed_tile(layer, col, row);
-            if (!tile) continue;
-            const int left = col * LAYER_TILE_SIZE, top = row * LAYER_TILE_SIZE;
-            const int tw = std::min(LAYER_TILE_SIZE, sw - left), th = std::min(LAYER_TILE_SIZE, sh - top);
-            for (int r = 0; r < th; r++) {
-                const auto* px = reinterpret_cast<const unsigned char*>(tile + static_cast<size_t>(r) * LAYER_TILE_SIZE);
-                uint64_t* line = &sums[static_cast<size_t>(row_box[static_cast<size_t>(top + r)]) * w * 4];
-                for (int c = 0; c < tw; c++) {
-                    uint64_t* sum = line + static_cast<size_t>(column_box[static_cast<size_t>(left + c)]) * 4;
-                    for (int k = 0; k < 4; k++) sum[k] += px[c * 4 + k];
-                }
-            }
-        }
     ALLEGRO_BITMAP* dst = NULL;
-    {
-        NewBitmapFlagsScope flags(ALLEGRO_MEMORY_BITMAP);
-        NewBitmapFormatScope format(LAYER_PIXEL_FORMAT);
-        dst = al_create_bitmap(w, h);
-    }
-    ALLEGRO_LOCKED_REGION* to = dst ? al_lock_bitmap(dst, LAYER_PIXEL_FORMAT, ALLEGRO_LOCK_WRITEONLY) : NULL;
-    if (!to) {
+    ALLEGRO_LOCKED_REGION* to = new_locked_bitmap(w, h, &dst);
+    REDUCTION reduction;
+    if (!to || !reduction_start(&reduction, sw, sh, w, h, static_cast<unsigned char*>(to->data), to->pitch)) {
         if (dst) al_destroy_bitmap(dst);
-        q_log(3, "no memory for a %dx%d reduction of layer", w, h);
         return NULL;
     }
-    for (int ty = 0; ty < h; ty++) {
-        auto* out = static_cast<unsigned char*>(to->data) + static_cast<ptrdiff_t>(ty) * to->pitch;
-        const uint64_t rows = static_cast<uint64_t>(y0[static_cast<size_t>(ty) + 1] - y0[static_cast<size_t>(ty)]);
-        for (int tx = 0; tx < w; tx++) {
-            const uint64_t count = rows * static_cast<uint64_t>(x0[static_cast<size_t>(tx) + 1] - x0[static_cast<size_t>(tx)]);
-            const uint64_t* sum = &sums[(static_cast<size_t>(ty) * w + tx) * 4];
-            for (int k = 0; k < 4; k++) out[tx * 4 + k] = static_cast<unsigned char>((sum[k] + count / 2) / count);
-        }
+    // Row by row across each band of tiles, as the reduction wants its rows in order.
+    for (int band = 0; band < layer->tiles_y; band++) {
+        const int top = band * LAYER_TILE_SIZE, th = std::min(LAYER_TILE_SIZE, sh - top);
+        for (int r = 0; r < th; r++)
+            for (int col = 0; col < layer->tiles_x; col++) {
+                const uint32_t* tile = layer_committed_tile(layer, col, band);
+                if (!tile) continue;
+                const int left = col * LAYER_TILE_SIZE, tw = std::min(LAYER_TILE_SIZE, sw - left);
+                reduction_add_pixels(&reduction, left, top + r, tile + static_cast<size_t>(r) * LAYER_TILE_SIZE, tw);
+            }
     }
+    reduction_finish(&reduction);
     al_unlock_bitmap(dst);
     return dst;
 }
@@ -412,10 +357,12 @@ DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICT
 
 namespace {
 
-DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* info) {
+// `preview_size` above 0: the file's own flattened picture scaled down to fit, when it has one.
+DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* info, int preview_size) {
     ORA_RESULT result{};
+    DOCUMENT* doc = preview_size > 0 ? ora_load_preview(path, preview_size, &result) : NULL;
     // A layered drawing is not scaled: one the display cannot hold is refused whole.
-    DOCUMENT* doc = ora_load(path, max_side, &result);
+    if (!doc && result.status == ORA_OK) doc = ora_load(path, max_side, &result);
     switch (result.status) {
     case ORA_OK: *error = PICTURE_OK; break;
     case ORA_UNREADABLE: *error = PICTURE_UNREADABLE; break;
@@ -436,7 +383,7 @@ DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* inf
 } // namespace
 
 DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info,
-                             bool committed_only) {
+                             int reduce_to) {
     int ignored = 0;
     if (!error) error = &ignored;
     PICTURE_INFO own{};
@@ -455,15 +402,15 @@ DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE
     std::string head;
     const bool archive = platform_read_file(path, 4, &head) == 1 &&
                          ora_probe(reinterpret_cast<const unsigned char*>(head.data()), head.size());
-    if (archive || ora_path_has_extension(path)) return open_ora(path, max_side, error, info);
+    if (archive || ora_path_has_extension(path)) return open_ora(path, max_side, error, info, reduce_to);
     // A file named as a document is read as one, so a damaged one is told as such.
     const size_t length = strlen(path);
     const bool document_name = length >= 4 && strcmp(path + length - 4, ".tvl") == 0;
     if (!document_name && !picture_file_is_document(path))
         return document_from_picture(path, max_side, error, info);
     int load_error = DOCUMENT_LOAD_OK;
-    DOCUMENT* doc = committed_only ? document_load_committed(path, &load_error)
-                                   : document_load_checked(path, &load_error);
+    DOCUMENT* doc = reduce_to > 0 ? document_load_reduced(path, reduce_to, reduce_to, &load_error)
+                                  : document_load_checked(path, &load_error);
     switch (load_error) {
     case DOCUMENT_LOAD_OK: *error = PICTURE_OK; break;
     case DOCUMENT_LOAD_MALFORMED: *error = PICTURE_BAD_DOCUMENT; break;

@@ -84,7 +84,8 @@ bool picture_file_is_document(const char* path);
 DOCUMENT* document_from_picture(const char* path, int max_side, int* error, PICTURE_INFO* info);
 // A document file, an OpenRaster file or a picture, told apart by the first bytes. For a picture `info` gets its
 // own size (kind PICTURE_NONE for a document). NULL with `error` set.
-// `committed_only` reads a document file with document_load_committed, for callers that read
-// its tiles and never draw it (thumbnails); pictures and OpenRaster files open as usual.
+// `reduce_to`, when above 0, reads a document file already scaled down to fit that square
+// (document_load_reduced, for thumbnails), and an OpenRaster file as its flattened picture
+// scaled down (ora_load_preview) when it holds one; pictures open at their size.
 DOCUMENT* document_open_file(const char* path, int max_side, int* error, PICTURE_INFO* info,
-                             bool committed_only = false);
+                             int reduce_to = 0);

@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "canvas/document.h"
+#include "canvas/reduce.h"
 #include "platform/platform.h"
 #include "q/q_common.h"
 #include "q/q_str.h"
@@ -526,25 +527,64 @@ struct PixelSink {
     }
 };
 
-} // namespace
+// Where decoded pixels go when they are only to be scaled down: into a reduction, row by row
+// in stream order, which is the order a reduction needs. A packet may cross the end of a row
+// in files other writers made, so both sinks split packets at row ends.
+struct ReductionSink {
+    REDUCTION* reduction;
+    int width, height;
+    bool top_down;
+    size_t next = 0;
 
-int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* pixels,
-                        ptrdiff_t pitch, int width, int height, bool zeroed) {
-    q_assert(image, return 0);
-    q_assert(pixels, return 0);
+    int row() const {
+        const int row = static_cast<int>(next / static_cast<size_t>(width));
+        return top_down ? row : height - 1 - row;
+    }
+    int column() const { return static_cast<int>(next % static_cast<size_t>(width)); }
+    size_t left_in_row() const { return static_cast<size_t>(width) - next % static_cast<size_t>(width); }
+    void fill(uint32_t rgba, size_t n) {
+        while (n > 0) {
+            const size_t in_row = std::min(n, left_in_row());
+            reduction_add_run(reduction, column(), row(), rgba, static_cast<int>(in_row));
+            next += in_row;
+            n -= in_row;
+        }
+    }
+    // Converted from B, G, R, A a stretch at a time, then summed.
+    void copy(const unsigned char* src, size_t n) {
+        uint32_t converted[MAX_PACKET];
+        while (n > 0) {
+            const size_t part = std::min({n, left_in_row(), static_cast<size_t>(MAX_PACKET)});
+            for (size_t i = 0; i < part; i++, src += 4) converted[i] = swap_red_blue(load_pixel(src));
+            reduction_add_pixels(reduction, column(), row(), converted, static_cast<int>(part));
+            next += part;
+            n -= part;
+        }
+    }
+};
+
+// Checks the header of a layer image for the kinds decoded here. 1 with the first pixel byte in
+// `*data` and the row order in `*top_down`; 0 for a broken image; -1 for another kind.
+int tga_layer_header(const unsigned char* image, size_t size, int width, int height,
+                     const unsigned char** data, bool* top_down) {
     if (size < 18 || width < 1 || height < 1) return 0;
     const unsigned type = image[2], depth = image[16], descriptor = image[17];
     if (image[1] != 0 || depth != 32 || (descriptor & 0xDF) != 8 || (type != 2 && type != 10))
         return -1;
     const int w = image[12] | image[13] << 8, h = image[14] | image[15] << 8;
     if (w != width || h != height) return 0;
+    *top_down = (descriptor & 0x20) != 0;
+    *data = image + 18 + image[0];
+    return *data <= image + size ? 1 : 0;
+}
 
-    PixelSink sink{pixels, pitch, width, height, (descriptor & 0x20) != 0};
-    const size_t total = static_cast<size_t>(width) * static_cast<size_t>(height);
-    const unsigned char* src = image + 18 + image[0];
+// Feeds the pixels of a checked image to `sink`; `skip_clear` passes transparent runs over.
+template <typename Sink>
+int decode_pixels(const unsigned char* image, size_t size, const unsigned char* src, Sink& sink,
+                  bool skip_clear) {
+    const size_t total = static_cast<size_t>(sink.width) * static_cast<size_t>(sink.height);
     const unsigned char* const end = image + size;
-    if (src > end) return 0;
-    if (type == 2) {
+    if (image[2] == 2) {
         if (static_cast<size_t>(end - src) / 4 < total) return 0;
         sink.copy(src, total);
         return 1;
@@ -558,7 +598,7 @@ int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* 
             if (end - src < 4) return 0;
             const uint32_t rgba = swap_red_blue(load_pixel(src));
             src += 4;
-            if (zeroed && rgba == 0) sink.next += count;
+            if (skip_clear && rgba == 0) sink.next += count;
             else sink.fill(rgba, count);
         } else {
             if (static_cast<size_t>(end - src) / 4 < count) return 0;
@@ -567,4 +607,32 @@ int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* 
         }
     }
     return 1;
+}
+
+} // namespace
+
+int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* pixels,
+                        ptrdiff_t pitch, int width, int height, bool zeroed) {
+    q_assert(image, return 0);
+    q_assert(pixels, return 0);
+    const unsigned char* data = NULL;
+    bool top_down = false;
+    const int header = tga_layer_header(image, size, width, height, &data, &top_down);
+    if (header != 1) return header;
+    PixelSink sink{pixels, pitch, width, height, top_down};
+    return decode_pixels(image, size, data, sink, zeroed);
+}
+
+int snapshot_reduce_tga(const unsigned char* image, size_t size, int width, int height,
+                        REDUCTION* into) {
+    q_assert(image, return 0);
+    q_assert(into && into->src_w == width && into->src_h == height, return 0);
+    const unsigned char* data = NULL;
+    bool top_down = false;
+    const int header = tga_layer_header(image, size, width, height, &data, &top_down);
+    if (header != 1) return header;
+    ReductionSink sink{into, width, height, top_down};
+    const int decoded = decode_pixels(image, size, data, sink, true);
+    reduction_finish(into);
+    return decoded;
 }

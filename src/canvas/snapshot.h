@@ -18,6 +18,7 @@
 #include <vector>
 
 struct DOCUMENT;
+struct REDUCTION;
 struct SNAPSHOT_TILE; // one encoded tile; immutable once made, shared by cache and snapshots
 struct SNAPSHOT_CACHE;
 
@@ -75,3 +76,7 @@ uint64_t snapshot_signature(const DOCUMENT* doc);
 // image this decoder does not handle (the caller may hand it to the image library).
 int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* pixels,
                         ptrdiff_t pitch, int width, int height, bool zeroed);
+// The same image fed to a reduction started for width x height (reduce.h), which it finishes,
+// without ever holding the image at its own size. The same results.
+int snapshot_reduce_tga(const unsigned char* image, size_t size, int width, int height,
+                        REDUCTION* into);

@@ -18,6 +18,7 @@
 
 #include "canvas/allegro_state.h"
 #include "canvas/document.h"
+#include "canvas/picture.h"
 #include "canvas_test_util.h"
 #include "q/q_str.h"
 #include "template.h"
@@ -587,6 +588,20 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
     ASSERT_NE(decoded, nullptr);
     EXPECT_EQ(differing_rows(decoded, saved), 0);
     al_destroy_bitmap(decoded);
+    // A thumbnail's read scales each image down as it decodes it, to what scaling the whole
+    // picture gives: 600 x 300 into 77 x 77 is 77 x 39, boxes of 7 or 8 pixels each way.
+    ALLEGRO_BITMAP* expected_small = picture_scale_down(saved, 77, 39);
+    const auto expect_reduced = [&](const char* what) {
+        int error = -1;
+        DOCUMENT* small = document_load_reduced(path.c_str(), 77, 77, &error);
+        ASSERT_NE(small, nullptr) << what;
+        EXPECT_EQ(error, DOCUMENT_LOAD_OK);
+        ALLEGRO_BITMAP* got = layer_committed_bitmap(document_layer_at(small, 0));
+        EXPECT_EQ(differing_rows(got, expected_small), 0) << what;
+        al_destroy_bitmap(got);
+        document_free(&small);
+    };
+    expect_reduced("run-length");
 
     size_t size = 0;
     unsigned char* library = _bitmap_encode(saved, ".tga", &size);
@@ -606,7 +621,9 @@ TEST(DocumentTga, WrittenImagesDecodeExactlyInTheLibrary) {
         EXPECT_EQ(differing_rows(loaded, saved), 0) << top_down;
         al_destroy_bitmap(loaded);
         document_free(&back);
+        expect_reduced(top_down ? "uncompressed, top down" : "uncompressed, bottom up");
     }
+    al_destroy_bitmap(expected_small);
     free(library);
     al_destroy_bitmap(saved);
     document_free(&doc);

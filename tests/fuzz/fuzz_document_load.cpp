@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the document reader. Runs under a display (xvfb-run), because a
+// Feeds arbitrary bytes to the document reader, at full size and scaled down. Runs under a display (xvfb-run), because a
 // layer that reads back is rebuilt as a video bitmap.
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_image.h>
@@ -35,6 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fwrite(data, 1, size, f);
     fclose(f);
     DOCUMENT* doc = document_load(sample_path.c_str());
+    if (doc) document_free(&doc);
+    // The thumbnail's read takes the other decoding path, into a reduction.
+    int error = 0;
+    doc = document_load_reduced(sample_path.c_str(), 5, 3, &error);
     if (doc) document_free(&doc);
     return 0;
 }

@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the OpenRaster reader. Runs under a display (xvfb-run), because the
+// Feeds arbitrary bytes to the OpenRaster reader, for a document and for a preview. Runs under a display (xvfb-run), because the
 // layers it builds get video bitmaps.
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_image.h>
@@ -26,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Small pictures only: a thousand full-size layers are legal but would only measure memory.
     ORA_RESULT result{};
     DOCUMENT* doc = ora_load_memory(data, size, 256, &result);
+    if (doc) document_free(&doc);
+    // A thumbnail reads the flattened pictures instead of the layers.
+    doc = ora_load_preview_memory(data, size, 64, &result);
     if (doc) document_free(&doc);
     return 0;
 }

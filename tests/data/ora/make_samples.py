@@ -72,6 +72,13 @@ def good():
     archive(os.path.join(HERE, "no_thumbnail.ora"), [
         ("stack.xml", stack(2, 2, "<stack>" + layer("data/a.png", name="only") + "</stack>")),
         ("data/a.png", png(2, 2, GREEN))])
+    # Previews: a green layer, a red merged image and a blue 20 x 10 thumbnail tell apart which
+    # one a preview was made from; in the second file the merged image is not a PNG.
+    for name, merged in (("previews.ora", png(60, 30, RED)), ("preview_damaged.ora", b"not a picture")):
+        archive(os.path.join(HERE, name), [
+            ("stack.xml", stack(60, 30, "<stack>" + layer("data/g.png", name="green") + "</stack>")),
+            ("data/g.png", png(60, 30, GREEN)), ("mergedimage.png", merged),
+            ("Thumbnails/thumbnail.png", png(20, 10, (0, 0, 255, 255)))])
     archive(os.path.join(HERE, "unknown_op.ora"), [
         ("stack.xml", stack(2, 2, "<stack>" + layer("data/a.png", name="odd", composite_op="svg:overlay") +
                             layer("data/a.png", name="screen", composite_op="svg:screen") + "</stack>")),
