@@ -445,6 +445,10 @@ void _export_refresh(TAVOLIX_APP* app) {
     q_gui_button_set_toggled(gui->ctx, gui->pp.export_template, gui->export_template);
     q_gui_button_set_toggled(gui->ctx, gui->pp.export_png, !gui->export_ora);
     q_gui_button_set_toggled(gui->ctx, gui->pp.export_ora, gui->export_ora);
+    // An OpenRaster file holds the whole drawing as layers: the area, border and template
+    // only shape a flat picture, so they are greyed out rather than silently ignored.
+    for (const int id : {gui->pp.export_area, gui->pp.export_full, gui->pp.export_border, gui->pp.export_template})
+        q_gui_set_widget_enabled(gui->ctx, id, gui->export_ora ? 0 : 1);
     int x = 0, y = 0, w = 0, h = 0;
     char title[128];
     if (gui->export_ora && app->doc)

@@ -20,7 +20,14 @@ click_at 108 716
 click_at 108 478
 click_at 108 580
 click_at 108 648
+# The area, border and template only shape a flat picture: with OpenRaster chosen they are
+# greyed out, and the lit template toggle goes dark.
+read -r tx ty <<<"$(pp export_template)"
+_template_lit() { shot tpl; [ "$(bright_pixels tpl $((tx - 150)) $((ty - 8)) 300 16 80)" -gt "$1" ]; }
+_template_dark() { ! _template_lit 2000; }
+poll 10 "the export popup's template toggle is not lit" _template_lit 4000
 click_pp export_ora
+poll 10 "the template toggle is not greyed out for OpenRaster" _template_dark
 click_pp export_field
 key ctrl+a
 type_text layers
