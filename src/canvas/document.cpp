@@ -477,18 +477,19 @@ int decode_with_library(const unsigned char* image, size_t size, int w, int h, c
     return used;
 }
 
-// Decodes one layer image into `pixels` (the layer's size, rows packed; `zeroed` when it is
-// known to be transparent already) and stores it as the layer's committed tiles, which
-// layer_new left empty: only tiles holding a visible pixel take memory. The common kinds are
-// decoded here; anything else goes through the image library. 1 when stored, 0 for a broken
-// image, -1 when memory for the tiles ran out (the layer keeps no tile).
-int decode_into_tiles(LAYER* layer, const unsigned char* image, size_t size, uint32_t* pixels,
-                       bool zeroed) {
+// Decodes one layer image a band of tile rows at a time through `band` (LAYER_TILE_SIZE rows
+// of the layer's width) into the layer's committed tiles, which layer_new left empty: only
+// tiles holding a visible pixel take memory, and the image is never held whole. The common
+// kinds are decoded here; anything else goes through the image library. 1 when stored, 0 for
+// a broken image, -1 when memory for the tiles ran out.
+int decode_into_tiles(LAYER* layer, const unsigned char* image, size_t size, uint32_t* band) {
     const int w = layer->width, h = layer->height;
-    const int result = snapshot_decode_tga(image, size, reinterpret_cast<unsigned char*>(pixels),
-                                           static_cast<ptrdiff_t>(w) * 4, w, h, zeroed);
-    if (result == 0) return 0;
-    if (result == 1) return layer_write_committed(layer, 0, 0, w, h, pixels, w) == 1 ? 1 : -1;
+    const int result = snapshot_decode_tga(
+        image, size, w, h, reinterpret_cast<unsigned char*>(band), std::min(h, LAYER_TILE_SIZE),
+        [&](int top, int rows) { return layer_write_committed(layer, 0, top, w, rows, band, w) == 1; });
+    if (result == SNAPSHOT_TGA_OK) return 1;
+    if (result == SNAPSHOT_TGA_BROKEN) return 0;
+    if (result == SNAPSHOT_TGA_REFUSED) return -1;
     return decode_with_library(image, size, w, h, _layer_label(layer),
                                [&](const uint32_t* rows, ptrdiff_t pitch) {
                                    return layer_write_committed(layer, 0, 0, w, h, rows, pitch) == 1 ? 1 : -1;
@@ -506,7 +507,7 @@ int decode_reduced(LAYER* layer, const unsigned char* image, size_t size, int sr
     REDUCTION reduction;
     if (!reduction_start(&reduction, src_w, src_h, w, h, out, pitch)) return -1;
     int result = snapshot_reduce_tga(image, size, src_w, src_h, &reduction);
-    if (result == -1)
+    if (result == SNAPSHOT_TGA_OTHER_KIND)
         result = decode_with_library(image, size, src_w, src_h, _layer_label(layer),
                                      [&](const uint32_t* rows, ptrdiff_t row_pitch) {
                                          for (int y = 0; y < src_h; y++)
@@ -514,13 +515,13 @@ int decode_reduced(LAYER* layer, const unsigned char* image, size_t size, int sr
                                          reduction_finish(&reduction);
                                          return 1;
                                      });
-    if (result != 1) return result;
+    if (result != SNAPSHOT_TGA_OK) return result == SNAPSHOT_TGA_BROKEN ? 0 : -1;
     return layer_write_committed(layer, 0, 0, w, h, pixels, w) == 1 ? 1 : -1;
 }
 
 // A block for the layer images and one for their decoded pixels, grown as needed and reused
-// from layer to layer, and given back to the system when the load ends. An uncompressed layer is
-// tens of megabytes of pages nothing has touched yet: large pages.
+// from layer to layer, and given back to the system when the load ends. A layer image is
+// megabytes of pages nothing has touched yet: large pages.
 class ImageBuffer {
   public:
     ImageBuffer() = default;
@@ -532,20 +533,12 @@ class ImageBuffer {
         platform_large_free(data_, capacity_);
         data_ = static_cast<unsigned char*>(platform_large_alloc(size));
         capacity_ = data_ ? size : 0;
-        fresh_ = true;
         return data_;
-    }
-    // True the first time after the block was made (it is still all zeros), then false.
-    bool take_fresh() {
-        const bool fresh = fresh_;
-        fresh_ = false;
-        return fresh;
     }
 
   private:
     unsigned char* data_ = nullptr;
     size_t capacity_ = 0;
-    bool fresh_ = false;
 };
 
 } // namespace
@@ -653,13 +646,14 @@ DOCUMENT* document_read(const char* path, int* error, int fit_w, int fit_h) {
         layer->blend = static_cast<int32_t>(blend);
         layer->visible = visible != 0;
         layer->locked = locked != 0;
-        auto* pixels = reinterpret_cast<uint32_t*>(
-            decoded.reserve(static_cast<size_t>(doc_w) * static_cast<size_t>(doc_h) * 4));
+        // A band of tile rows, or the whole of a reduced layer.
+        const size_t rows = reduced ? static_cast<size_t>(doc_h) : std::min<size_t>(height, LAYER_TILE_SIZE);
+        auto* pixels = reinterpret_cast<uint32_t*>(decoded.reserve(static_cast<size_t>(doc_w) * rows * 4));
         if (!pixels) return fail.no_resources(image_at);
         const int decoded_ok =
             reduced ? decode_reduced(layer, image, image_size, static_cast<int>(width),
                                      static_cast<int>(height), pixels)
-                    : decode_into_tiles(layer, image, image_size, pixels, decoded.take_fresh());
+                    : decode_into_tiles(layer, image, image_size, pixels);
         // Memory running out for the tiles is not a broken file: it is kept as it is.
         if (decoded_ok < 0) return fail.no_resources(image_at);
         if (decoded_ok == 0) return fail.at(image_at);

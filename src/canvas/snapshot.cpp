@@ -14,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <thread>
 #include <unordered_map>
@@ -487,18 +488,33 @@ int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path, int* err
 
 namespace {
 
-// Where decoded pixels go: the image's pixels in stream order, rows placed either way up.
-struct PixelSink {
-    unsigned char* pixels;
-    ptrdiff_t pitch;
+// Where a layer's decoded pixels go: a band of whole rows, handed on each time the stream
+// leaves it. Rows may come either way up, but a band's rows are next to each other in the
+// stream either way, so a band is whole when the stream leaves it; and since every pixel of it
+// is written, the band is never cleared in between.
+struct BandSink {
+    unsigned char* band;
+    int band_rows;
     int width, height;
     bool top_down;
+    const std::function<bool(int top, int rows)>& take;
     size_t next = 0; // index of the next pixel in stream order
+    int top = -1;    // the first row of the band being filled
+    bool refused = false;
 
-    unsigned char* at(size_t index) const {
+    unsigned char* at(size_t index) {
         const int row = static_cast<int>(index / static_cast<size_t>(width));
         const int y = top_down ? row : height - 1 - row;
-        return pixels + y * pitch + static_cast<ptrdiff_t>(index % static_cast<size_t>(width)) * 4;
+        const int band_top = y - y % band_rows;
+        if (band_top != top) {
+            hand_on();
+            top = band_top;
+        }
+        return band + static_cast<ptrdiff_t>(y - top) * width * 4 +
+               static_cast<ptrdiff_t>(index % static_cast<size_t>(width)) * 4;
+    }
+    void hand_on() {
+        if (top >= 0 && !refused) refused = !take(top, std::min(band_rows, height - top));
     }
     // n copies of one pixel, split at the ends of rows.
     void fill(uint32_t rgba, size_t n) {
@@ -535,6 +551,7 @@ struct ReductionSink {
     int width, height;
     bool top_down;
     size_t next = 0;
+    static constexpr bool refused = false;
 
     int row() const {
         const int row = static_cast<int>(next / static_cast<size_t>(width));
@@ -563,19 +580,19 @@ struct ReductionSink {
     }
 };
 
-// Checks the header of a layer image for the kinds decoded here. 1 with the first pixel byte in
-// `*data` and the row order in `*top_down`; 0 for a broken image; -1 for another kind.
+// Checks the header of a layer image for the kinds decoded here: SNAPSHOT_TGA_OK with the first
+// pixel byte in `*data` and the row order in `*top_down`, or why not.
 int tga_layer_header(const unsigned char* image, size_t size, int width, int height,
                      const unsigned char** data, bool* top_down) {
-    if (size < 18 || width < 1 || height < 1) return 0;
+    if (size < 18 || width < 1 || height < 1) return SNAPSHOT_TGA_BROKEN;
     const unsigned type = image[2], depth = image[16], descriptor = image[17];
     if (image[1] != 0 || depth != 32 || (descriptor & 0xDF) != 8 || (type != 2 && type != 10))
-        return -1;
+        return SNAPSHOT_TGA_OTHER_KIND;
     const int w = image[12] | image[13] << 8, h = image[14] | image[15] << 8;
-    if (w != width || h != height) return 0;
+    if (w != width || h != height) return SNAPSHOT_TGA_BROKEN;
     *top_down = (descriptor & 0x20) != 0;
     *data = image + 18 + image[0];
-    return *data <= image + size ? 1 : 0;
+    return *data <= image + size ? SNAPSHOT_TGA_OK : SNAPSHOT_TGA_BROKEN;
 }
 
 // Feeds the pixels of a checked image to `sink`; `skip_clear` passes transparent runs over.
@@ -585,42 +602,45 @@ int decode_pixels(const unsigned char* image, size_t size, const unsigned char* 
     const size_t total = static_cast<size_t>(sink.width) * static_cast<size_t>(sink.height);
     const unsigned char* const end = image + size;
     if (image[2] == 2) {
-        if (static_cast<size_t>(end - src) / 4 < total) return 0;
+        if (static_cast<size_t>(end - src) / 4 < total) return SNAPSHOT_TGA_BROKEN;
         sink.copy(src, total);
-        return 1;
+        return SNAPSHOT_TGA_OK;
     }
-    while (sink.next < total) {
-        if (src >= end) return 0;
+    while (sink.next < total && !sink.refused) {
+        if (src >= end) return SNAPSHOT_TGA_BROKEN;
         const unsigned header = *src++;
         const size_t count = (header & 0x7F) + 1u;
-        if (count > total - sink.next) return 0;
+        if (count > total - sink.next) return SNAPSHOT_TGA_BROKEN;
         if (header & 0x80) {
-            if (end - src < 4) return 0;
+            if (end - src < 4) return SNAPSHOT_TGA_BROKEN;
             const uint32_t rgba = swap_red_blue(load_pixel(src));
             src += 4;
             if (skip_clear && rgba == 0) sink.next += count;
             else sink.fill(rgba, count);
         } else {
-            if (static_cast<size_t>(end - src) / 4 < count) return 0;
+            if (static_cast<size_t>(end - src) / 4 < count) return SNAPSHOT_TGA_BROKEN;
             sink.copy(src, count);
             src += count * 4;
         }
     }
-    return 1;
+    return SNAPSHOT_TGA_OK;
 }
 
 } // namespace
 
-int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* pixels,
-                        ptrdiff_t pitch, int width, int height, bool zeroed) {
-    q_assert(image, return 0);
-    q_assert(pixels, return 0);
+int snapshot_decode_tga(const unsigned char* image, size_t size, int width, int height,
+                        unsigned char* band, int band_rows,
+                        const std::function<bool(int top, int rows)>& take) {
+    q_assert(image, return SNAPSHOT_TGA_BROKEN);
+    q_assert(band && band_rows > 0, return SNAPSHOT_TGA_BROKEN);
     const unsigned char* data = NULL;
     bool top_down = false;
     const int header = tga_layer_header(image, size, width, height, &data, &top_down);
-    if (header != 1) return header;
-    PixelSink sink{pixels, pitch, width, height, top_down};
-    return decode_pixels(image, size, data, sink, zeroed);
+    if (header != SNAPSHOT_TGA_OK) return header;
+    BandSink sink{band, band_rows, width, height, top_down, take};
+    const int decoded = decode_pixels(image, size, data, sink, false);
+    if (decoded == SNAPSHOT_TGA_OK) sink.hand_on();
+    return decoded == SNAPSHOT_TGA_OK && sink.refused ? SNAPSHOT_TGA_REFUSED : decoded;
 }
 
 int snapshot_reduce_tga(const unsigned char* image, size_t size, int width, int height,
@@ -630,7 +650,7 @@ int snapshot_reduce_tga(const unsigned char* image, size_t size, int width, int 
     const unsigned char* data = NULL;
     bool top_down = false;
     const int header = tga_layer_header(image, size, width, height, &data, &top_down);
-    if (header != 1) return header;
+    if (header != SNAPSHOT_TGA_OK) return header;
     ReductionSink sink{into, width, height, top_down};
     const int decoded = decode_pixels(image, size, data, sink, true);
     reduction_finish(into);

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,13 +70,21 @@ int snapshot_write(const DOCUMENT_SNAPSHOT* snapshot, const char* path, int* err
 // change did not go through the change counter.
 uint64_t snapshot_signature(const DOCUMENT* doc);
 
+// What decoding a layer image gave.
+enum SNAPSHOT_TGA {
+    SNAPSHOT_TGA_OK = 1,
+    SNAPSHOT_TGA_BROKEN = 0,
+    SNAPSHOT_TGA_OTHER_KIND = -1, // a kind of TGA image these decoders leave to the image library
+    SNAPSHOT_TGA_REFUSED = -2,    // the taker of a band said no (memory ran out)
+};
 // Decodes a 32-bit layer image with 8 alpha bits, uncompressed (type 2) or run-length (type
-// 10), rows stored either way up, into `pixels` (R, G, B, A rows `pitch` bytes apart) of the
-// given size. With `zeroed` the destination is known to be transparent already and
-// transparent runs are skipped. 1 when decoded, 0 for a broken image, -1 for a kind of TGA
-// image this decoder does not handle (the caller may hand it to the image library).
-int snapshot_decode_tga(const unsigned char* image, size_t size, unsigned char* pixels,
-                        ptrdiff_t pitch, int width, int height, bool zeroed);
+// 10), rows stored either way up, band by band: `band` holds `band_rows` rows of `width`
+// pixels (R, G, B, A), and each time one is decoded `take(top, rows)` is given it (rows counted
+// from the image's top; the last band may be shorter). So an image never needs a buffer of its
+// own size. A SNAPSHOT_TGA value.
+int snapshot_decode_tga(const unsigned char* image, size_t size, int width, int height,
+                        unsigned char* band, int band_rows,
+                        const std::function<bool(int top, int rows)>& take);
 // The same image fed to a reduction started for width x height (reduce.h), which it finishes,
 // without ever holding the image at its own size. The same results.
 int snapshot_reduce_tga(const unsigned char* image, size_t size, int width, int height,
