@@ -7,6 +7,7 @@
 //                     counters give the median and the longest run, the median time from exec
 //                     to the restored session (restored_median_ms), and the resident memory
 //                     the program reported after the restore
+//   BM_Thumbnail      `tavolix --thumbnail` of the stroked drawing, as a .tvl and as an .ora
 //   BM_ProcessExit    from the window's close request (what a window manager's close button
 //                     sends) on the canvas to the end of the process: the canvas settled, the
 //                     settings, layout.json and the session (written only when the file does
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "canvas/ora.h"
 #include "painted_document.h"
 
 namespace {
@@ -279,12 +281,24 @@ void BM_ProcessStart(benchmark::State& state) { run_process(state, false); }
 void BM_ProcessExit(benchmark::State& state) { run_process(state, true); }
 
 // `tavolix --thumbnail` of a saved 4096-pixel drawing of 8 stroked layers, as a file manager
-// runs it: the whole process, from exec to its exit, without a display.
+// runs it: the whole process, from exec to its exit, without a display. ora:1 is the same
+// drawing written as OpenRaster.
 void BM_Thumbnail(benchmark::State& state) {
     const int layers = bench_quick() ? 1 : 8;
     ProcessScratch scratch(layers, false);
-    const std::string program = program_path(), in = scratch.session(),
-                      out = scratch.dir + "/thumbnail.png";
+    std::string in = scratch.session();
+    if (state.range(0) != 0) {
+        DOCUMENT* doc = document_load(in.c_str());
+        in = scratch.dir + "/drawing.ora";
+        ORA_RESULT result{};
+        if (!doc || !ora_save(doc, in.c_str(), &result)) {
+            document_free(&doc);
+            state.SkipWithError("the OpenRaster file was not written");
+            return;
+        }
+        document_free(&doc);
+    }
+    const std::string program = program_path(), out = scratch.dir + "/thumbnail.png";
     std::vector<char*> env;
     for (char** e = environ; *e; e++)
         if (strncmp(*e, "DISPLAY=", 8) != 0) env.push_back(*e);
@@ -318,7 +332,7 @@ void BM_Thumbnail(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_Thumbnail)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(bench_iterations(5));
+BENCHMARK(BM_Thumbnail)->ArgName("ora")->DenseRange(0, 1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(bench_iterations(5));
 
 // A quick run leaves the 8-layer sessions out.
 void sessions(benchmark::internal::Benchmark* b) {
