@@ -3,11 +3,11 @@
 // Shortly after the user stops painting, the committed pixels are snapshot on the main thread
 // (only tiles that changed since the last snapshot are encoded, a few milliseconds per tick)
 // and written to the session file by a worker thread, one write at a time. The worker runs at
-// a low scheduling priority (one that still gets a share of a busy machine) and steps aside between pieces of the file, so that frames
-// painted during a write are not held up by it. The shell calls
-// autosave_tick on every timer tick and autosave_flush when the program ends or drawing
-// halts; the flush waits for a write in progress and writes again only when the file does not
-// already hold the document.
+// a low scheduling priority (one that still gets a share of a busy machine) and steps aside
+// between pieces of the file, so that frames painted during a write are not held up by it.
+// The shell calls autosave_tick on every timer tick and autosave_flush when the program ends
+// or drawing halts; the flush waits for a write in progress and writes again only when the
+// file does not already hold the document.
 //
 // Shared with the worker: only the job it was handed (the snapshot, which it alone uses, and
 // its result, read once `finished` is set). Everything else stays on the main thread.

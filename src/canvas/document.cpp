@@ -507,6 +507,7 @@ int decode_reduced(LAYER* layer, const unsigned char* image, size_t size, int sr
     REDUCTION reduction;
     if (!reduction_start(&reduction, src_w, src_h, w, h, out, pitch)) return -1;
     int result = snapshot_reduce_tga(image, size, src_w, src_h, &reduction);
+    if (result == SNAPSHOT_TGA_BROKEN) return 0;
     if (result == SNAPSHOT_TGA_OTHER_KIND)
         result = decode_with_library(image, size, src_w, src_h, _layer_label(layer),
                                      [&](const uint32_t* rows, ptrdiff_t row_pitch) {
@@ -515,7 +516,7 @@ int decode_reduced(LAYER* layer, const unsigned char* image, size_t size, int sr
                                          reduction_finish(&reduction);
                                          return 1;
                                      });
-    if (result != SNAPSHOT_TGA_OK) return result == SNAPSHOT_TGA_BROKEN ? 0 : -1;
+    if (result != 1) return result; // broken, or no memory (the library's answers)
     return layer_write_committed(layer, 0, 0, w, h, pixels, w) == 1 ? 1 : -1;
 }
 

@@ -72,10 +72,10 @@ int ora_save(DOCUMENT* doc, const char* path, ORA_RESULT* result);
 // read: a layered drawing is never scaled.
 DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result);
 DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result);
-// A one-layer document of the file's flattened picture scaled down to fit size x size, for
-// previews: from Thumbnails/thumbnail.png when that is large enough, else from mergedimage.png,
-// without reading a layer. NULL with status ORA_OK when the file has neither (the caller reads
-// the layers instead), or with `result` saying why the file could not be read.
+// A document for a preview of at most size x size: one layer of the file's flattened picture
+// scaled down, from Thumbnails/thumbnail.png when that is large enough, else from
+// mergedimage.png, without reading a layer. A file with neither (or a damaged one) gives its
+// layers, as ora_load reads them, at full size. NULL with `result` saying why.
 DOCUMENT* ora_load_preview(const char* path, int size, ORA_RESULT* result);
 DOCUMENT* ora_load_preview_memory(const void* bytes, size_t length, int size, ORA_RESULT* result);
 

@@ -721,16 +721,13 @@ int read_archive_file(const char* path, std::string* bytes, ORA_RESULT* result) 
 
 } // namespace
 
-DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result) {
-    ORA_RESULT own{};
-    if (!result) result = &own;
-    *result = ORA_RESULT{};
-    q_assert(bytes || size == 0, return nullptr);
-    Archive archive;
-    StackParse parse;
-    if (!open_stack(bytes, size, max_side, &archive, &parse, result)) return nullptr;
-    result->notes |= parse.notes;
-    DOCUMENT* doc = build(&archive, &parse, result);
+namespace {
+
+// The document of a file whose stack is read: its layers, and a message naming what was
+// normalised on the way in.
+DOCUMENT* load_layers(Archive* archive, StackParse* parse, ORA_RESULT* result) {
+    result->notes |= parse->notes;
+    DOCUMENT* doc = build(archive, parse, result);
     if (!doc) return nullptr;
     doc->active_layer = document_layer_count(doc) ? document_layer_at(doc, document_layer_count(doc) - 1) : nullptr;
     char* m = result->message;
@@ -747,6 +744,19 @@ DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESU
     if (result->notes & ORA_NOTE_STACKS) add("layer groups flattened");
     document_mark_changed(doc); // not saved as a document yet
     return doc;
+}
+
+} // namespace
+
+DOCUMENT* ora_load_memory(const void* bytes, size_t size, int max_side, ORA_RESULT* result) {
+    ORA_RESULT own{};
+    if (!result) result = &own;
+    *result = ORA_RESULT{};
+    q_assert(bytes || size == 0, return nullptr);
+    Archive archive;
+    StackParse parse;
+    if (!open_stack(bytes, size, max_side, &archive, &parse, result)) return nullptr;
+    return load_layers(&archive, &parse, result);
 }
 
 DOCUMENT* ora_load(const char* path, int max_side, ORA_RESULT* result) {
@@ -812,7 +822,10 @@ DOCUMENT* ora_load_preview_memory(const void* bytes, size_t length, int size, OR
     // The preview when it is large enough, else the full picture every writer stores.
     BitmapPtr pixels = flattened_picture(&archive, "Thumbnails/thumbnail.png", w, h, false, image_w, image_h);
     if (!pixels) pixels = flattened_picture(&archive, "mergedimage.png", w, h, true, image_w, image_h);
-    if (!pixels) return nullptr; // status ORA_OK: the layers must be read instead
+    if (!pixels) {
+        q_log(6, "no flattened picture of %dx%d or more: the layers are read", w, h);
+        return load_layers(&archive, &parse, result);
+    }
     DOCUMENT* doc = document_new(w, h);
     LAYER* layer = doc ? document_add_layer(doc, "preview") : nullptr;
     if (!layer || !layer_take_pixels(layer, pixels.release())) {
@@ -832,8 +845,7 @@ DOCUMENT* ora_load_preview(const char* path, int size, ORA_RESULT* result) {
     DOCUMENT* doc = read_archive_file(path, &bytes, result)
                         ? ora_load_preview_memory(bytes.data(), bytes.size(), size, result)
                         : nullptr;
-    if (doc) q_log(6, "OpenRaster %s previewed at %dx%d from its flattened picture", path, doc->width, doc->height);
-    else if (result->status == ORA_OK) q_log(6, "OpenRaster %s has no flattened picture to preview", path);
+    if (doc) q_log(6, "OpenRaster %s previewed at %dx%d", path, doc->width, doc->height);
     else q_log(3, "could not open OpenRaster %s: %s", path, result->message);
     return doc;
 }

@@ -360,9 +360,9 @@ namespace {
 // `preview_size` above 0: the file's own flattened picture scaled down to fit, when it has one.
 DOCUMENT* open_ora(const char* path, int max_side, int* error, PICTURE_INFO* info, int preview_size) {
     ORA_RESULT result{};
-    DOCUMENT* doc = preview_size > 0 ? ora_load_preview(path, preview_size, &result) : NULL;
     // A layered drawing is not scaled: one the display cannot hold is refused whole.
-    if (!doc && result.status == ORA_OK) doc = ora_load(path, max_side, &result);
+    DOCUMENT* doc = preview_size > 0 ? ora_load_preview(path, preview_size, &result)
+                                     : ora_load(path, max_side, &result);
     switch (result.status) {
     case ORA_OK: *error = PICTURE_OK; break;
     case ORA_UNREADABLE: *error = PICTURE_UNREADABLE; break;

@@ -494,133 +494,124 @@ namespace {
 // is written, the band is never cleared in between.
 struct BandSink {
     unsigned char* band;
-    int band_rows;
-    int width, height;
-    bool top_down;
+    int band_rows, width, height;
     const std::function<bool(int top, int rows)>& take;
-    size_t next = 0; // index of the next pixel in stream order
-    int top = -1;    // the first row of the band being filled
+    int top = -1; // the first row of the band being filled
     bool refused = false;
 
-    unsigned char* at(size_t index) {
-        const int row = static_cast<int>(index / static_cast<size_t>(width));
-        const int y = top_down ? row : height - 1 - row;
-        const int band_top = y - y % band_rows;
-        if (band_top != top) {
-            hand_on();
-            top = band_top;
-        }
-        return band + static_cast<ptrdiff_t>(y - top) * width * 4 +
-               static_cast<ptrdiff_t>(index % static_cast<size_t>(width)) * 4;
-    }
     void hand_on() {
         if (top >= 0 && !refused) refused = !take(top, std::min(band_rows, height - top));
     }
-    // n copies of one pixel, split at the ends of rows.
-    void fill(uint32_t rgba, size_t n) {
-        while (n > 0) {
-            const size_t in_row = std::min(n, width - next % static_cast<size_t>(width));
-            unsigned char* dst = at(next);
-            for (size_t i = 0; i < in_row; i++) memcpy(dst + 4 * i, &rgba, 4);
-            next += in_row;
-            n -= in_row;
+    unsigned char* at(int x, int y) {
+        if (y - y % band_rows != top) {
+            hand_on();
+            top = y - y % band_rows;
         }
+        return band + (static_cast<ptrdiff_t>(y - top) * width + x) * 4;
     }
-    // n pixels stored B, G, R, A.
-    void copy(const unsigned char* src, size_t n) {
-        while (n > 0) {
-            const size_t in_row = std::min(n, width - next % static_cast<size_t>(width));
-            unsigned char* dst = at(next);
-            for (size_t i = 0; i < in_row; i++, src += 4, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                dst[3] = src[3];
-            }
-            next += in_row;
-            n -= in_row;
+    void fill(int x, int y, uint32_t rgba, size_t n) {
+        unsigned char* dst = at(x, y);
+        for (size_t i = 0; i < n; i++) memcpy(dst + 4 * i, &rgba, 4);
+    }
+    void copy(int x, int y, const unsigned char* bgra, size_t n) {
+        unsigned char* dst = at(x, y);
+        for (size_t i = 0; i < n; i++, bgra += 4, dst += 4) {
+            dst[0] = bgra[2];
+            dst[1] = bgra[1];
+            dst[2] = bgra[0];
+            dst[3] = bgra[3];
         }
     }
 };
 
-// Where decoded pixels go when they are only to be scaled down: into a reduction, row by row
-// in stream order, which is the order a reduction needs. A packet may cross the end of a row
-// in files other writers made, so both sinks split packets at row ends.
+// Where pixels go when they are only to be scaled down: into a reduction, which wants its rows
+// in order, as the stream gives them.
 struct ReductionSink {
     REDUCTION* reduction;
-    int width, height;
-    bool top_down;
-    size_t next = 0;
     static constexpr bool refused = false;
 
-    int row() const {
-        const int row = static_cast<int>(next / static_cast<size_t>(width));
-        return top_down ? row : height - 1 - row;
+    void fill(int x, int y, uint32_t rgba, size_t n) {
+        reduction_add_run(reduction, x, y, rgba, static_cast<int>(n));
     }
-    int column() const { return static_cast<int>(next % static_cast<size_t>(width)); }
-    size_t left_in_row() const { return static_cast<size_t>(width) - next % static_cast<size_t>(width); }
-    void fill(uint32_t rgba, size_t n) {
-        while (n > 0) {
-            const size_t in_row = std::min(n, left_in_row());
-            reduction_add_run(reduction, column(), row(), rgba, static_cast<int>(in_row));
-            next += in_row;
-            n -= in_row;
-        }
-    }
-    // Converted from B, G, R, A a stretch at a time, then summed.
-    void copy(const unsigned char* src, size_t n) {
+    void copy(int x, int y, const unsigned char* bgra, size_t n) {
         uint32_t converted[MAX_PACKET];
-        while (n > 0) {
-            const size_t part = std::min({n, left_in_row(), static_cast<size_t>(MAX_PACKET)});
-            for (size_t i = 0; i < part; i++, src += 4) converted[i] = swap_red_blue(load_pixel(src));
-            reduction_add_pixels(reduction, column(), row(), converted, static_cast<int>(part));
-            next += part;
-            n -= part;
+        for (size_t done = 0; done < n;) {
+            const size_t part = std::min(n - done, static_cast<size_t>(MAX_PACKET));
+            for (size_t i = 0; i < part; i++, bgra += 4) converted[i] = swap_red_blue(load_pixel(bgra));
+            reduction_add_pixels(reduction, x + static_cast<int>(done), y, converted, static_cast<int>(part));
+            done += part;
         }
     }
 };
 
-// Checks the header of a layer image for the kinds decoded here: SNAPSHOT_TGA_OK with the first
-// pixel byte in `*data` and the row order in `*top_down`, or why not.
-int tga_layer_header(const unsigned char* image, size_t size, int width, int height,
-                     const unsigned char** data, bool* top_down) {
+// A checked layer image: its size, row order and first pixel byte.
+struct TgaImage {
+    const unsigned char* data;
+    const unsigned char* end;
+    bool run_length;
+    int width, height;
+    bool top_down;
+};
+
+// Checks the header of a layer image for the kinds decoded here: SNAPSHOT_TGA_OK with `out`
+// filled, or why not.
+int tga_layer_header(const unsigned char* image, size_t size, int width, int height, TgaImage* out) {
     if (size < 18 || width < 1 || height < 1) return SNAPSHOT_TGA_BROKEN;
     const unsigned type = image[2], depth = image[16], descriptor = image[17];
     if (image[1] != 0 || depth != 32 || (descriptor & 0xDF) != 8 || (type != 2 && type != 10))
         return SNAPSHOT_TGA_OTHER_KIND;
     const int w = image[12] | image[13] << 8, h = image[14] | image[15] << 8;
     if (w != width || h != height) return SNAPSHOT_TGA_BROKEN;
-    *top_down = (descriptor & 0x20) != 0;
-    *data = image + 18 + image[0];
-    return *data <= image + size ? SNAPSHOT_TGA_OK : SNAPSHOT_TGA_BROKEN;
+    *out = TgaImage{image + 18 + image[0], image + size, type == 10, width, height, (descriptor & 0x20) != 0};
+    return out->data <= out->end ? SNAPSHOT_TGA_OK : SNAPSHOT_TGA_BROKEN;
+}
+
+// The stream's pixels from `*next` on, `n` of them, handed to `span(x, y, done, count)` a row
+// at a time: a packet may cross the end of a row in files other writers made.
+template <typename Span>
+void by_rows(const TgaImage& image, size_t* next, size_t n, Span span) {
+    const auto width = static_cast<size_t>(image.width);
+    for (size_t done = 0; done < n;) {
+        const size_t row = *next / width, column = *next % width;
+        const size_t count = std::min(n - done, width - column);
+        const int y = image.top_down ? static_cast<int>(row) : image.height - 1 - static_cast<int>(row);
+        span(static_cast<int>(column), y, done, count);
+        *next += count;
+        done += count;
+    }
 }
 
 // Feeds the pixels of a checked image to `sink`; `skip_clear` passes transparent runs over.
 template <typename Sink>
-int decode_pixels(const unsigned char* image, size_t size, const unsigned char* src, Sink& sink,
-                  bool skip_clear) {
-    const size_t total = static_cast<size_t>(sink.width) * static_cast<size_t>(sink.height);
-    const unsigned char* const end = image + size;
-    if (image[2] == 2) {
-        if (static_cast<size_t>(end - src) / 4 < total) return SNAPSHOT_TGA_BROKEN;
-        sink.copy(src, total);
+int decode_pixels(const TgaImage& image, Sink& sink, bool skip_clear) {
+    const size_t total = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+    const unsigned char* src = image.data;
+    size_t next = 0;
+    const auto copy = [&](size_t n) {
+        by_rows(image, &next, n, [&](int x, int y, size_t done, size_t count) {
+            sink.copy(x, y, src + done * 4, count);
+        });
+        src += n * 4;
+    };
+    if (!image.run_length) {
+        if (static_cast<size_t>(image.end - src) / 4 < total) return SNAPSHOT_TGA_BROKEN;
+        copy(total);
         return SNAPSHOT_TGA_OK;
     }
-    while (sink.next < total && !sink.refused) {
-        if (src >= end) return SNAPSHOT_TGA_BROKEN;
+    while (next < total && !sink.refused) {
+        if (src >= image.end) return SNAPSHOT_TGA_BROKEN;
         const unsigned header = *src++;
         const size_t count = (header & 0x7F) + 1u;
-        if (count > total - sink.next) return SNAPSHOT_TGA_BROKEN;
+        if (count > total - next) return SNAPSHOT_TGA_BROKEN;
         if (header & 0x80) {
-            if (end - src < 4) return SNAPSHOT_TGA_BROKEN;
+            if (image.end - src < 4) return SNAPSHOT_TGA_BROKEN;
             const uint32_t rgba = swap_red_blue(load_pixel(src));
             src += 4;
-            if (skip_clear && rgba == 0) sink.next += count;
-            else sink.fill(rgba, count);
+            if (skip_clear && rgba == 0) next += count;
+            else by_rows(image, &next, count, [&](int x, int y, size_t, size_t n) { sink.fill(x, y, rgba, n); });
         } else {
-            if (static_cast<size_t>(end - src) / 4 < count) return SNAPSHOT_TGA_BROKEN;
-            sink.copy(src, count);
-            src += count * 4;
+            if (static_cast<size_t>(image.end - src) / 4 < count) return SNAPSHOT_TGA_BROKEN;
+            copy(count);
         }
     }
     return SNAPSHOT_TGA_OK;
@@ -633,26 +624,24 @@ int snapshot_decode_tga(const unsigned char* image, size_t size, int width, int 
                         const std::function<bool(int top, int rows)>& take) {
     q_assert(image, return SNAPSHOT_TGA_BROKEN);
     q_assert(band && band_rows > 0, return SNAPSHOT_TGA_BROKEN);
-    const unsigned char* data = NULL;
-    bool top_down = false;
-    const int header = tga_layer_header(image, size, width, height, &data, &top_down);
+    TgaImage checked{};
+    const int header = tga_layer_header(image, size, width, height, &checked);
     if (header != SNAPSHOT_TGA_OK) return header;
-    BandSink sink{band, band_rows, width, height, top_down, take};
-    const int decoded = decode_pixels(image, size, data, sink, false);
+    BandSink sink{band, band_rows, width, height, take};
+    const int decoded = decode_pixels(checked, sink, false);
     if (decoded == SNAPSHOT_TGA_OK) sink.hand_on();
     return decoded == SNAPSHOT_TGA_OK && sink.refused ? SNAPSHOT_TGA_REFUSED : decoded;
 }
 
 int snapshot_reduce_tga(const unsigned char* image, size_t size, int width, int height,
                         REDUCTION* into) {
-    q_assert(image, return 0);
-    q_assert(into && into->src_w == width && into->src_h == height, return 0);
-    const unsigned char* data = NULL;
-    bool top_down = false;
-    const int header = tga_layer_header(image, size, width, height, &data, &top_down);
+    q_assert(image, return SNAPSHOT_TGA_BROKEN);
+    q_assert(into && into->src_w == width && into->src_h == height, return SNAPSHOT_TGA_BROKEN);
+    TgaImage checked{};
+    const int header = tga_layer_header(image, size, width, height, &checked);
     if (header != SNAPSHOT_TGA_OK) return header;
-    ReductionSink sink{into, width, height, top_down};
-    const int decoded = decode_pixels(image, size, data, sink, true);
+    ReductionSink sink{into};
+    const int decoded = decode_pixels(checked, sink, true);
     reduction_finish(into);
     return decoded;
 }

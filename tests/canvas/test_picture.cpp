@@ -292,7 +292,7 @@ TEST(Picture, DocumentsStillOpenAsDocuments) {
 
 // Scaling a layer tile by tile gives what scaling its whole committed picture gives, for sizes
 // whose boxes do not fall on tile edges, with tiles stored, absent and partly painted; a
-// document read for a thumbnail holds the same pixels.
+// document read for a thumbnail it fits holds the same tiles.
 TEST(Picture, LayerScaledFromTilesEqualsTheWholePictureScaled) {
     ScratchDir dir;
     DOCUMENT* doc = document_new(700, 530);
@@ -320,24 +320,13 @@ TEST(Picture, LayerScaledFromTilesEqualsTheWholePictureScaled) {
     }
     EXPECT_EQ(picture_scale_down_layer(layer, 701, 10), nullptr); // never scales up
 
-    // Read for a thumbnail: at its size when it fits, else scaled down as each layer is decoded,
-    // to the same pixels.
+    // Read for a thumbnail, which fits: at its size, tile for tile.
     int error = -1;
     DOCUMENT* read = document_load_reduced(path.c_str(), 700, 530, &error);
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(error, DOCUMENT_LOAD_OK);
     EXPECT_EQ(committed_image(read->active_layer), committed_image(layer));
     EXPECT_EQ(read->active_layer->stored_tiles, layer->stored_tiles);
-    document_free(&read);
-    read = document_load_reduced(path.c_str(), 333, 333, &error);
-    ASSERT_NE(read, nullptr);
-    ASSERT_EQ(read->width, 333);
-    ASSERT_EQ(read->height, 252);
-    ALLEGRO_BITMAP* whole = layer_committed_bitmap(layer);
-    ALLEGRO_BITMAP* expected = whole ? picture_scale_down(whole, 333, 252) : nullptr;
-    ASSERT_NE(expected, nullptr);
-    EXPECT_EQ(committed_image(read->active_layer), read_image(expected));
-    for (ALLEGRO_BITMAP* b : {whole, expected}) al_destroy_bitmap(b);
     document_free(&read);
     document_free(&doc);
 }
